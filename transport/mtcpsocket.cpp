@@ -1,0 +1,92 @@
+#include "mtcpsocket.h"
+
+#include "wireformat.h"
+
+MTcpSocket::MTcpSocket(QObject* parent) : QTcpSocket(parent)
+{
+    qRegisterMetaType<MDataType>("MDataType");
+    connect(
+        this, &QTcpSocket::readyRead, this, &MTcpSocket::processReadyRead, Qt::DirectConnection);
+}
+
+MTcpSocket::~MTcpSocket()
+{
+    MTcpSocket::close();
+}
+
+int MTcpSocket::socketType()
+{
+    return 1;
+}
+
+QString MTcpSocket::LocalIpAndPort() const
+{
+    return addressText(localAddress(), localPort());
+}
+
+QString MTcpSocket::PeerIpAndPort() const
+{
+    return addressText(peerAddress(), peerPort());
+}
+
+bool MTcpSocket::usable() const
+{
+    const SocketState current = state();
+    return current == ConnectedState || current == BoundState;
+}
+
+QHostAddress MTcpSocket::peerAddress() const
+{
+    return QTcpSocket::peerAddress();
+}
+
+quint16 MTcpSocket::peerPort() const
+{
+    return QTcpSocket::peerPort();
+}
+
+QAbstractSocket::SocketState MTcpSocket::state() const
+{
+    return QTcpSocket::state();
+}
+
+void MTcpSocket::connectToHost(const QHostAddress& address, quint16 port, QIODevice::OpenMode mode)
+{
+    QTcpSocket::connectToHost(address, port, mode);
+}
+
+void MTcpSocket::close()
+{
+    QTcpSocket::close();
+}
+
+qint64 MTcpSocket::ourProtocolSend(const QByteArray& tag, const QByteArray& payload)
+{
+    const int length = WireFormat::kNumberSize + tag.size() + payload.size();
+    QByteArray frame = intToByteArray(quint32(length));
+    frame.reserve(length);
+    frame.append(tag);
+    frame.append(payload);
+    return write(frame);
+}
+
+void MTcpSocket::processReadyRead()
+{
+    while (bytesAvailable() >= WireFormat::kNumberSize) {
+        const quint32 length = byteArrayToInt(peek(WireFormat::kNumberSize));
+        if (length < quint32(WireFormat::kMinTcpFrameLength)
+            || length > WireFormat::kMaxTcpFrameLength) {
+            qWarning("Bad frame length %u from %s: connection aborted.", length,
+                qPrintable(PeerIpAndPort()));
+            abort();
+            return;
+        }
+        if (bytesAvailable() < qint64(length))
+            return;
+
+        read(WireFormat::kNumberSize);
+        const QByteArray tag = read(WireFormat::kTagSize);
+        const QByteArray payload = read(qint64(length) - WireFormat::kTcpHeaderSize);
+        emit packetReceived(this, dataTypeFromTag(tag), payload);
+    }
+}

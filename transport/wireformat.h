@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QLatin1String>
+
+// Framing constants shared by every packet socket.
+namespace WireFormat {
+
+inline constexpr QLatin1String kCommandTag { "COMD" };
+inline constexpr QLatin1String kTextTag { "TEXT" };
+inline constexpr QLatin1String kVoiceTag { "VOIC" };
+inline constexpr QLatin1String kExtraDataTag { "XDTA" };
+// Raw bytes a student relays from its local companion program. Receivers that
+// only know the four tags above see it as unrecognised data.
+inline constexpr QLatin1String kPassThroughTag { "PDTA" };
+
+inline constexpr int kTagSize = 4;
+inline constexpr int kNumberSize = 4;
+// A TCP frame carries its own 4-byte length and the 4-byte tag.
+inline constexpr int kTcpHeaderSize = kNumberSize + kTagSize;
+inline constexpr int kMinTcpFrameLength = kTcpHeaderSize;
+// The largest legitimate frame is a 128 KiB file chunk plus headers; 16 MiB
+// leaves room for any future payload while a hostile length field cannot make
+// a receiver buffer gigabytes.
+inline constexpr quint32 kMaxTcpFrameLength = 16u * 1024u * 1024u;
+
+} // namespace WireFormat
