@@ -1,0 +1,554 @@
+#include "mstudentserver.h"
+
+#include "mtcpsocket.h"
+#include "mudpsocket.h"
+#include "sessioncommands.h"
+#include "wireformat.h"
+
+#include <QDebug>
+#include <QPointer>
+#include <QSignalMapper>
+#include <QTimer>
+
+namespace {
+
+const char* const kTag = "SERVER: ";
+
+// Extra data carries two 4-byte numbers before its data; voice a 4-byte
+// sequence number before the codec bytes.
+constexpr int kXDataHeaderSize = 2 * WireFormat::kNumberSize;
+constexpr int kVoiceHeaderSize = WireFormat::kNumberSize;
+
+} // namespace
+
+MStudentServer::MStudentServer(const ServerSettings& settingsArg, QObject* parent)
+    : QTcpServer(parent), settings(settingsArg)
+{
+    udpRequestMapper = new QSignalMapper(this);
+    connect(
+        udpRequestMapper, &QSignalMapper::mappedObject, this, &MStudentServer::udpRequestTimeOut);
+    udpCopyMapper = new QSignalMapper(this);
+    connect(udpCopyMapper, &QSignalMapper::mappedObject, this, &MStudentServer::udpCopyTimeOut);
+
+    udpSocket = new MUdpSocket(this);
+    connect(udpSocket, &MUdpSocket::packetReceived, this, &MStudentServer::uPacketReceived);
+    udpSocket->bind(settings.udpAddress, settings.udpPort,
+        QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint);
+
+    connect(this, QOverload<MAbstractSocket*>::of(&MStudentServer::newConnection), this,
+        &MStudentServer::acceptConnection);
+
+    qDebug() << kTag << "MStudentServer: Listen: " << settings.listenAddress << settings.listenPort;
+    if (!listen(settings.listenAddress, settings.listenPort))
+        qDebug() << "SERVER: MStudentServer: Listen Failed!";
+}
+
+MStudentServer::~MStudentServer()
+{
+    qDebug() << "SERVER: MStudentServer: Closing";
+    removeAllClients();
+    close();
+}
+
+quint16 MStudentServer::boundUdpPort() const
+{
+    return udpSocket->localPort();
+}
+
+void MStudentServer::incomingConnection(qintptr socketDescriptor)
+{
+    auto* socket = new MTcpSocket(this);
+    socket->setSocketDescriptor(
+        socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite);
+    emit newConnection(static_cast<MAbstractSocket*>(socket));
+}
+
+void MStudentServer::acceptConnection(MAbstractSocket* connection)
+{
+    if (auto* conn = dynamic_cast<MTcpSocket*>(connection))
+        addNonReadyClient(conn);
+}
+
+void MStudentServer::addNonReadyClient(MTcpSocket* conn)
+{
+    qDebug() << kTag << "addNonReadyClient " << conn;
+    connect(conn, &QAbstractSocket::errorOccurred, this,
+        qOverload<>(&MStudentServer::removeNonReadyClient));
+    connect(conn, &QAbstractSocket::disconnected, this,
+        qOverload<>(&MStudentServer::removeNonReadyClient));
+    connect(conn, &MTcpSocket::packetReceived, this, &MStudentServer::nrPacketReceived);
+
+    NonReadyClient client;
+    client.conn = conn;
+    client.seqNumber = ++seqCounter;
+
+    // The retry steps bound only the two waits they cover; a client could still
+    // sit between them (never sending UDPI:PBOUND or IDENTIFY) for ever. The
+    // whole admission gets the same 100 s the request step allows.
+    client.deadlineTimer = new QTimer;
+    client.deadlineTimer->setSingleShot(true);
+    const QPointer<MTcpSocket> guarded(conn);
+    connect(client.deadlineTimer, &QTimer::timeout, this, [this, guarded] {
+        if (guarded)
+            handshakeDeadlinePassed(guarded);
+    });
+    client.deadlineTimer->start(kMaxHandshakeMessages * settings.handshakeIntervalMs);
+
+    nonReadyClients.insert(conn, client);
+    sendUDPRequestToClient(conn);
+}
+
+void MStudentServer::handshakeDeadlinePassed(MTcpSocket* conn)
+{
+    if (!nonReadyClients.contains(conn))
+        return;
+    qDebug() << kTag << "Not ready in time, removing" << conn;
+    removeNonReadyClient(conn);
+}
+
+void MStudentServer::nrPacketReceived(
+    MAbstractSocket* connection, MDataType dataType, const QByteArray& data)
+{
+    qDebug() << kTag << "nrPacketReceived " << data;
+    if (dataType != CommandData)
+        return;
+    const QString text = QString::fromUtf8(data);
+    auto* conn = dynamic_cast<MTcpSocket*>(connection);
+    if (!conn)
+        return;
+
+    using namespace SessionCommand;
+    if (text == kGetProtocol) {
+        conn->ourProtocolSendCommand(kProtocolVer + kProtocolVersion);
+    } else if (text.startsWith(kIdentify)) {
+        identifyNonReadyClient(conn, text.mid(kIdentify.size()));
+    } else if (text == kUdpIpPortBound) {
+        tryConnectToClientUdp(conn);
+    } else if (text == kClientExit) {
+        removeNonReadyClient(conn);
+    } else {
+        qDebug() << kTag << kUnknownCommand << text;
+    }
+}
+
+void MStudentServer::identifyNonReadyClient(MTcpSocket* conn, const QString& idname)
+{
+    qDebug() << kTag << "identifyNonReadyClient" << conn << idname;
+    auto it = nonReadyClients.find(conn);
+    if (it == nonReadyClients.end())
+        return;
+    it->clientIdName = idname;
+    qDebug() << kTag << QByteArray("B" + QByteArray(75, 'A')).constData();
+
+    using namespace SessionCommand;
+    if (settings.restrictNames) {
+        qDebug() << kTag << QByteArray(75, 'A').constData();
+        if (!settings.allowedNames.contains(idname)) {
+            conn->ourProtocolSendCommand(kIdentifyReply + kIdentifyFail);
+            return;
+        }
+        for (const ReadyClient& ready : qAsConst(readyClients)) {
+            if (ready.clientIdName == idname) {
+                conn->ourProtocolSendCommand(kIdentifyReply + kIdentifyFail);
+                return;
+            }
+        }
+    }
+
+    it->identified = true;
+    conn->ourProtocolSendCommand(kIdentifyReply + kIdentifyOk);
+    if (it->identified && it->udpState == 3)
+        moveToReadyClients(conn);
+}
+
+void MStudentServer::moveToReadyClients(MTcpSocket* conn)
+{
+    qDebug() << kTag << "moveToReadyClients" << conn;
+    auto it = nonReadyClients.find(conn);
+    if (it == nonReadyClients.end())
+        return;
+
+    conn->ourProtocolSendCommand(SessionCommand::kConnected);
+
+    disconnect(conn, &QAbstractSocket::errorOccurred, nullptr, nullptr);
+    disconnect(conn, &QAbstractSocket::disconnected, nullptr, nullptr);
+    disconnect(conn, &MTcpSocket::packetReceived, nullptr, nullptr);
+    connect(conn, &QAbstractSocket::errorOccurred, this, &MStudentServer::handleClientError);
+    connect(conn, &QAbstractSocket::disconnected, this, &MStudentServer::removeConnection);
+    connect(conn, &MTcpSocket::packetReceived, this, &MStudentServer::packetReceived);
+
+    ReadyClient ready;
+    ready.conn = conn;
+    ready.udpAddress = it->udpAddress;
+    ready.udpPort = it->udpPort;
+    ready.clientIdName = it->clientIdName;
+
+    // The handshake is over: its timers go with the record.
+    delete it->retryTimer;
+    delete it->deadlineTimer;
+    nonReadyClients.erase(it);
+
+    readyClients.insert(conn, ready);
+    ++m_readyUdpEnds[UdpEnd(ready.udpAddress, ready.udpPort)];
+
+    emit clientsChanged();
+    emit clientJoined(conn, ready.clientIdName);
+}
+
+void MStudentServer::removeNonReadyClient()
+{
+    qDebug() << kTag << "removeNonReadyClient";
+    if (auto* conn = qobject_cast<MTcpSocket*>(sender()))
+        removeNonReadyClient(conn);
+}
+
+void MStudentServer::removeNonReadyClient(MTcpSocket* conn)
+{
+    qDebug() << kTag << "removeNonReadyClient(conn)" << conn << nonReadyClients.keys();
+    if (nonReadyClients.contains(conn))
+        removeNonReadyClientImpl_unsafe(conn);
+}
+
+void MStudentServer::removeNonReadyClientImpl_unsafe(MTcpSocket* conn)
+{
+    qDebug() << kTag << "removeNonReadyClientImpl_unsafe" << conn << nonReadyClients.contains(conn);
+    disconnect(conn, nullptr, nullptr, nullptr);
+    conn->close();
+    conn->deleteLater();
+
+    const NonReadyClient client = nonReadyClients.take(conn);
+    // Timers may be the sender of the signal that led here: let them finish.
+    for (QTimer* timer : { client.retryTimer, client.deadlineTimer }) {
+        if (!timer)
+            continue;
+        timer->disconnect();
+        timer->stop();
+        timer->deleteLater();
+    }
+}
+
+void MStudentServer::sendUDPRequestToClient(MTcpSocket* conn)
+{
+    qDebug() << kTag << "sendUDPRequestToClient1";
+    auto it = nonReadyClients.find(conn);
+    if (it == nonReadyClients.end())
+        return;
+    qDebug() << kTag << "sendUDPRequestToClient2";
+
+    if (it->retryCount == 0) {
+        qDebug() << kTag << "sendUDPRequestToClient3";
+        delete it->retryTimer;
+        it->retryTimer = new QTimer;
+        connect(
+            it->retryTimer, &QTimer::timeout, udpRequestMapper, qOverload<>(&QSignalMapper::map));
+        udpRequestMapper->setMapping(it->retryTimer, conn);
+    } else if (it->retryCount >= kMaxHandshakeMessages) {
+        qDebug() << kTag << "sendUDPRequestToClient4";
+        removeNonReadyClient(conn);
+        return;
+    }
+
+    qDebug() << kTag << "sendUDPRequestToClient5";
+    ++it->retryCount;
+    conn->ourProtocolSendCommand(SessionCommand::kUdpRequest + QString::number(it->seqNumber));
+    it->retryTimer->start(settings.handshakeIntervalMs);
+}
+
+void MStudentServer::udpRequestTimeOut(QObject* connection)
+{
+    qDebug() << kTag << "udpRequestTimeOut";
+    if (auto* conn = qobject_cast<MTcpSocket*>(connection))
+        sendUDPRequestToClient(conn);
+}
+
+void MStudentServer::uPacketReceived(
+    MAbstractSocket* connection, MDataType dataType, const QByteArray& data)
+{
+    using namespace SessionCommand;
+    switch (dataType) {
+    case CommandData: {
+        const QString text = QString::fromUtf8(data);
+        if (text.startsWith(kUdpResponse)) {
+            udpRequestResponseReceived(connection, text.mid(kUdpResponse.size()).toInt());
+        } else if (text.startsWith(kIDoCopy)) {
+            udpCopyResponseReceived(text.mid(kIDoCopy.size()).toInt());
+        } else {
+            qDebug() << kTag << kUnknownCommand << text;
+        }
+        break;
+    }
+    case VoiceData:
+        // Voice is relayed only from the UDP end of an admitted client, so a
+        // stranger cannot talk into the class or use the server as amplifier.
+        if (!m_readyUdpEnds.contains(UdpEnd(connection->peerAddress(), connection->peerPort()))) {
+            logDroppedDatagram("voice from a sender that is no ready client", connection);
+            break;
+        }
+        if (data.size() < kVoiceHeaderSize) {
+            logDroppedDatagram("voice without a sequence number", connection);
+            break;
+        }
+        emit rawPacketReceived(connection, VoiceData, data);
+        break;
+    case TextData:
+        if (settings.udpTextProbe) {
+            QString name;
+            QString message;
+            MAbstractSocket::decodeTextPacket(data, name, message);
+            emit rawPacketReceived(connection, TextData,
+                MAbstractSocket::encodeTextPacket(
+                    name, QLatin1String("[Server Confirms Udp] ") + message));
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void MStudentServer::logDroppedDatagram(const char* reason, const MAbstractSocket* connection)
+{
+    if (m_lastDropLog.isValid() && m_lastDropLog.elapsed() < 1000)
+        return;
+    m_lastDropLog.start();
+    qDebug() << kTag << "Dropped" << reason << connection->PeerIpAndPort();
+}
+
+void MStudentServer::udpRequestResponseReceived(MAbstractSocket* u_connection, int seqNumber)
+{
+    qDebug() << kTag << "udpRequestResponseReceived1";
+    MTcpSocket* found = nullptr;
+    for (auto it = nonReadyClients.cbegin(); it != nonReadyClients.cend(); ++it) {
+        if (it->seqNumber == seqNumber)
+            found = it.key();
+    }
+    qDebug() << kTag << "udpRequestResponseReceived2" << found;
+    if (!found)
+        return;
+    qDebug() << kTag << "udpRequestResponseReceived3";
+
+    NonReadyClient& client = nonReadyClients[found];
+    if (client.udpState != 1)
+        return;
+    client.udpState = 2;
+    delete client.retryTimer;
+    client.retryTimer = nullptr;
+    client.retryCount = 0;
+    client.udpAddress = u_connection->peerAddress();
+    client.udpPort = u_connection->peerPort();
+
+    qDebug() << kTag << "udpRequestResponseReceived4 -- His connection is: "
+             << u_connection->PeerIpAndPort() << u_connection->LocalIpAndPort();
+    found->ourProtocolSendCommand(SessionCommand::kYourUdpIpPort
+        + MAbstractSocket::addressText(client.udpAddress, client.udpPort));
+}
+
+void MStudentServer::tryConnectToClientUdp(MTcpSocket* conn)
+{
+    qDebug() << kTag << "tryConnectToClientUdp";
+    auto it = nonReadyClients.find(conn);
+    if (it == nonReadyClients.end())
+        return;
+    // Only the copy step has a UDP end to probe. Earlier the end is unknown;
+    // later a new step could only end in the client's removal.
+    if (it->udpState != 2) {
+        qDebug() << kTag << "UDPI:PBOUND ignored in udpState" << it->udpState;
+        return;
+    }
+
+    if (it->retryCount == 0) {
+        delete it->retryTimer;
+        it->retryTimer = new QTimer;
+        connect(it->retryTimer, &QTimer::timeout, udpCopyMapper, qOverload<>(&QSignalMapper::map));
+        udpCopyMapper->setMapping(it->retryTimer, conn);
+        it->seqNumber = ++seqCounter;
+    } else if (it->retryCount >= kMaxHandshakeMessages) {
+        removeNonReadyClient(conn);
+        return;
+    }
+
+    ++it->retryCount;
+    udpSocket->setPeerHostAndPort(it->udpAddress, it->udpPort);
+    udpSocket->ourProtocolSendCommand(SessionCommand::kDoYouCopy + QString::number(it->seqNumber));
+    it->retryTimer->start(settings.handshakeIntervalMs);
+}
+
+void MStudentServer::udpCopyTimeOut(QObject* connection)
+{
+    qDebug() << kTag << "udpCopyTimeOut";
+    if (auto* conn = qobject_cast<MTcpSocket*>(connection))
+        tryConnectToClientUdp(conn);
+}
+
+void MStudentServer::udpCopyResponseReceived(int seqNumber)
+{
+    qDebug() << kTag << "udpCopyResponseReceived";
+    MTcpSocket* found = nullptr;
+    for (auto it = nonReadyClients.cbegin(); it != nonReadyClients.cend(); ++it) {
+        if (it->seqNumber == seqNumber)
+            found = it.key();
+    }
+    if (!found)
+        return;
+    NonReadyClient& client = nonReadyClients[found];
+    if (client.udpState != 2)
+        return;
+    client.udpState = 3;
+    delete client.retryTimer;
+    client.retryTimer = nullptr;
+    client.retryCount = 0;
+    if (client.identified && client.udpState == 3)
+        moveToReadyClients(found);
+}
+
+void MStudentServer::packetReceived(
+    MAbstractSocket* connection, MDataType dataType, const QByteArray& data)
+{
+    qDebug() << kTag << "packetReceived: " << data.size() << data;
+    auto* conn = dynamic_cast<MTcpSocket*>(connection);
+    switch (dataType) {
+    case CommandData:
+        if (data
+            == QByteArray(SessionCommand::kClientExit.data(), SessionCommand::kClientExit.size())) {
+            qDebug() << kTag << "Client exited " << conn
+                     << (conn ? conn->PeerIpAndPort() : QString());
+            removeClient(conn);
+        } else {
+            emit rawPacketReceived(connection, CommandData, data);
+        }
+        break;
+    case TextData: {
+        const auto it = readyClients.constFind(conn);
+        if (it == readyClients.cend())
+            break;
+        QString name;
+        QString message;
+        MAbstractSocket::decodeTextPacket(data, name, message);
+        emit rawPacketReceived(
+            connection, TextData, MAbstractSocket::encodeTextPacket(it->clientIdName, message));
+        break;
+    }
+    case ExtraData:
+        if (data.size() < kXDataHeaderSize) {
+            qDebug() << kTag << "Dropped extra data shorter than its header from" << conn;
+            break;
+        }
+        emit rawPacketReceived(connection, ExtraData, data);
+        break;
+    default:
+        break;
+    }
+}
+
+void MStudentServer::removeClient(MTcpSocket* conn)
+{
+    qDebug() << kTag << "removeClient" << conn;
+    const auto it = readyClients.constFind(conn);
+    if (it == readyClients.cend())
+        return;
+    const QString name = it->clientIdName;
+    removeClientImpl_unsafe(conn);
+    emit clientsChanged();
+    emit clientLeft(conn, name);
+}
+
+void MStudentServer::removeConnection()
+{
+    if (auto* conn = qobject_cast<MTcpSocket*>(sender()))
+        removeClient(conn);
+}
+
+void MStudentServer::removeClientImpl_unsafe(MTcpSocket* conn)
+{
+    qDebug() << kTag << "removeClientImpl_unsafe" << conn << readyClients.contains(conn);
+    disconnect(conn, nullptr, nullptr, nullptr);
+    conn->close();
+    conn->deleteLater();
+    const ReadyClient client = readyClients.take(conn);
+    const UdpEnd end(client.udpAddress, client.udpPort);
+    auto endIt = m_readyUdpEnds.find(end);
+    if (endIt != m_readyUdpEnds.end() && --endIt.value() <= 0)
+        m_readyUdpEnds.erase(endIt);
+}
+
+void MStudentServer::handleClientError(QAbstractSocket::SocketError err)
+{
+    QString name = QStringLiteral("unknown");
+    QString text = QStringLiteral("Unknown");
+    auto* conn = qobject_cast<MTcpSocket*>(sender());
+    const auto it = readyClients.constFind(conn);
+    if (conn && it != readyClients.cend()) {
+        name = it->clientIdName;
+        text = conn->errorString();
+    }
+    emit clientRaisedError(name, err, text);
+}
+
+void MStudentServer::removeAllClients()
+{
+    const QList<MTcpSocket*> ready = readyClients.keys();
+    for (MTcpSocket* conn : ready)
+        removeClientImpl_unsafe(conn);
+    const QList<MTcpSocket*> nonReady = nonReadyClients.keys();
+    for (MTcpSocket* conn : nonReady)
+        removeNonReadyClientImpl_unsafe(conn);
+    emit clientsChanged();
+}
+
+void MStudentServer::closeServer()
+{
+    removeAllClients();
+    close();
+}
+
+void MStudentServer::broadcastCommand(const QString& command, MTcpSocket* except)
+{
+    const QHash<MTcpSocket*, ReadyClient> clients = readyClients;
+    for (const ReadyClient& client : clients) {
+        if (client.conn != except && client.conn->usable())
+            client.conn->ourProtocolSendCommand(command);
+    }
+}
+
+void MStudentServer::broadcastText(const QString& name, const QString& message, MTcpSocket* except)
+{
+    const QHash<MTcpSocket*, ReadyClient> clients = readyClients;
+    for (const ReadyClient& client : clients) {
+        if (client.conn == except || !client.conn->usable())
+            continue;
+        qDebug() << kTag
+                 << "********************************************************* broadcastText"
+                 << client.conn->PeerIpAndPort();
+        client.conn->ourProtocolSendText(name, message);
+        if (settings.udpTextProbe) {
+            udpSocket->setPeerHostAndPort(client.udpAddress, client.udpPort);
+            udpSocket->ourProtocolSendText(name, QLatin1String("[SC-UDP] ") + message);
+        }
+    }
+}
+
+void MStudentServer::broadcastVoice(
+    const QByteArray& voice, int sequenceNumber, const QHostAddress& address, quint16 port)
+{
+    const QHash<MTcpSocket*, ReadyClient> clients = readyClients;
+    for (const ReadyClient& client : clients) {
+        if (client.udpAddress == address && client.udpPort == port)
+            continue;
+        udpSocket->setPeerHostAndPort(client.udpAddress, client.udpPort);
+        udpSocket->ourProtocolSendVoice(voice, sequenceNumber);
+    }
+}
+
+void MStudentServer::broadcastXData(const QByteArray& data, MTcpSocket* except)
+{
+    if (data.size() < kXDataHeaderSize)
+        return;
+    const int first = int(MAbstractSocket::byteArrayToInt(data.left(WireFormat::kNumberSize)));
+    const int second = int(MAbstractSocket::byteArrayToInt(
+        data.mid(WireFormat::kNumberSize, WireFormat::kNumberSize)));
+    const QByteArray rest = data.mid(kXDataHeaderSize);
+    const QHash<MTcpSocket*, ReadyClient> clients = readyClients;
+    for (const ReadyClient& client : clients) {
+        if (client.conn != except && client.conn->usable())
+            client.conn->ourProtocolSendXData(rest, first, second);
+    }
+}

@@ -1,0 +1,202 @@
+#include "server.h"
+
+#include "mstudentserver.h"
+#include "mtcpsocket.h"
+#include "sessioncommands.h"
+#include "wireformat.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+
+namespace {
+
+const char* const kTag = "SERVER: ";
+
+QByteArray keyword(QLatin1String word)
+{
+    return QByteArray::fromRawData(word.data(), word.size());
+}
+
+} // namespace
+
+Server::Server(const ServerSettings& settingsArg, QObject* parent)
+    : QObject(parent), settings(settingsArg)
+{ }
+
+Server::~Server()
+{
+    if (running)
+        stopStudentServer();
+    running = false;
+    emit serversClosed();
+}
+
+void Server::stopStudentServer()
+{
+    if (!studentServer)
+        return;
+    studentServer->disconnect(this);
+    disconnect(studentServer, nullptr, this, nullptr);
+    studentServer->closeServer();
+    studentServer->deleteLater();
+    studentServer = nullptr;
+    // The speakers were sockets of that server; they are gone with it.
+    speakers.clear();
+}
+
+void Server::start()
+{
+    if (running) {
+        stopStudentServer();
+        running = false;
+        emit serversClosed();
+    }
+
+    studentServer = new MStudentServer(settings, this);
+    connect(studentServer, &MStudentServer::rawPacketReceived, this, &Server::clientPacketReceived);
+    connect(studentServer, &MStudentServer::clientRaisedError, this, &Server::clientRaisedError);
+    connect(studentServer, &MStudentServer::clientsChanged, this, &Server::studentClientsChanged);
+    connect(
+        studentServer, &MStudentServer::clientsChanged, this, &Server::sendClientsListToEachOther);
+    // A departing speaker would otherwise stay counted for the rest of the class.
+    connect(studentServer, &MStudentServer::clientLeft, this,
+        [this](MTcpSocket* conn, const QString&) { forgetSpeaker(conn); });
+
+    running = true;
+    emit serversConnected();
+}
+
+void Server::endClass()
+{
+    if (running)
+        stopStudentServer();
+    running = false;
+    emit serversClosed();
+    emit quitServer();
+}
+
+bool Server::isListening() const
+{
+    return studentServer && studentServer->isListening();
+}
+
+QHash<QString, QString> Server::studentClientsInfo() const
+{
+    QHash<QString, QString> info;
+    if (!studentServer)
+        return info;
+    const auto& clients = studentServer->readyClientList();
+    for (const ReadyClient& client : clients) {
+        info.insert(client.clientIdName,
+            client.conn->PeerIpAndPort() + QLatin1Char('#')
+                + MAbstractSocket::addressText(client.udpAddress, client.udpPort));
+    }
+    return info;
+}
+
+void Server::clientPacketReceived(
+    MAbstractSocket* connection, MDataType dataType, const QByteArray& data)
+{
+    if (!studentServer)
+        return;
+    auto* conn = dynamic_cast<MTcpSocket*>(connection);
+    switch (dataType) {
+    case CommandData:
+        if (conn)
+            handleCommand(conn, data);
+        break;
+    case TextData: {
+        QString name;
+        QString message;
+        MAbstractSocket::decodeTextPacket(data, name, message);
+        studentServer->broadcastText(name, message, nullptr);
+        if (settings.udpTextProbe)
+            studentServer->broadcastText(name, QLatin1String("[ST-UDP] ") + message, nullptr);
+        break;
+    }
+    case VoiceData: {
+        if (data.size() < WireFormat::kNumberSize)
+            break;
+        const int sequenceNumber = int(MAbstractSocket::byteArrayToInt(data));
+        studentServer->broadcastVoice(data.mid(WireFormat::kNumberSize), sequenceNumber,
+            connection->peerAddress(), connection->peerPort());
+        break;
+    }
+    case ExtraData:
+        studentServer->broadcastXData(data, conn);
+        break;
+    default:
+        break;
+    }
+}
+
+void Server::handleCommand(MTcpSocket* conn, const QByteArray& data)
+{
+    using namespace SessionCommand;
+    const QByteArray closeAll = keyword(kCloseAllClients);
+    if (data.startsWith(closeAll)) {
+        qDebug() << "SERVER recieve: " << data;
+        const QStringList names = QString::fromUtf8(data.mid(closeAll.size()))
+                                      .split(kListSeparator, Qt::KeepEmptyParts);
+        qDebug() << names;
+        const auto clients = studentServer->readyClientList();
+        for (const ReadyClient& client : clients) {
+            qDebug() << client.clientIdName;
+            if (client.conn != conn && names.contains(client.clientIdName))
+                studentServer->removeClient(client.conn);
+        }
+    } else if (data == keyword(kGetUniqueXDataId)) {
+        conn->ourProtocolSendCommand(kXDataId + QString::number(xdataIdCounter));
+        qDebug() << kTag << "Assigning UNIQUE XDATA ID " << xdataIdCounter
+                 << "...................................";
+        ++xdataIdCounter;
+    } else if (data == keyword(kGetNClients)) {
+        conn->ourProtocolSendCommand(
+            kNClients + QString::number(studentServer->readyClientList().size()));
+        conn->ourProtocolSendCommand(kNSpeakingClients + QString::number(speakers.size()));
+    } else if (data.startsWith(keyword(kForSpyStartVoice))) {
+        MAbstractSocket* speaker = conn;
+        if (!speakers.contains(speaker))
+            speakers.append(speaker);
+        broadcastSpeakerCount();
+    } else if (data.startsWith(keyword(kForSpyStopVoice))) {
+        speakers.removeOne(conn);
+        broadcastSpeakerCount();
+    } else {
+        studentServer->broadcastCommand(QString::fromUtf8(data), conn);
+    }
+}
+
+void Server::forgetSpeaker(MTcpSocket* conn)
+{
+    if (speakers.removeAll(conn) > 0)
+        broadcastSpeakerCount();
+}
+
+void Server::broadcastSpeakerCount()
+{
+    studentServer->broadcastCommand(
+        SessionCommand::kNSpeakingClients + QString::number(speakers.size()), nullptr);
+}
+
+void Server::sendClientsListToEachOther()
+{
+    if (!studentServer)
+        return;
+    using namespace SessionCommand;
+    const auto& clients = studentServer->readyClientList();
+    studentServer->broadcastCommand(kNClients + QString::number(clients.size()), nullptr);
+
+    QString text = kClientList;
+    for (const ReadyClient& client : clients) {
+        text += client.conn->PeerIpAndPort() + kFieldSeparator
+            + MAbstractSocket::addressText(client.udpAddress, client.udpPort) + kFieldSeparator
+            + client.clientIdName + kListSeparator;
+    }
+    if (text.size() > kClientList.size())
+        text.chop(1);
+
+    qDebug() << kTag << text;
+    studentServer->broadcastCommand(text, nullptr);
+    qDebug() << kTag << "CLLS... Was sent";
+}

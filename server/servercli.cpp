@@ -1,0 +1,59 @@
+#include "servercli.h"
+
+#include "server.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+
+namespace {
+const char* const kTag = "SERVER: ";
+}
+
+ServerCLI::ServerCLI(const ServerSettings& settingsArg, QObject* parent)
+    : QObject(parent), settings(settingsArg)
+{
+    m_server = new Server(settings, this);
+    connect(m_server, &Server::serversConnected, this, &ServerCLI::serversConnected);
+    connect(m_server, &Server::serversClosed, this, &ServerCLI::serversClosed);
+    connect(m_server, &Server::quitServer, this, &ServerCLI::quitServer);
+    connect(m_server, &Server::clientRaisedError, this, &ServerCLI::clientRaisedError);
+    connect(m_server, &Server::studentClientsChanged, this, &ServerCLI::studentClientsChanged);
+    m_server->start();
+}
+
+bool ServerCLI::isListening() const
+{
+    return m_server->isListening();
+}
+
+void ServerCLI::serversConnected()
+{
+    qDebug() << kTag << "Servers Listening...";
+}
+
+void ServerCLI::serversClosed()
+{
+    qDebug() << kTag << "Servers Closed.";
+}
+
+void ServerCLI::quitServer()
+{
+    QCoreApplication::quit();
+}
+
+void ServerCLI::clientRaisedError(
+    const QString& clientName, QAbstractSocket::SocketError err, const QString& errorString)
+{
+    qDebug() << kTag
+             << QStringLiteral("Student Error: %1\r\nError: %2 %3")
+                    .arg(clientName, QString::number(int(err)), errorString);
+}
+
+void ServerCLI::studentClientsChanged()
+{
+    qDebug() << kTag << "Students Changed: ============================================";
+    const QHash<QString, QString> info = m_server->studentClientsInfo();
+    for (auto it = info.cbegin(); it != info.cend(); ++it)
+        qDebug() << kTag << QString(it.key() + QLatin1String(" (") + it.value() + QLatin1Char(')'));
+    qDebug() << kTag << "==============================================================";
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QStringList>
+
+// Settings of one classroom server. podium's start-up fills it; ServerCLI,
+// Server and MStudentServer each keep their own copy.
+struct ServerSettings
+{
+    QHostAddress listenAddress { QHostAddress::AnyIPv4 };
+    quint16 listenPort = 4060;
+    QHostAddress udpAddress { QHostAddress::AnyIPv4 };
+    quint16 udpPort = 4060;
+    bool restrictNames = false;
+    QStringList allowedNames;
+    bool udpTextProbe = false;
+
+    // Pause between two handshake messages of one step. The product always
+    // uses 5000 ms: no option sets this; only tests shorten it.
+    int handshakeIntervalMs = 5000;
+};
