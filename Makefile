@@ -23,8 +23,7 @@ build: deps configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
-	@bash tools/fuzz.sh --short
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 run: build
 	@bash tools/run.sh $(BUILD)
@@ -35,10 +34,10 @@ bench: deps
 	@bash tools/bench.sh $(BUILD)-bench
 
 fuzz: deps
-	@bash tools/fuzz.sh
+	@bash tools/fuzz.sh $(BUILD)/fuzz
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-bench fuzz-build
+	rm -rf $(BUILD) $(BUILD)-bench

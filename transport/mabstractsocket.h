@@ -69,3 +69,4 @@ protected:
 };
 
 Q_DECLARE_INTERFACE(MAbstractSocket, "MAbstractSocket")
+Q_DECLARE_METATYPE(MAbstractSocket*)

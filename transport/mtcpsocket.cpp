@@ -1,10 +1,12 @@
 #include "mtcpsocket.h"
 
+#include "tcpframereader.h"
 #include "wireformat.h"
 
 MTcpSocket::MTcpSocket(QObject* parent) : QTcpSocket(parent)
 {
     qRegisterMetaType<MDataType>("MDataType");
+    qRegisterMetaType<MAbstractSocket*>("MAbstractSocket*");
     connect(
         this, &QTcpSocket::readyRead, this, &MTcpSocket::processReadyRead, Qt::DirectConnection);
 }
@@ -72,21 +74,23 @@ qint64 MTcpSocket::ourProtocolSend(const QByteArray& tag, const QByteArray& payl
 
 void MTcpSocket::processReadyRead()
 {
-    while (bytesAvailable() >= WireFormat::kNumberSize) {
-        const quint32 length = byteArrayToInt(peek(WireFormat::kNumberSize));
-        if (length < quint32(WireFormat::kMinTcpFrameLength)
-            || length > WireFormat::kMaxTcpFrameLength) {
+    QByteArray tag;
+    QByteArray payload;
+    quint32 length = 0;
+    // A receiver may close the socket inside the signal; closing empties the
+    // read buffer, so the next round finds an incomplete frame and stops.
+    for (;;) {
+        switch (TcpFrameReader::readFrame(*this, tag, payload, length)) {
+        case TcpFrameReader::Incomplete:
+            return;
+        case TcpFrameReader::BadLength:
             qWarning("Bad frame length %u from %s: connection aborted.", length,
                 qPrintable(PeerIpAndPort()));
             abort();
             return;
+        case TcpFrameReader::FrameRead:
+            emit packetReceived(this, dataTypeFromTag(tag), payload);
+            break;
         }
-        if (bytesAvailable() < qint64(length))
-            return;
-
-        read(WireFormat::kNumberSize);
-        const QByteArray tag = read(WireFormat::kTagSize);
-        const QByteArray payload = read(qint64(length) - WireFormat::kTcpHeaderSize);
-        emit packetReceived(this, dataTypeFromTag(tag), payload);
     }
 }

@@ -7,6 +7,7 @@
 MUdpSocket::MUdpSocket(QObject* parent) : QUdpSocket(parent)
 {
     qRegisterMetaType<MDataType>("MDataType");
+    qRegisterMetaType<MAbstractSocket*>("MAbstractSocket*");
     connect(
         this, &QUdpSocket::readyRead, this, &MUdpSocket::processReadyRead, Qt::DirectConnection);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QLatin1String>
+#include "wiretext.h"
 
 // The session command vocabulary: every keyword that crosses the wire inside a
 // command frame. Keywords are matched case-sensitively from the first character;
@@ -8,52 +8,52 @@
 namespace SessionCommand {
 
 // Session establishment
-inline constexpr QLatin1String kGetProtocol { "GETPROTOCOL" };
-inline constexpr QLatin1String kProtocolVer { "PROTOCOLVER" };
-inline constexpr QLatin1String kProtocolVersion { "1" };
-inline constexpr QLatin1String kIdentify { "IDENTIFY" };
-inline constexpr QLatin1String kIdentifyReply { "IDENTIFY:" };
-inline constexpr QLatin1String kIdentifyOk { "OK" };
-inline constexpr QLatin1String kIdentifyFail { "FAIL" };
-inline constexpr QLatin1String kUdpRequest { "UDPREQUEST" };
-inline constexpr QLatin1String kUdpResponse { "UDPRESPONSE" };
-inline constexpr QLatin1String kYourUdpIpPort { "YOURUDPI:P" };
-inline constexpr QLatin1String kUdpIpPortBound { "UDPI:PBOUND" };
-inline constexpr QLatin1String kDoYouCopy { "DOYOUCOPY?" };
-inline constexpr QLatin1String kIDoCopy { "IDOCOPY" };
-inline constexpr QLatin1String kConnected { "CONNECTED" };
-inline constexpr QLatin1String kClientExit { "CLIENTEXIT" };
+inline constexpr QLatin1String kGetProtocol = wireText("GETPROTOCOL");
+inline constexpr QLatin1String kProtocolVer = wireText("PROTOCOLVER");
+inline constexpr QLatin1String kProtocolVersion = wireText("1");
+inline constexpr QLatin1String kIdentify = wireText("IDENTIFY");
+inline constexpr QLatin1String kIdentifyReply = wireText("IDENTIFY:");
+inline constexpr QLatin1String kIdentifyOk = wireText("OK");
+inline constexpr QLatin1String kIdentifyFail = wireText("FAIL");
+inline constexpr QLatin1String kUdpRequest = wireText("UDPREQUEST");
+inline constexpr QLatin1String kUdpResponse = wireText("UDPRESPONSE");
+inline constexpr QLatin1String kYourUdpIpPort = wireText("YOURUDPI:P");
+inline constexpr QLatin1String kUdpIpPortBound = wireText("UDPI:PBOUND");
+inline constexpr QLatin1String kDoYouCopy = wireText("DOYOUCOPY?");
+inline constexpr QLatin1String kIDoCopy = wireText("IDOCOPY");
+inline constexpr QLatin1String kConnected = wireText("CONNECTED");
+inline constexpr QLatin1String kClientExit = wireText("CLIENTEXIT");
 
 // Between ready clients and the server
-inline constexpr QLatin1String kGetNClients { "GETNCLIENTS" };
-inline constexpr QLatin1String kNClients { "NCLIENTS" };
-inline constexpr QLatin1String kNSpeakingClients { "NSPEAKINGCLIENTS" };
-inline constexpr QLatin1String kClientList { "CLLS" };
-inline constexpr QLatin1String kForSpyStartVoice { "FORSPYSTARTVOICE" };
-inline constexpr QLatin1String kForSpyStopVoice { "FORSPYSTOPVOICE" };
-inline constexpr QLatin1String kGetUniqueXDataId { "GETUNIQUEXDATAID" };
-inline constexpr QLatin1String kXDataId { "XDATAID" };
-inline constexpr QLatin1String kCloseAllClients { "CLOSEALLCLIENTS" };
+inline constexpr QLatin1String kGetNClients = wireText("GETNCLIENTS");
+inline constexpr QLatin1String kNClients = wireText("NCLIENTS");
+inline constexpr QLatin1String kNSpeakingClients = wireText("NSPEAKINGCLIENTS");
+inline constexpr QLatin1String kClientList = wireText("CLLS");
+inline constexpr QLatin1String kForSpyStartVoice = wireText("FORSPYSTARTVOICE");
+inline constexpr QLatin1String kForSpyStopVoice = wireText("FORSPYSTOPVOICE");
+inline constexpr QLatin1String kGetUniqueXDataId = wireText("GETUNIQUEXDATAID");
+inline constexpr QLatin1String kXDataId = wireText("XDATAID");
+inline constexpr QLatin1String kCloseAllClients = wireText("CLOSEALLCLIENTS");
 
 // Relayed unchanged by the server
-inline constexpr QLatin1String kStartVoice { "STARTVOICE" };
-inline constexpr QLatin1String kStopVoice { "STOPVOICE" };
-inline constexpr QLatin1String kFileX { "FILEX" };
-inline constexpr QLatin1String kCancelFileX { "CANCELFILEX" };
-inline constexpr QLatin1String kCallTeacher { "CALLTEACHER" };
+inline constexpr QLatin1String kStartVoice = wireText("STARTVOICE");
+inline constexpr QLatin1String kStopVoice = wireText("STOPVOICE");
+inline constexpr QLatin1String kFileX = wireText("FILEX");
+inline constexpr QLatin1String kCancelFileX = wireText("CANCELFILEX");
+inline constexpr QLatin1String kCallTeacher = wireText("CALLTEACHER");
 
 // Between the teacher console and students
-inline constexpr QLatin1String kPing { "PING" };
-inline constexpr QLatin1String kPong { "PONG" };
-inline constexpr QLatin1String kVoiceFormat { "VFMT" };
-inline constexpr QLatin1String kClassFinished { "CLASSFINISHED" };
-inline constexpr QLatin1String kAllowCall { "ALLOWCALL" };
+inline constexpr QLatin1String kPing = wireText("PING");
+inline constexpr QLatin1String kPong = wireText("PONG");
+inline constexpr QLatin1String kVoiceFormat = wireText("VFMT");
+inline constexpr QLatin1String kClassFinished = wireText("CLASSFINISHED");
+inline constexpr QLatin1String kAllowCall = wireText("ALLOWCALL");
 
 // Lists inside an argument are joined with "|", fields of an entry with "\".
-inline constexpr QLatin1String kListSeparator { "|" };
-inline constexpr QLatin1String kFieldSeparator { "\\" };
+inline constexpr QLatin1String kListSeparator = wireText("|");
+inline constexpr QLatin1String kFieldSeparator = wireText("\\");
 
 // Diagnostic for a command that matches no keyword of its receiver.
-inline constexpr QLatin1String kUnknownCommand { "Unknown Command: " };
+inline constexpr QLatin1String kUnknownCommand = wireText("Unknown Command: ");
 
 } // namespace SessionCommand

@@ -1,17 +1,17 @@
 #pragma once
 
-#include <QLatin1String>
+#include "wiretext.h"
 
 // Framing constants shared by every packet socket.
 namespace WireFormat {
 
-inline constexpr QLatin1String kCommandTag { "COMD" };
-inline constexpr QLatin1String kTextTag { "TEXT" };
-inline constexpr QLatin1String kVoiceTag { "VOIC" };
-inline constexpr QLatin1String kExtraDataTag { "XDTA" };
+inline constexpr QLatin1String kCommandTag = wireText("COMD");
+inline constexpr QLatin1String kTextTag = wireText("TEXT");
+inline constexpr QLatin1String kVoiceTag = wireText("VOIC");
+inline constexpr QLatin1String kExtraDataTag = wireText("XDTA");
 // Raw bytes a student relays from its local companion program. Receivers that
 // only know the four tags above see it as unrecognised data.
-inline constexpr QLatin1String kPassThroughTag { "PDTA" };
+inline constexpr QLatin1String kPassThroughTag = wireText("PDTA");
 
 inline constexpr int kTagSize = 4;
 inline constexpr int kNumberSize = 4;
