@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+
+struct ServerSettings;
+
+// podium's configuration, settled once at start-up from built-in defaults, the
+// command line, the identity file "IDA.DAT" and a configuration file, all next
+// to the executable. main owns it; the chat window copies it and never writes
+// back. Plain data plus the readers that fill it; main thread only.
+struct AssistantConfig
+{
+    QHostAddress serverTcpAddress { QHostAddress::LocalHost };
+    quint16 serverTcpPort = 4060;
+    QHostAddress serverUdpAddress { QHostAddress::LocalHost };
+    quint16 serverUdpPort = 4060;
+    bool internalServer = false;
+    bool publishAddress = false;
+    bool fetchAddress = false;
+    QString publishingHost;
+    QString identity;
+    QString windowTitle = QStringLiteral("ZAVRO Voice Chat Assist-or");
+    int windowX = -1;
+    int windowY = -1;
+    bool udpTextProbe = false;
+
+    // "-n": no window and no display; the program is a server box.
+    bool headless = false;
+    // "-l": where the internal server's TCP listener and UDP socket live.
+    QHostAddress listenAddress { QHostAddress::AnyIPv4 };
+    quint16 listenPort = 4060;
+
+    // Defaults, then the command line, the identity file and the configuration
+    // file of appDir, in that order. arguments exclude the program name.
+    void load(const QStringList& arguments, const QString& appDir);
+
+    // Each reader changes only what its source names.
+    void readCommandLine(const QStringList& arguments, QString& configPath);
+    void readIdentityFile(const QString& path);
+    void readConfigurationFile(const QString& configPath, const QString& appDir);
+
+    // The internal server's settings: defaults, the listen option and the probe switch.
+    ServerSettings serverSettings() const;
+
+    // One line that says what was settled, for the log.
+    QString describe() const;
+
+    // Whether the arguments ask for "-n", known before the application exists.
+    static bool headlessRequested(int argc, char** argv);
+    // The host behind "<def>", "<def2>", "<def3>"; any other text is a host name.
+    static QString publishingHostFor(const QString& keyword);
+    // Address that ".external" selects.
+    static QHostAddress defaultExternalServer();
+};

@@ -1,0 +1,130 @@
+#include "assistantconfig.h"
+#include "mstudentserver.h"
+#include "podiumlog.h"
+#include "podiumsignals.h"
+#include "server.h"
+#include "servercli.h"
+
+#include <cstdio>
+#include <memory>
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFile>
+
+// ---- The window step: the one place that knows about the chat window. ----
+#ifdef PODIUM_WITH_WINDOW
+#include "dmainwindow.h"
+
+#include <QApplication>
+
+namespace {
+constexpr bool kWindowBuilt = true;
+
+std::unique_ptr<QCoreApplication> createApplication(int& argc, char** argv, bool headless)
+{
+    if (headless)
+        return std::make_unique<QCoreApplication>(argc, argv);
+    return std::make_unique<QApplication>(argc, argv);
+}
+
+int runWindow(
+    QCoreApplication& app, const AssistantConfig& config, ServerCLI* server, QFile* logFile)
+{
+    auto* window = new DMainWindow(config);
+    window->show();
+    qDebug() << "test";
+    // The window takes the server and the log with it when it goes.
+    if (server)
+        server->setParent(window);
+    logFile->setParent(window);
+    const int result = app.exec();
+    delete window;
+    return result;
+}
+} // namespace
+#else
+namespace {
+constexpr bool kWindowBuilt = false;
+
+std::unique_ptr<QCoreApplication> createApplication(int& argc, char** argv, bool)
+{
+    return std::make_unique<QCoreApplication>(argc, argv);
+}
+
+int runWindow(QCoreApplication&, const AssistantConfig&, ServerCLI*, QFile*)
+{
+    return 1;
+}
+} // namespace
+#endif
+// ---- End of the window step. ----
+
+namespace {
+
+void announceServer(const Server& server)
+{
+    const MStudentServer* students = server.currentStudentServer();
+    if (!server.isListening()) {
+        std::fprintf(stderr, "podium: the classroom server is not listening (see the log).\n");
+        return;
+    }
+    std::fprintf(stderr, "podium: clients connect to TCP %s and UDP %s\n",
+        qPrintable(MAbstractSocket::addressText(students->serverAddress(), students->serverPort())),
+        qPrintable(
+            MAbstractSocket::addressText(students->serverAddress(), students->boundUdpPort())));
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    const bool headless = AssistantConfig::headlessRequested(argc, argv) || !kWindowBuilt;
+    const std::unique_ptr<QCoreApplication> app = createApplication(argc, argv, headless);
+
+    QFile* logFile = PodiumLog::open(PodiumLog::defaultPath());
+    PodiumLog::install();
+
+    AssistantConfig config;
+    config.load(QCoreApplication::arguments().mid(1), QCoreApplication::applicationDirPath());
+    if (headless && !config.internalServer) {
+        std::fprintf(stderr,
+            config.headless
+                ? "podium: -n runs a server box and needs -s; usage: podium -s -n "
+                  "[-laddress:port]\n"
+                : "podium: the chat window is not built yet and there is no server to run (-s).\n");
+        PodiumLog::detach();
+        delete logFile;
+        return 2;
+    }
+    if (!config.headless && !kWindowBuilt)
+        std::fprintf(stderr, "podium: the chat window is not built yet; running without it.\n");
+    qDebug().noquote() << config.describe();
+
+    ServerCLI* server = nullptr;
+    if (config.internalServer) {
+        qDebug() << "Using Internal Server.";
+        server = new ServerCLI(config.serverSettings(), nullptr);
+        if (server->isListening() && config.identity.isEmpty())
+            config.identity = QStringLiteral("Local User");
+    }
+
+    PodiumSignalWatcher signalWatcher;
+    QObject::connect(
+        &signalWatcher, &PodiumSignalWatcher::terminationRequested, app.get(), [server](int) {
+            if (server)
+                server->server()->endClass();
+            else
+                QCoreApplication::quit();
+        });
+
+    if (!headless)
+        return runWindow(*app, config, server, logFile);
+
+    announceServer(*server->server());
+    const int result = QCoreApplication::exec();
+    PodiumLog::detach();
+    delete server;
+    delete logFile;
+    return result;
+}
