@@ -18,6 +18,9 @@
 # rather than by a clock of its own. The fed PCM reaches recorders bit-exact,
 # some hundred milliseconds later (FIFO plus pacat buffer). Data written while
 # nobody records is played to nobody, as with a real microphone.
+#
+# With CLASSROOM_PULSE_OWNER=PID in the environment of "start", the server also
+# stops by itself once process PID has ended.
 set -euo pipefail
 
 usage() { echo "usage: $0 start|stop DIR" >&2; exit 2; }
@@ -31,6 +34,13 @@ fail() {
     exit 1
 }
 
+# Alive and not yet a zombie (orphans may wait a while to be reaped).
+alive() {
+    local state
+    state=$(sed -e 's/.*) //' "/proc/$1/stat" 2>/dev/null) || return 1
+    [ -n "$state" ] && [ "${state:0:1}" != Z ]
+}
+
 # Stops one process we started, by the pid recorded in DIR: TERM, then KILL
 # after a bounded wait.
 stop_pid() {
@@ -40,11 +50,24 @@ stop_pid() {
     rm -f "$file"
     [ -n "$pid" ] || return 0
     kill -TERM "$pid" 2>/dev/null || return 0
-    for i in $(seq 50); do
-        kill -0 "$pid" 2>/dev/null || return 0
-        sleep 0.1
+    for i in $(seq 100); do
+        alive "$pid" || return 0
+        sleep 0.05
     done
     kill -KILL "$pid" 2>/dev/null || true
+}
+
+# With CLASSROOM_PULSE_OWNER=PID the server stops itself once that process is
+# gone, so a test killed without cleanup leaves nothing running.
+watch_owner() {
+    local owner=${CLASSROOM_PULSE_OWNER:-}
+    [ -n "$owner" ] || return 0
+    (
+        while alive "$owner" && [ -f "$dir/pulse.pid" ]; do
+            sleep 0.5
+        done
+        [ -f "$dir/pulse.pid" ] && stop
+    ) </dev/null >/dev/null 2>&1 &
 }
 
 start() {
@@ -81,7 +104,7 @@ PA
 
     for i in $(seq 100); do
         [ -S "$dir/native" ] && break
-        kill -0 "$pid" 2>/dev/null || fail "the PulseAudio daemon exited at start"
+        alive "$pid" || fail "the PulseAudio daemon exited at start"
         sleep 0.05
     done
     [ -S "$dir/native" ] || fail "no PulseAudio socket at $dir/native after 5 s"
@@ -97,9 +120,10 @@ PA
     for i in $(seq 100); do
         if PULSE_SERVER=unix:$dir/native pactl list short sink-inputs 2>/dev/null \
             | grep -q .; then
+            watch_owner
             return 0
         fi
-        kill -0 "$(cat "$dir/pacat.pid")" 2>/dev/null || fail "pacat exited: $(cat "$dir/pacat.log")"
+        alive "$(cat "$dir/pacat.pid")" || fail "pacat exited: $(cat "$dir/pacat.log")"
         sleep 0.05
     done
     fail "the microphone feed did not connect within 5 s"

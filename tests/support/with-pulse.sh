@@ -21,7 +21,7 @@ trap 'exit 129' HUP
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-"$here/pulse-server.sh" start "$dir" || exit 1
+CLASSROOM_PULSE_OWNER=$$ "$here/pulse-server.sh" start "$dir" || exit 1
 
 export PULSE_SERVER=unix:$dir/native
 export CLASSROOM_PULSE_DIR=$dir
