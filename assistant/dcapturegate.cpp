@@ -1,0 +1,78 @@
+#include "dcapturegate.h"
+
+#include <QtGlobal>
+
+DCaptureGate::DCaptureGate(
+    QIODevice* source, int backlogBytes, int sampleFrameBytes, QObject* parent)
+    : QIODevice(parent), m_source(source),
+      m_backlogBytes(
+          qMax(sampleFrameBytes, backlogBytes - backlogBytes % qMax(1, sampleFrameBytes))),
+      m_sampleFrameBytes(qMax(1, sampleFrameBytes))
+{
+    open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    connect(m_source, &QIODevice::readyRead, this, &DCaptureGate::sourceReadyRead);
+}
+
+DCaptureGate::~DCaptureGate() = default;
+
+void DCaptureGate::setReadChunk(int bytes)
+{
+    m_readChunk = qMax(0, bytes);
+}
+
+qint64 DCaptureGate::bytesAvailable() const
+{
+    return m_buffer.size() + QIODevice::bytesAvailable();
+}
+
+qint64 DCaptureGate::readData(char* data, qint64 maxSize)
+{
+    const int n = int(qMin<qint64>(maxSize, m_buffer.size()));
+    if (n <= 0)
+        return 0;
+    memcpy(data, m_buffer.constData(), size_t(n));
+    m_buffer.remove(0, n);
+    return n;
+}
+
+qint64 DCaptureGate::writeData(const char*, qint64)
+{
+    return -1;
+}
+
+void DCaptureGate::sourceReadyRead()
+{
+    // Drain the device: what stays behind in it would be read later and
+    // would therefore be late for good.
+    char chunk[16384];
+    for (;;) {
+        const qint64 n = m_source->read(chunk, sizeof chunk);
+        if (n <= 0)
+            break;
+        m_buffer.append(chunk, int(n));
+    }
+
+    if (m_buffer.size() > m_backlogBytes) {
+        // Keep the newest audio; cut at a sample frame so channels stay aligned.
+        int excess = m_buffer.size() - m_backlogBytes;
+        excess += (m_sampleFrameBytes - excess % m_sampleFrameBytes) % m_sampleFrameBytes;
+        excess = qMin(excess, m_buffer.size());
+        m_buffer.remove(0, excess);
+        m_dropped += excess;
+    }
+
+    if (m_buffer.isEmpty())
+        return;
+    if (m_readChunk <= 0) {
+        emit readyRead();
+        return;
+    }
+    // The encoder takes one chunk per signal; offer every whole chunk now so
+    // that nothing waits for the next arrival.
+    while (m_buffer.size() >= m_readChunk) {
+        const int before = m_buffer.size();
+        emit readyRead();
+        if (m_buffer.size() >= before)
+            break; // the reader did not take anything
+    }
+}

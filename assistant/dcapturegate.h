@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArray>
+#include <QIODevice>
+
+// Sits between a capture device and the voice encoder and keeps the
+// microphone from building a backlog. Each time the capture device signals, it
+// takes everything the device holds, keeps only the newest `backlogBytes`
+// (whole sample frames of `sampleFrameBytes`), and offers that to its reader one read chunk per
+// readyRead() until less than a chunk is left. A capture device that delivers
+// a second in one burst thus costs the listeners a skip, not a second of
+// delay. Owned by the window; the capture device is borrowed. GUI thread.
+class DCaptureGate : public QIODevice
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(DCaptureGate)
+
+public:
+    DCaptureGate(
+        QIODevice* source, int backlogBytes, int sampleFrameBytes, QObject* parent = nullptr);
+    ~DCaptureGate() override;
+
+    // Bytes the reader takes per readyRead(); 0 offers each arrival once.
+    void setReadChunk(int bytes);
+    qint64 droppedBytes() const { return m_dropped; }
+
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override;
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override;
+    qint64 writeData(const char* data, qint64 maxSize) override;
+
+private:
+    void sourceReadyRead();
+
+    QIODevice* m_source;
+    QByteArray m_buffer;
+    int m_backlogBytes;
+    int m_sampleFrameBytes;
+    int m_readChunk = 0;
+    qint64 m_dropped = 0;
+};

@@ -1,0 +1,166 @@
+#pragma once
+
+#include "assistantconfig.h"
+#include "mabstractsocket.h"
+
+#include <QAudio>
+#include <QAudioFormat>
+#include <QMainWindow>
+
+class QAudioInput;
+class QAudioOutput;
+class QCloseEvent;
+class QIODevice;
+class QLabel;
+class QListWidgetItem;
+class QMessageBox;
+class QPoint;
+class DCaptureGate;
+class MOpusAdvancedDecoder;
+class MOpusEncoder;
+class MTcpSocket;
+class MUdpSocket;
+
+namespace Ui {
+class DMainWindow;
+}
+
+// podium's chat window, a full client of a classroom server: the session with
+// its handshake and dispatcher, voice playback and capture under the two-
+// speaker limit, the chat area and the client list. It owns its sockets and
+// codec objects; main() creates it and hands it the in-process server and the
+// log file as children. GUI thread only.
+//
+// Message boxes are never blocking: each is a QMessageBox child of the window
+// with an object name (kVersionBoxName, kIdentityBoxName, kPeerInfoBoxName,
+// kBrowserBoxName), window-modal and deleted on close, so callers (and tests)
+// find it with findChild and close it like a user would.
+class DMainWindow : public QMainWindow
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(DMainWindow)
+
+public:
+    static const char* const kVersionBoxName;
+    static const char* const kIdentityBoxName;
+    static const char* const kPeerInfoBoxName;
+    static const char* const kBrowserBoxName;
+    static const char* const kAddressDialogName;
+    // Newest captured audio kept before encoding (see DCaptureGate).
+    static const int kCaptureBacklogMs = 60;
+
+    explicit DMainWindow(const AssistantConfig& config, QWidget* parent = nullptr);
+    ~DMainWindow() override;
+
+    // Read-only views for the program and its tests.
+    const AssistantConfig& configuration() const { return config; }
+    bool isConnecting() const { return connecting; }
+    bool isPlaybackOn() const { return playbackOn; }
+    bool isSending() const { return sending; }
+    bool isVoiceAllowed() const { return voiceAllowed; }
+    bool hasBeenSpeaker() const { return wasSpeaker; }
+    QAudioOutput* audioOutputObject() const { return audioOutput; }
+
+public slots:
+    // Session
+    void setUpConnections();
+    void tcpConnectionSucceeded();
+    void startConnection();
+    void endConnection();
+    void queryServerProtocol();
+    void serverProtocolVerReceived(const QString& version);
+    void identifySelf();
+    void identifyResultReceived(const QString& result);
+    void udpRequestReceived(const QString& token);
+    void selfExternalUdpAddressPortReceived(
+        MAbstractSocket* connection, const QString& addressPort);
+    void doYouCopyReceived(MAbstractSocket* connection, const QString& token);
+    void connectedReceived();
+    void requestNumberOfClients();
+    void numberOfClientsReceived(int count);
+    void TStateChanged(QAbstractSocket::SocketState state);
+    void UStateChanged(QAbstractSocket::SocketState state);
+    void Terror(QAbstractSocket::SocketError error);
+    void Uerror(QAbstractSocket::SocketError error);
+    void packetReceived(MAbstractSocket* connection, MDataType dataType, const QByteArray& payload);
+    void on_btnRefreshConnection_clicked();
+
+    // Voice
+    void setUpVoice();
+    void startVoice();
+    void endVoice();
+    void setUpSendVoice();
+    void startSendVoice();
+    void endSendVoice();
+    void initializeDecoder();
+    void deleteDecoder();
+    void initializeEncoder();
+    void deleteEncoder();
+    void aodel();
+    void decdel();
+    void numberOfSpeakingClientsReceived(int count);
+    void audioOutputStateChanged(QAudio::State state);
+    void startAudioOutputIfNotAlreadyStarted();
+    void encoderStatsPropagated(
+        int sFlowPacketCount, int sFlowPacketSize, int sSuccessfulPackets, int sFailedPackets);
+    void decoderStatsPropagated(
+        int sFlowPacketCount, int sFlowPacketSize, int sSuccessfulPackets, int sFailedPackets);
+    void on_btnToggleVoice_clicked();
+
+    // Chat window
+    void appendText(const QString& text);
+    void sendTextData();
+    void textDataReceived(const QString& senderIdName, const QString& message);
+    void on_btnSend_clicked();
+    void on_txtMessages_customContextMenuRequested(const QPoint& pos);
+    void on_lwClients_itemActivated(QListWidgetItem* item);
+    void selectFileInExplorer(const QString& filePath);
+    void hideFileTransfers(bool force);
+    void hideFileTransfers();
+    void showFileTransfers();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void clientListReceived(const QString& list);
+    void updateStatistics();
+    void logAudioDevices() const;
+    QMessageBox* showBox(const char* objectName, int icon, const QString& title,
+        const QString& text, bool plainText);
+    bool tcpUsable() const;
+
+    Ui::DMainWindow* ui;
+    AssistantConfig config;
+
+    // Session
+    MTcpSocket* tcpSocket = nullptr;
+    MUdpSocket* udpSocket = nullptr;
+    bool socketsSetUp = false;
+    bool connecting = false;
+
+    // Voice
+    QAudioFormat audioFormat;
+    QAudioOutput* audioOutput = nullptr;
+    QIODevice* outputDevice = nullptr;
+    MOpusAdvancedDecoder* decoder = nullptr;
+    bool playbackOn = false;
+    QAudioInput* audioInput = nullptr;
+    QIODevice* inputDevice = nullptr;
+    DCaptureGate* captureGate = nullptr;
+    MOpusEncoder* encoder = nullptr;
+    bool sending = false;
+    bool autoStartSending = true;
+    bool voiceAllowed = false;
+    bool wasSpeaker = false;
+    int encoderPackets = 0;
+    int encoderBytes = 0;
+    int encoderSuccessful = 0;
+    int encoderFailed = 0;
+    int decoderPackets = 0;
+    int decoderBytes = 0;
+    int decoderSuccessful = 0;
+    int decoderFailed = 0;
+
+    QLabel* statisticsLabel = nullptr;
+};
