@@ -1,0 +1,133 @@
+#include "maudiooutputfeeder.h"
+
+#include <cstring>
+
+#include <QAudioOutput>
+#include <QDebug>
+#include <QTimer>
+
+MAudioOutputFeeder::MAudioOutputFeeder(
+    QAudioOutput* output, QIODevice* device, int periodSize, QObject* parent)
+    : QObject(parent), m_output(output), m_device(device), m_idleTimer(new QTimer(this)),
+      m_carryCapacity(qMax(periodSize, 0) * 8 + 24576), m_periodSize(periodSize)
+{
+    m_carry.reset(new char[size_t(m_carryCapacity)]);
+    m_idleTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_idleTimer, &QTimer::timeout, this, &MAudioOutputFeeder::wantsData);
+    if (m_output) {
+        connect(m_output, &QAudioOutput::notify, this, &MAudioOutputFeeder::wantsData);
+        connect(
+            m_output, &QAudioOutput::stateChanged, this, &MAudioOutputFeeder::outputStateChanged);
+    }
+}
+
+MAudioOutputFeeder::~MAudioOutputFeeder() = default;
+
+bool MAudioOutputFeeder::outputUsable(
+    const QAudioOutput* output, const QIODevice* device, int bytesPerSecond)
+{
+    if (!output || !device || bytesPerSecond <= 0)
+        return false;
+    const int period = output->periodSize();
+    return period > 0 && period <= bytesPerSecond;
+}
+
+void MAudioOutputFeeder::start(int notifyIntervalMs)
+{
+    // While idle the output does not notify; this timer stands in for it.
+    m_idleTimer->setInterval(qMax(notifyIntervalMs, 1));
+    if (m_output) {
+        m_output->setNotifyInterval(notifyIntervalMs);
+        outputStateChanged(m_output->state());
+    }
+}
+
+void MAudioOutputFeeder::beginRound()
+{
+    m_roundWritten = 0;
+    noteConsumption();
+}
+
+int MAudioOutputFeeder::queuedBytes() const
+{
+    if (!m_output)
+        return 0;
+    return qMax(0, m_output->bufferSize() - m_output->bytesFree());
+}
+
+void MAudioOutputFeeder::noteConsumption()
+{
+    // The stream has started playing once its queue shrinks between rounds.
+    if (m_output && !m_playing && queuedBytes() < m_queuedAfterWrite)
+        m_playing = true;
+}
+
+bool MAudioOutputFeeder::needsData()
+{
+    if (!flushCarry())
+        return false;
+    if (!m_output)
+        return m_roundWritten < m_periodSize;
+    if (m_output->state() == QAudio::StoppedState)
+        return false;
+    if (m_output->bytesFree() < m_periodSize)
+        return false;
+    // Until the stream plays it must be filled up to its prebuffer, which Qt
+    // leaves at nearly the whole buffer; afterwards a few periods suffice.
+    if (!m_playing)
+        return true;
+    return queuedBytes() < kQueuePeriods * m_periodSize;
+}
+
+qint64 MAudioOutputFeeder::write(const char* data, int size)
+{
+    if (size <= 0)
+        return 0;
+    qint64 accepted = 0;
+    if (m_carrySize == 0 && m_device)
+        accepted = qMax<qint64>(m_device->write(data, size), 0);
+    const int rest = size - int(accepted);
+    if (rest > 0) {
+        if (m_carrySize + rest > m_carryCapacity) {
+            // Cannot happen while callers ask needsData() first; never let it
+            // overrun the carry buffer though.
+            qWarning() << "MAudioOutputFeeder:: output blocked, dropping" << rest << "bytes";
+        } else {
+            std::memcpy(m_carry.get() + m_carrySize, data + accepted, size_t(rest));
+            m_carrySize += rest;
+        }
+    }
+    m_totalAccepted += accepted;
+    m_roundWritten += size;
+    m_queuedAfterWrite = queuedBytes();
+    return accepted;
+}
+
+bool MAudioOutputFeeder::flushCarry()
+{
+    if (m_carrySize == 0)
+        return true;
+    if (!m_device)
+        return false;
+    const qint64 accepted = qMax<qint64>(m_device->write(m_carry.get(), m_carrySize), 0);
+    if (accepted > 0) {
+        std::memmove(m_carry.get(), m_carry.get() + accepted, size_t(m_carrySize - accepted));
+        m_carrySize -= int(accepted);
+        m_totalAccepted += accepted;
+        m_queuedAfterWrite = queuedBytes();
+    }
+    return m_carrySize == 0;
+}
+
+void MAudioOutputFeeder::outputStateChanged(QAudio::State state)
+{
+    if (state == QAudio::IdleState) {
+        // An underrun: the stream has to prebuffer again before it plays.
+        m_playing = false;
+        if (!m_idleTimer->isActive())
+            m_idleTimer->start();
+        QTimer::singleShot(0, this, &MAudioOutputFeeder::wantsData);
+    } else {
+        m_idleTimer->stop();
+    }
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "voicepipe_global.h"
+
+#include <QAudio>
+#include <QObject>
+
+#include <memory>
+
+class QAudioOutput;
+class QIODevice;
+class QTimer;
+
+// Feeds a push-mode QAudioOutput for the notification-paced decoders so that
+// every byte handed to write() is played exactly once and in order: the part
+// of a write that the output did not accept is kept and goes first next time.
+// It asks for data (wantsData) on the output's notify(), and also when the
+// output falls idle after an underrun, since an idle output stops notifying.
+// needsData() keeps the output's queue a few periods deep once it plays (Qt's
+// PulseAudio stream only starts after it has prebuffered most of its 250 ms,
+// so until it is seen playing it is filled as far as it accepts).
+// Owned by its decoder; output and device are borrowed. Owner's thread.
+class VOICEPIPE_EXPORT MAudioOutputFeeder : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(MAudioOutputFeeder)
+
+public:
+    // Output periods kept queued once the output plays; the output's notify()
+    // arrives every 20 ms with occasional 40 ms gaps, and its sink takes 40 ms
+    // at a time, so four periods ride out one late notification.
+    static const int kQueuePeriods = 4;
+
+    // Without an output (offline pacing: benchmarks, tools) the device takes
+    // everything and needsData() asks for one period per round (beginRound).
+    MAudioOutputFeeder(
+        QAudioOutput* output, QIODevice* device, int periodSize, QObject* parent = nullptr);
+    ~MAudioOutputFeeder() override;
+
+    // Whether a period size and device are there to feed at all.
+    static bool outputUsable(
+        const QAudioOutput* output, const QIODevice* device, int bytesPerSecond);
+
+    // Sets the output's notify interval and starts asking for data.
+    void start(int notifyIntervalMs);
+    // Marks the start of one pacing round (one notification).
+    void beginRound();
+
+    // True when the output should be given another block now: nothing left
+    // over from an earlier write, and its queue below the target depth (or
+    // the output not seen playing yet).
+    bool needsData();
+    // Hands `size` bytes to the output; what it does not accept is copied and
+    // written first on the next flush. Returns the bytes accepted now.
+    qint64 write(const char* data, int size);
+    // Writes what an earlier write left over; true when nothing is left.
+    bool flushCarry();
+
+    int carryBytes() const { return m_carrySize; }
+    qint64 totalAccepted() const { return m_totalAccepted; }
+    int queuedBytes() const;
+
+signals:
+    void wantsData();
+
+private:
+    void outputStateChanged(QAudio::State state);
+    void noteConsumption();
+
+    QAudioOutput* m_output;
+    QIODevice* m_device;
+    QTimer* m_idleTimer;
+    std::unique_ptr<char[]> m_carry;
+    int m_carryCapacity = 0;
+    int m_carrySize = 0;
+    qint64 m_totalAccepted = 0;
+    int m_periodSize;
+    int m_roundWritten = 0;
+    int m_queuedAfterWrite = 0;
+    bool m_playing = false;
+};
