@@ -12,7 +12,17 @@ set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 dir=$(mktemp -d "${TMPDIR:-/tmp}/classroom-pulse.XXXXXX") || exit 1
 
+child=
 cleanup() {
+    # Interrupted (e.g. a test timeout): the command must not outlive us.
+    if [ -n "$child" ] && kill -0 "$child" 2>/dev/null; then
+        kill -TERM "$child" 2>/dev/null
+        for _ in $(seq 50); do
+            kill -0 "$child" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -KILL "$child" 2>/dev/null
+    fi
     "$here/pulse-server.sh" stop "$dir" || true
     rm -rf "$dir"
 }
@@ -28,9 +38,11 @@ export CLASSROOM_PULSE_DIR=$dir
 export CLASSROOM_SINK_CAPTURE=$dir/sink.raw
 export CLASSROOM_SOURCE_FIFO=$dir/mic.fifo
 
+# Run in the background (stdin is /dev/null then) and waited for, so that a
+# TERM from ctest's timeout reaches the trap at once.
 "$@" &
 child=$!
-# Waiting in the background lets a TERM from ctest's timeout reach the trap.
 wait "$child"
 status=$?
+child=
 exit "$status"
