@@ -13,15 +13,15 @@ OpusDecoderWrapper::OpusDecoderWrapper(QObject* parent) : QObject(parent) { }
 
 OpusDecoderWrapper::~OpusDecoderWrapper() = default;
 
-int OpusDecoderWrapper::initializeDecoder(int sampleRate_, int channels_)
+int OpusDecoderWrapper::initializeDecoder(int rate, int channelCount)
 {
     decoderState.reset();
     qDebug().nospace() << "OPUS -- " << unsigned(sizeof(opus_int32)) << ' '
                        << unsigned(sizeof(opus_int16)) << ' ' << unsigned(sizeof(short)) << ' '
                        << unsigned(sizeof(int));
 
-    sampleRate = sampleRate_;
-    channels = channels_;
+    sampleRate = rate;
+    channels = channelCount;
     int error = OPUS_OK;
     OpusDecoder* state = opus_decoder_create(sampleRate, channels, &error);
     if (error != OPUS_OK) {

@@ -1,12 +1,13 @@
 #include "opusencoderwrapper.h"
 
-#include <array>
-
 #include <QDebug>
 
 #include <opus.h>
 
 namespace {
+
+// The frame durations the codec accepts, in seconds.
+constexpr double kFrameDurations[] = { 0.0025, 0.005, 0.01, 0.02, 0.04, 0.06 };
 
 // The sizes of the codec's integer types, logged so that a build with
 // unexpected type widths shows up in the first lines of a log.
@@ -29,13 +30,13 @@ OpusEncoderWrapper::OpusEncoderWrapper(QObject* parent) : QObject(parent) { }
 OpusEncoderWrapper::~OpusEncoderWrapper() = default;
 
 int OpusEncoderWrapper::initializeEncoder(
-    int sampleRate_, int channels_, int complexity, int bitrate, bool inbandFec)
+    int rate, int channelCount, int complexity, int bitrate, bool inbandFec)
 {
     encoderState.reset();
     logTypeSizes();
 
-    sampleRate = sampleRate_;
-    channels = channels_;
+    sampleRate = rate;
+    channels = channelCount;
     int error = OPUS_OK;
     OpusEncoder* state = opus_encoder_create(sampleRate, channels, OPUS_APPLICATION_VOIP, &error);
     if (error != OPUS_OK) {
@@ -77,10 +78,8 @@ int OpusEncoderWrapper::encode(
     }
 
     const unsigned frameSize = unsigned(pcmBytes) / (2u * unsigned(channels));
-    // The codec accepts exactly these durations: 2.5, 5, 10, 20, 40, 60 ms.
-    const std::array<double, 6> durations { 0.0025, 0.005, 0.01, 0.02, 0.04, 0.06 };
     bool valid = false;
-    for (double seconds : durations)
+    for (double seconds : kFrameDurations)
         valid = valid || frameSize == unsigned(int(sampleRate * seconds));
     if (!valid) {
         qCritical().nospace() << "Opus Fatal -- " << frameSize << ' ' << pcmBytes;
