@@ -550,6 +550,7 @@ void DMainWindow::decdel()
 void DMainWindow::numberOfSpeakingClientsReceived(int count)
 {
     qDebug() << "SPCL: " << count;
+    m_lastSpeakerCount = count;
     if (sending && count <= 2)
         wasSpeaker = true;
 

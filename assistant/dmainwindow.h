@@ -59,6 +59,8 @@ public:
     bool isSending() const { return sending; }
     bool isVoiceAllowed() const { return voiceAllowed; }
     bool hasBeenSpeaker() const { return wasSpeaker; }
+    // The last speaker count from the server; -1 before the first.
+    int lastSpeakerCount() const { return m_lastSpeakerCount; }
     QAudioOutput* audioOutputObject() const { return audioOutput; }
 
 public slots:
@@ -161,6 +163,7 @@ private:
     int decoderBytes = 0;
     int decoderSuccessful = 0;
     int decoderFailed = 0;
+    int m_lastSpeakerCount = -1;
 
     QLabel* statisticsLabel = nullptr;
 };

@@ -1,0 +1,126 @@
+// DCaptureGate between a capture device and a reader that takes one period
+// per readyRead(), as the Opus encoder does. The capture device is the sound
+// card's stand-in: it hands over exactly the arrivals a row lists, each with
+// one readyRead(), which is how a capture backend delivers a late burst.
+
+#include "dcapturegate.h"
+
+#include <QtTest>
+
+namespace {
+
+constexpr int kSampleFrameBytes = 4; // 16-bit stereo
+constexpr int kPeriodBytes = 3840; // 20 ms at 48 kHz
+constexpr int kBacklogBytes = 11520; // 60 ms
+
+class CaptureDevice : public QIODevice
+{
+public:
+    CaptureDevice() { open(QIODevice::ReadOnly); }
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override { return pending.size() + QIODevice::bytesAvailable(); }
+
+    void deliver(const QByteArray& bytes)
+    {
+        pending.append(bytes);
+        emit readyRead();
+    }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override
+    {
+        const int n = int(qMin<qint64>(maxSize, pending.size()));
+        memcpy(data, pending.constData(), size_t(n));
+        pending.remove(0, n);
+        return n;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QByteArray pending;
+};
+
+QList<int> repeated(int count, int bytes)
+{
+    QList<int> list;
+    for (int i = 0; i < count; ++i)
+        list << bytes;
+    return list;
+}
+
+// Distinct bytes at every position, so that a comparison finds any reordering.
+QByteArray stream(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 7 + i / 251) & 0xff);
+    return bytes;
+}
+
+} // namespace
+
+class TestDCaptureGate : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void arrivals_data();
+    void arrivals();
+};
+
+void TestDCaptureGate::arrivals_data()
+{
+    QTest::addColumn<QList<int>>("arrivals");
+    QTest::addColumn<int>("dropStart");
+    QTest::addColumn<int>("dropped");
+
+    QTest::newRow("steady 20 ms periods pass unchanged") << repeated(25, kPeriodBytes) << 0 << 0;
+    QTest::newRow("periods of 1023 frames pass unchanged") << repeated(25, 4092) << 0 << 0;
+    QTest::newRow("a late double period passes unchanged")
+        << QList<int> { kPeriodBytes, 2 * kPeriodBytes, kPeriodBytes } << 0 << 0;
+    QTest::newRow("a first second in one burst keeps only its newest 60 ms")
+        << QList<int> { 192000, kPeriodBytes, kPeriodBytes } << 0 << 192000 - kBacklogBytes;
+    QTest::newRow("a burst in the middle keeps only its newest 60 ms") << QList<int> { kPeriodBytes,
+        96000, kPeriodBytes } << kPeriodBytes << 96000 - kBacklogBytes;
+    QTest::newRow("a burst that ends inside a period keeps whole sample frames")
+        << QList<int> { 100004, kPeriodBytes } << 0 << 100004 - kBacklogBytes;
+}
+
+void TestDCaptureGate::arrivals()
+{
+    QFETCH(QList<int>, arrivals);
+    QFETCH(int, dropStart);
+    QFETCH(int, dropped);
+
+    int total = 0;
+    for (int n : arrivals)
+        total += n;
+    const QByteArray input = stream(total);
+
+    CaptureDevice microphone;
+    DCaptureGate gate(&microphone, kBacklogBytes, kSampleFrameBytes);
+    gate.setReadChunk(kPeriodBytes);
+    QByteArray consumed;
+    connect(&gate, &QIODevice::readyRead, this,
+        [&gate, &consumed] { consumed.append(gate.read(kPeriodBytes)); });
+
+    int offset = 0;
+    for (int n : arrivals) {
+        microphone.deliver(input.mid(offset, n));
+        offset += n;
+        // Whatever the arrival, less than one period waits in the gate.
+        QVERIFY2(gate.bytesAvailable() < kPeriodBytes, qPrintable(QString::number(offset)));
+        QCOMPARE(microphone.bytesAvailable(), 0);
+    }
+
+    QCOMPARE(gate.droppedBytes(), qint64(dropped));
+    QByteArray expected = input;
+    expected.remove(dropStart, dropped);
+    expected.chop(int(gate.bytesAvailable()));
+    QCOMPARE(consumed.size(), expected.size());
+    QVERIFY(consumed == expected);
+    QCOMPARE(consumed.size() % kSampleFrameBytes, 0);
+}
+
+QTEST_GUILESS_MAIN(TestDCaptureGate)
+#include "tst_dcapturegate.moc"
