@@ -92,7 +92,9 @@ void MStudentServer::addNonReadyClient(MTcpSocket* conn)
         if (guarded)
             handshakeDeadlinePassed(guarded);
     });
-    client.deadlineTimer->start(kMaxHandshakeMessages * settings.handshakeIntervalMs);
+    client.deadlineTimer->start(settings.admissionDeadlineMs > 0
+            ? settings.admissionDeadlineMs
+            : kMaxHandshakeMessages * settings.handshakeIntervalMs);
 
     nonReadyClients.insert(conn, client);
     sendUDPRequestToClient(conn);

@@ -37,7 +37,7 @@ public:
     virtual void broadcastXData(const QByteArray& data, MTcpSocket* except);
 
     const QHash<MTcpSocket*, ReadyClient>& readyClientList() const { return readyClients; }
-    int nonReadyClientCount() const { return nonReadyClients.size(); }
+    const QHash<MTcpSocket*, NonReadyClient>& nonReadyClientList() const { return nonReadyClients; }
     // Port the UDP socket really got (differs from the setting when that is 0).
     quint16 boundUdpPort() const;
 

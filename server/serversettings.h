@@ -18,4 +18,7 @@ struct ServerSettings
     // Pause between two handshake messages of one step. The product always
     // uses 5000 ms: no option sets this; only tests shorten it.
     int handshakeIntervalMs = 5000;
+    // Time a connection has to become ready; 0 means what the handshake itself
+    // allows, 20 messages of handshakeIntervalMs. Test-only, like the interval.
+    int admissionDeadlineMs = 0;
 };

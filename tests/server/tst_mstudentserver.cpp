@@ -1,0 +1,779 @@
+#include "classroomclient.h"
+#include "mstudentserver.h"
+#include "mtcpsocket.h"
+#include "mudpsocket.h"
+#include "server.h"
+#include "servercli.h"
+#include "sessioncommands.h"
+
+#include <memory>
+
+#include <QSignalSpy>
+#include <QtTest>
+
+using namespace SessionCommand;
+
+namespace {
+
+QString cmd(QLatin1String keyword, const QString& argument = QString())
+{
+    return keyword + argument;
+}
+
+QByteArray tcpFrame(quint32 length, const QByteArray& tagAndPayload)
+{
+    return MAbstractSocket::intToByteArray(length) + tagAndPayload;
+}
+
+QByteArray voicePayload(int sequenceNumber, const QByteArray& voice)
+{
+    return MAbstractSocket::intToByteArray(quint32(sequenceNumber)) + voice;
+}
+
+// Captures the "SERVER: " lines while a test runs.
+QStringList g_log;
+void captureLog(QtMsgType, const QMessageLogContext&, const QString& message)
+{
+    g_log.append(message);
+}
+
+} // namespace
+
+// The classroom server in this process, its clients real loopback sockets.
+class TstMStudentServer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void handshakeInEitherOrder_data();
+    void handshakeInEitherOrder();
+    void tokensAreNumberedInOrder();
+    void repeatedOrEmptyUdpResponseIsIgnored();
+    void identification_data();
+    void identification();
+    void firstClientGetsCountAndList();
+    void clientListJoinsEntries();
+    void sameNamesGiveOneInfoEntry();
+    void commandsGoToTheOthers();
+    void textGoesToAllUnderTheRecordedName();
+    void voiceGoesToTheOthersOnly();
+    void extraDataGoesToTheOthersUnchanged();
+    void getNClientsAnswersTheAsker();
+    void forSpyStartVoiceTwiceCountsOnce();
+    void closeAllClients_data();
+    void closeAllClients();
+    void uniqueXDataIdsFromTwoClients();
+    void unansweredRequestsRemoveTheClient();
+    void unansweredCopiesRemoveTheClient();
+    void restartDropsClientsAndKeepsIds();
+    void endClassClosesAndQuits();
+
+    // Faults the relay mends.
+    void departingSpeakerLeavesTheCount_data();
+    void departingSpeakerLeavesTheCount();
+    void voiceFromStrangersIsDropped();
+    void clientNotReadyInTimeIsRemoved();
+    void udpBoundOutsideTheCopyStepIsIgnored();
+    void shortPayloadsAreDropped();
+    void badFrameCostsOnlyThatClient_data();
+    void badFrameCostsOnlyThatClient();
+
+private:
+    void startServer(const ServerSettings& settings = ServerSettings());
+    ServerSettings loopbackSettings() const;
+    ClassroomClient* connectClient(const QString& name, bool autoHandshake = true);
+    // Connects a client and waits until the server made it ready.
+    ClassroomClient* joinClient(const QString& name);
+    MStudentServer* students() const { return m_server->currentStudentServer(); }
+    quint16 tcpPort() const { return students()->serverPort(); }
+    quint16 udpPort() const { return students()->boundUdpPort(); }
+    QString udpEndText(const ClassroomClient* client) const;
+    // The server's records of a client, found by the client's TCP port.
+    ReadyClient readyRecordOf(const ClassroomClient* client) const;
+    NonReadyClient nonReadyRecordOf(const ClassroomClient* client) const;
+
+    std::unique_ptr<Server> m_server;
+    QList<ClassroomClient*> m_clients;
+};
+
+void TstMStudentServer::init()
+{
+    g_log.clear();
+}
+
+void TstMStudentServer::cleanup()
+{
+    qDeleteAll(m_clients);
+    m_clients.clear();
+    m_server.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    qInstallMessageHandler(nullptr);
+}
+
+ServerSettings TstMStudentServer::loopbackSettings() const
+{
+    ServerSettings settings;
+    settings.listenAddress = QHostAddress(QHostAddress::LocalHost);
+    settings.listenPort = 0;
+    settings.udpAddress = QHostAddress(QHostAddress::LocalHost);
+    settings.udpPort = 0;
+    return settings;
+}
+
+void TstMStudentServer::startServer(const ServerSettings& settings)
+{
+    m_server = std::make_unique<Server>(settings, nullptr);
+    m_server->start();
+    QVERIFY(m_server->isListening());
+    QVERIFY(udpPort() != 0);
+}
+
+ClassroomClient* TstMStudentServer::connectClient(const QString& name, bool autoHandshake)
+{
+    auto* client = new ClassroomClient(name);
+    client->setAutoHandshake(autoHandshake);
+    m_clients.append(client);
+    const QHostAddress local(QHostAddress::LocalHost);
+    client->connectToServer(local, tcpPort(), local, udpPort());
+    return client;
+}
+
+ClassroomClient* TstMStudentServer::joinClient(const QString& name)
+{
+    ClassroomClient* client = connectClient(name);
+    if (!QTest::qWaitFor([&] { return client->isReady(); }))
+        return nullptr;
+    // Wait until every ready client has seen the new count, so that later
+    // checks see no stale broadcasts of this admission.
+    const QString count = QString::number(students()->readyClientList().size());
+    const bool seen = QTest::qWaitFor([&] {
+        for (const ClassroomClient* other : qAsConst(m_clients)) {
+            if (other->isReady() && other->isTcpConnected()
+                && other->lastArgument(kNClients) != count)
+                return false;
+        }
+        return true;
+    });
+    return seen ? client : nullptr;
+}
+
+QString TstMStudentServer::udpEndText(const ClassroomClient* client) const
+{
+    return QStringLiteral("127.0.0.1:") + QString::number(client->udpSocket()->localPort());
+}
+
+ReadyClient TstMStudentServer::readyRecordOf(const ClassroomClient* client) const
+{
+    for (const ReadyClient& record : students()->readyClientList()) {
+        if (record.conn->peerPort() == client->tcpSocket()->localPort())
+            return record;
+    }
+    return ReadyClient();
+}
+
+NonReadyClient TstMStudentServer::nonReadyRecordOf(const ClassroomClient* client) const
+{
+    for (const NonReadyClient& record : students()->nonReadyClientList()) {
+        if (record.conn->peerPort() == client->tcpSocket()->localPort())
+            return record;
+    }
+    return NonReadyClient();
+}
+
+void TstMStudentServer::handshakeInEitherOrder_data()
+{
+    QTest::addColumn<bool>("identifyFirst");
+    QTest::newRow("identification before the UDP check") << true;
+    QTest::newRow("UDP check before the identification") << false;
+}
+
+void TstMStudentServer::handshakeInEitherOrder()
+{
+    QFETCH(bool, identifyFirst);
+    startServer(loopbackSettings());
+    ClassroomClient* client = connectClient(QStringLiteral("ann"), false);
+    QTRY_VERIFY(client->commands().contains(cmd(kUdpRequest, QStringLiteral("1"))));
+
+    auto identify = [client] {
+        client->sendCommand(kGetProtocol);
+        client->sendCommand(cmd(kIdentify, QStringLiteral("ann")));
+        QTRY_VERIFY(client->commands().contains(cmd(kIdentifyReply, kIdentifyOk)));
+        QVERIFY(client->commands().contains(cmd(kProtocolVer, kProtocolVersion)));
+    };
+    if (identifyFirst)
+        identify();
+
+    client->sendUdpCommand(cmd(kUdpResponse, QStringLiteral("1")));
+    QTRY_COMPARE(client->lastArgument(kYourUdpIpPort), udpEndText(client));
+    client->sendCommand(kUdpIpPortBound);
+    QTRY_COMPARE(client->commands(true), QStringList { cmd(kDoYouCopy, QStringLiteral("2")) });
+    client->sendUdpCommand(cmd(kIDoCopy, QStringLiteral("2")));
+
+    if (!identifyFirst) {
+        QTRY_COMPARE(nonReadyRecordOf(client).udpState, 3);
+        QVERIFY(!client->commands().contains(kConnected));
+        identify();
+    }
+    QTRY_VERIFY(client->isReady());
+    QTRY_COMPARE(students()->readyClientList().size(), 1);
+    const ReadyClient ready = readyRecordOf(client);
+    QCOMPARE(ready.clientIdName, QStringLiteral("ann"));
+    QCOMPARE(MAbstractSocket::addressText(ready.udpAddress, ready.udpPort), udpEndText(client));
+    QVERIFY(students()->nonReadyClientList().isEmpty());
+}
+
+void TstMStudentServer::tokensAreNumberedInOrder()
+{
+    startServer(loopbackSettings());
+    ClassroomClient* first = connectClient(QStringLiteral("a"), false);
+    QTRY_COMPARE(first->commands(), QStringList { cmd(kUdpRequest, QStringLiteral("1")) });
+    ClassroomClient* second = connectClient(QStringLiteral("b"), false);
+    QTRY_COMPARE(second->commands(), QStringList { cmd(kUdpRequest, QStringLiteral("2")) });
+
+    first->sendUdpCommand(cmd(kUdpResponse, QStringLiteral("1")));
+    QTRY_VERIFY(!first->lastArgument(kYourUdpIpPort).isEmpty());
+    first->sendCommand(kUdpIpPortBound);
+    QTRY_COMPARE(first->commands(true), QStringList { cmd(kDoYouCopy, QStringLiteral("3")) });
+}
+
+void TstMStudentServer::repeatedOrEmptyUdpResponseIsIgnored()
+{
+    startServer(loopbackSettings());
+    ClassroomClient* client = connectClient(QStringLiteral("a"), false);
+    QTRY_VERIFY(client->commands().contains(cmd(kUdpRequest, QStringLiteral("1"))));
+    client->sendUdpCommand(kUdpResponse);
+    client->sendUdpCommand(cmd(kUdpResponse, QStringLiteral("1")));
+    client->sendUdpCommand(cmd(kUdpResponse, QStringLiteral("1")));
+    QTRY_VERIFY(!client->lastArgument(kYourUdpIpPort).isEmpty());
+    // A TCP round trip after the datagrams: every answer has been handled.
+    client->sendCommand(kGetProtocol);
+    QTRY_VERIFY(client->commands().contains(cmd(kProtocolVer, kProtocolVersion)));
+    int told = 0;
+    for (const QString& command : client->commands())
+        told += command.startsWith(kYourUdpIpPort) ? 1 : 0;
+    QCOMPARE(told, 1);
+    QCOMPARE(nonReadyRecordOf(client).udpState, 2);
+}
+
+void TstMStudentServer::identification_data()
+{
+    QTest::addColumn<bool>("restrict");
+    QTest::addColumn<QString>("firstName");
+    QTest::addColumn<bool>("firstReady");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("an empty name is accepted") << false << QString() << false << QString() << true;
+    QTest::newRow("a duplicate name is accepted without restriction")
+        << false << QStringLiteral("ann") << true << QStringLiteral("ann") << true;
+    QTest::newRow("an allowed name is accepted")
+        << true << QString() << false << QStringLiteral("Ann") << true;
+    QTest::newRow("a name in other letter case is refused")
+        << true << QString() << false << QStringLiteral("ann") << false;
+    QTest::newRow("a name in use by a ready client is refused")
+        << true << QStringLiteral("Ann") << true << QStringLiteral("Ann") << false;
+    QTest::newRow("a name of a client not yet ready is accepted")
+        << true << QStringLiteral("Ann") << false << QStringLiteral("Ann") << true;
+}
+
+void TstMStudentServer::identification()
+{
+    QFETCH(bool, restrict);
+    QFETCH(QString, firstName);
+    QFETCH(bool, firstReady);
+    QFETCH(QString, name);
+    QFETCH(bool, accepted);
+
+    ServerSettings settings = loopbackSettings();
+    settings.restrictNames = restrict;
+    settings.allowedNames = QStringList { QStringLiteral("Ann"), QStringLiteral("Bo") };
+    startServer(settings);
+
+    if (firstReady) {
+        QVERIFY(joinClient(firstName));
+    } else if (!firstName.isEmpty()) {
+        ClassroomClient* first = connectClient(firstName, false);
+        QTRY_VERIFY(first->isTcpConnected());
+        first->sendCommand(cmd(kIdentify, firstName));
+        QTRY_VERIFY(first->commands().contains(cmd(kIdentifyReply, kIdentifyOk)));
+    }
+
+    ClassroomClient* client = connectClient(name);
+    const QString expected = cmd(kIdentifyReply, accepted ? kIdentifyOk : kIdentifyFail);
+    QTRY_VERIFY(client->commands().contains(expected));
+    if (accepted) {
+        QTRY_VERIFY(client->isReady());
+        QCOMPARE(readyRecordOf(client).clientIdName, name);
+    } else {
+        // Refused, yet still connected and free to identify again.
+        QTRY_COMPARE(nonReadyRecordOf(client).udpState, 3);
+        QVERIFY(client->isTcpConnected());
+        QVERIFY(!client->isReady());
+        client->sendCommand(cmd(kIdentify, QStringLiteral("Bo")));
+        QTRY_VERIFY(client->isReady());
+    }
+}
+
+void TstMStudentServer::firstClientGetsCountAndList()
+{
+    startServer(loopbackSettings());
+    ClassroomClient* client = joinClient(QStringLiteral("ann"));
+    QVERIFY(client);
+    const QString entry = client->tcpSocket()->LocalIpAndPort() + QLatin1Char('\\')
+        + udpEndText(client) + QStringLiteral("\\ann");
+    QTRY_COMPARE(client->commands().mid(client->commands().indexOf(kConnected) + 1),
+        (QStringList { cmd(kNClients, QStringLiteral("1")), cmd(kClientList, entry) }));
+}
+
+void TstMStudentServer::clientListJoinsEntries()
+{
+    startServer(loopbackSettings());
+    ClassroomClient* ann = joinClient(QStringLiteral("ann"));
+    ClassroomClient* nameless = joinClient(QString());
+    QVERIFY(ann && nameless);
+    const QString annEntry = ann->tcpSocket()->LocalIpAndPort() + QLatin1Char('\\')
+        + udpEndText(ann) + QStringLiteral("\\ann");
+    const QString namelessEntry = nameless->tcpSocket()->LocalIpAndPort() + QLatin1Char('\\')
+        + udpEndText(nameless) + QLatin1Char('\\');
+    const QStringList allowed { cmd(kClientList, annEntry + QLatin1Char('|') + namelessEntry),
+        cmd(kClientList, namelessEntry + QLatin1Char('|') + annEntry) };
+    QTRY_VERIFY(allowed.contains(ann->lastArgument(kClientList).prepend(kClientList)));
+    QTRY_COMPARE(ann->lastArgument(kNClients), QStringLiteral("2"));
+
+    // When everybody has gone the list is the bare keyword.
+    nameless->exitClass();
+    ann->exitClass();
+    QTRY_VERIFY(students()->readyClientList().isEmpty());
+}
+
+void TstMStudentServer::sameNamesGiveOneInfoEntry()
+{
+    qInstallMessageHandler(captureLog);
+    ServerCLI cli(loopbackSettings(), nullptr);
+    QVERIFY(cli.isListening());
+    MStudentServer* server = cli.server()->currentStudentServer();
+    const QHostAddress local(QHostAddress::LocalHost);
+    for (int i = 0; i < 2; ++i) {
+        auto* client = new ClassroomClient(QStringLiteral("twin"));
+        m_clients.append(client);
+        client->connectToServer(local, server->serverPort(), local, server->boundUdpPort());
+        QTRY_VERIFY(client->isReady());
+    }
+    QTRY_COMPARE(server->readyClientList().size(), 2);
+    QCOMPARE(cli.server()->studentClientsInfo().size(), 1);
+
+    int header = -1;
+    for (int i = 0; i < g_log.size(); ++i) {
+        if (g_log.at(i).contains(QStringLiteral("Students Changed: =====")))
+            header = i;
+    }
+    QVERIFY(header >= 0);
+    QVERIFY(g_log.value(header + 1).contains(QStringLiteral("twin (127.0.0.1:")));
+    QVERIFY(g_log.value(header + 2).endsWith(QStringLiteral("=====")));
+    QVERIFY(g_log.filter(QStringLiteral("Servers Listening...")).size() == 1);
+}
+
+void TstMStudentServer::commandsGoToTheOthers()
+{
+    startServer(loopbackSettings());
+    ClassroomClient* a = joinClient(QStringLiteral("a"));
+    ClassroomClient* b = joinClient(QStringLiteral("b"));
+    ClassroomClient* c = joinClient(QStringLiteral("c"));
+    QVERIFY(a && b && c);
+    a->sendCommand(kStartVoice);
+    QTRY_VERIFY(b->commands().contains(kStartVoice));
+    QTRY_VERIFY(c->commands().contains(kStartVoice));
+    b->sendCommand(kStopVoice);
+    QTRY_VERIFY(a->commands().contains(kStopVoice));
+    QVERIFY(!a->commands().contains(kStartVoice));
+    QVERIFY(!b->commands().contains(kStopVoice));
+}
+
+void TstMStudentServer::textGoesToAllUnderTheRecordedName()
+{
+    startServer(loopbackSettings());
+    ClassroomClient* a = joinClient(QStringLiteral("ann"));
+    ClassroomClient* b = joinClient(QStringLiteral("bo"));
+    QVERIFY(a && b);
+    a->sendText(QStringLiteral("Mallory"), QStringLiteral("héllo"));
+    const QByteArray expected
+        = MAbstractSocket::encodeTextPacket(QStringLiteral("ann"), QStringLiteral("héllo"));
+    QTRY_COMPARE(a->payloads(TextData, false), QList<QByteArray> { expected });
+    QTRY_COMPARE(b->payloads(TextData, false), QList<QByteArray> { expected });
+}
+
+void TstMStudentServer::voiceGoesToTheOthersOnly()
+{
+    startServer(loopbackSettings());
+    ClassroomClient* a = joinClient(QStringLiteral("a"));
+    ClassroomClient* b = joinClient(QStringLiteral("b"));
+    ClassroomClient* c = joinClient(QStringLiteral("c"));
+    QVERIFY(a && b && c);
+    const QByteArray voice("opus-bytes-\x01\x02", 13);
+    a->sendVoice(voice, 77);
+    QTRY_COMPARE(b->payloads(VoiceData, true), QList<QByteArray> { voicePayload(77, voice) });
+    QTRY_COMPARE(c->payloads(VoiceData, true), QList<QByteArray> { voicePayload(77, voice) });
+    // b's answer reaches a on the same path after anything a might have got.
+    b->sendVoice("x", 1);
+    QTRY_COMPARE(a->payloads(VoiceData, true), QList<QByteArray> { voicePayload(1, "x") });
+}
+
+void TstMStudentServer::extraDataGoesToTheOthersUnchanged()
+{
+    startServer(loopbackSettings());
+    ClassroomClient* a = joinClient(QStringLiteral("a"));
+    ClassroomClient* b = joinClient(QStringLiteral("b"));
+    QVERIFY(a && b);
+    const QByteArray chunk(70000, 'z');
+    a->sendXData(chunk, 5, 9);
+    const QByteArray expected
+        = MAbstractSocket::intToByteArray(5) + MAbstractSocket::intToByteArray(9) + chunk;
+    QTRY_COMPARE(b->payloads(ExtraData, false).size(), 1);
+    QVERIFY(b->payloads(ExtraData, false).first() == expected);
+    b->sendXData("back", 1, 1);
+    QTRY_COMPARE(a->payloads(ExtraData, false).size(), 1);
+    QVERIFY(b->payloads(ExtraData, false).size() == 1);
+}
+
+void TstMStudentServer::getNClientsAnswersTheAsker()
+{
+    startServer(loopbackSettings());
+    ClassroomClient* a = joinClient(QStringLiteral("a"));
+    ClassroomClient* b = joinClient(QStringLiteral("b"));
+    QVERIFY(a && b);
+    b->sendCommand(cmd(kForSpyStartVoice, QStringLiteral("b")));
+    QTRY_COMPARE(a->lastArgument(kNSpeakingClients), QStringLiteral("1"));
+    a->clearReceived();
+    b->clearReceived();
+    a->sendCommand(kGetNClients);
+    QTRY_COMPARE(a->commands(),
+        (QStringList {
+            cmd(kNClients, QStringLiteral("2")), cmd(kNSpeakingClients, QStringLiteral("1")) }));
+    b->sendCommand(kGetNClients);
+    QTRY_COMPARE(b->commands().size(), 2);
+    QCOMPARE(a->commands().size(), 2);
+}
+
+void TstMStudentServer::forSpyStartVoiceTwiceCountsOnce()
+{
+    startServer(loopbackSettings());
+    ClassroomClient* a = joinClient(QStringLiteral("a"));
+    ClassroomClient* b = joinClient(QStringLiteral("b"));
+    QVERIFY(a && b);
+    a->clearReceived();
+    b->sendCommand(cmd(kForSpyStartVoice, QStringLiteral("b")));
+    b->sendCommand(cmd(kForSpyStartVoice, QStringLiteral("b")));
+    const QString one = cmd(kNSpeakingClients, QStringLiteral("1"));
+    QTRY_COMPARE(a->commands(), (QStringList { one, one }));
+    QCOMPARE(m_server->speakerCount(), 1);
+    b->sendCommand(cmd(kForSpyStopVoice, QStringLiteral("b")));
+    QTRY_COMPARE(a->lastArgument(kNSpeakingClients), QStringLiteral("0"));
+}
+
+void TstMStudentServer::closeAllClients_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<QStringList>("remaining");
+
+    // The sender is always the first client.
+    QTest::newRow("named clients go, the sender stays although named") << QStringList {
+        QStringLiteral("x"), QStringLiteral("x"), QStringLiteral("y"), QStringLiteral("w")
+    } << QStringLiteral("x|y") << QStringList { QStringLiteral("x"), QStringLiteral("w") };
+    QTest::newRow("nothing after the keyword removes the nameless")
+        << QStringList { QStringLiteral("t"), QString(), QStringLiteral("w") } << QString()
+        << QStringList { QStringLiteral("t"), QStringLiteral("w") };
+    QTest::newRow("names match exactly")
+        << QStringList { QStringLiteral("t"), QStringLiteral("X") } << QStringLiteral("x")
+        << QStringList { QStringLiteral("t"), QStringLiteral("X") };
+}
+
+void TstMStudentServer::closeAllClients()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QString, argument);
+    QFETCH(QStringList, remaining);
+    startServer(loopbackSettings());
+    QList<ClassroomClient*> clients;
+    for (const QString& name : qAsConst(names)) {
+        clients.append(joinClient(name));
+        QVERIFY(clients.last());
+    }
+    clients.first()->sendCommand(cmd(kCloseAllClients, argument));
+    QTRY_COMPARE(clients.first()->lastArgument(kNClients), QString::number(remaining.size()));
+    QStringList left;
+    for (const ReadyClient& client : students()->readyClientList())
+        left.append(client.clientIdName);
+    left.sort();
+    remaining.sort();
+    QCOMPARE(left, remaining);
+    for (ClassroomClient* client : qAsConst(clients)) {
+        if (!readyRecordOf(client).conn)
+            QTRY_VERIFY(!client->isTcpConnected());
+    }
+    QVERIFY(clients.first()->isTcpConnected());
+}
+
+void TstMStudentServer::uniqueXDataIdsFromTwoClients()
+{
+    startServer(loopbackSettings());
+    ClassroomClient* a = joinClient(QStringLiteral("a"));
+    ClassroomClient* b = joinClient(QStringLiteral("b"));
+    QVERIFY(a && b);
+    a->sendCommand(kGetUniqueXDataId);
+    QTRY_COMPARE(a->lastArgument(kXDataId), QStringLiteral("1"));
+    b->sendCommand(kGetUniqueXDataId);
+    QTRY_COMPARE(b->lastArgument(kXDataId), QStringLiteral("2"));
+    QVERIFY(a->lastArgument(kXDataId) == QStringLiteral("1"));
+}
+
+void TstMStudentServer::unansweredRequestsRemoveTheClient()
+{
+    ServerSettings settings = loopbackSettings();
+    settings.handshakeIntervalMs = 10;
+    settings.admissionDeadlineMs = 60000;
+    startServer(settings);
+    ClassroomClient* client = connectClient(QStringLiteral("mute"), false);
+    QSignalSpy gone(client, &ClassroomClient::tcpDisconnected);
+    QVERIFY(gone.wait(10000));
+    QCOMPARE(client->commands().count(cmd(kUdpRequest, QStringLiteral("1"))),
+        MStudentServer::kMaxHandshakeMessages);
+    QVERIFY(students()->nonReadyClientList().isEmpty());
+}
+
+void TstMStudentServer::unansweredCopiesRemoveTheClient()
+{
+    ServerSettings settings = loopbackSettings();
+    settings.handshakeIntervalMs = 10;
+    settings.admissionDeadlineMs = 60000;
+    startServer(settings);
+    ClassroomClient* client = connectClient(QStringLiteral("deaf"), false);
+    QSignalSpy gone(client, &ClassroomClient::tcpDisconnected);
+    QTRY_VERIFY(client->commands().contains(cmd(kUdpRequest, QStringLiteral("1"))));
+    client->sendUdpCommand(cmd(kUdpResponse, QStringLiteral("1")));
+    QTRY_VERIFY(!client->lastArgument(kYourUdpIpPort).isEmpty());
+    client->sendCommand(kUdpIpPortBound);
+    QVERIFY(gone.wait(10000));
+    QTRY_COMPARE(client->commands(true).count(cmd(kDoYouCopy, QStringLiteral("2"))),
+        MStudentServer::kMaxHandshakeMessages);
+}
+
+void TstMStudentServer::restartDropsClientsAndKeepsIds()
+{
+    startServer(loopbackSettings());
+    QStringList events;
+    QObject scope; // ends the recording connections with this function
+    connect(m_server.get(), &Server::serversClosed, &scope,
+        [&events] { events.append(QStringLiteral("closed")); });
+    connect(m_server.get(), &Server::serversConnected, &scope,
+        [&events] { events.append(QStringLiteral("connected")); });
+    ClassroomClient* a = joinClient(QStringLiteral("a"));
+    QVERIFY(a);
+    ClassroomClient* waiting = connectClient(QStringLiteral("w"), false);
+    QTRY_VERIFY(!waiting->commands().isEmpty());
+    a->sendCommand(kGetUniqueXDataId);
+    QTRY_COMPARE(a->lastArgument(kXDataId), QStringLiteral("1"));
+
+    m_server->start();
+    QCOMPARE(events, (QStringList { QStringLiteral("closed"), QStringLiteral("connected") }));
+    QTRY_VERIFY(!a->isTcpConnected());
+    QTRY_VERIFY(!waiting->isTcpConnected());
+
+    ClassroomClient* b = joinClient(QStringLiteral("b"));
+    QVERIFY(b);
+    b->sendCommand(kGetUniqueXDataId);
+    QTRY_COMPARE(b->lastArgument(kXDataId), QStringLiteral("2"));
+}
+
+void TstMStudentServer::endClassClosesAndQuits()
+{
+    startServer(loopbackSettings());
+    ClassroomClient* a = joinClient(QStringLiteral("a"));
+    QVERIFY(a);
+    QStringList events;
+    QObject scope; // ends the recording connections with this function
+    connect(m_server.get(), &Server::serversClosed, &scope,
+        [&events] { events.append(QStringLiteral("closed")); });
+    connect(m_server.get(), &Server::quitServer, &scope,
+        [&events] { events.append(QStringLiteral("quit")); });
+    m_server->endClass();
+    QCOMPARE(events, (QStringList { QStringLiteral("closed"), QStringLiteral("quit") }));
+    QVERIFY(!m_server->isListening());
+    QTRY_VERIFY(!a->isTcpConnected());
+}
+
+void TstMStudentServer::departingSpeakerLeavesTheCount_data()
+{
+    QTest::addColumn<int>("how");
+    QTest::newRow("a speaker whose connection drops") << 0;
+    QTest::newRow("a speaker that sends CLIENTEXIT") << 1;
+    QTest::newRow("a speaker closed by CLOSEALLCLIENTS") << 2;
+}
+
+void TstMStudentServer::departingSpeakerLeavesTheCount()
+{
+    QFETCH(int, how);
+    startServer(loopbackSettings());
+    ClassroomClient* speaker = joinClient(QStringLiteral("speaker"));
+    ClassroomClient* listener = joinClient(QStringLiteral("listener"));
+    QVERIFY(speaker && listener);
+    speaker->sendCommand(cmd(kForSpyStartVoice, QStringLiteral("speaker")));
+    QTRY_COMPARE(listener->lastArgument(kNSpeakingClients), QStringLiteral("1"));
+
+    switch (how) {
+    case 0:
+        speaker->tcpSocket()->abort();
+        break;
+    case 1:
+        speaker->exitClass();
+        break;
+    default:
+        listener->sendCommand(cmd(kCloseAllClients, QStringLiteral("speaker")));
+        break;
+    }
+    QTRY_COMPARE(listener->lastArgument(kNSpeakingClients), QStringLiteral("0"));
+    QCOMPARE(m_server->speakerCount(), 0);
+    listener->clearReceived();
+    listener->sendCommand(kGetNClients);
+    QTRY_COMPARE(listener->commands(),
+        (QStringList {
+            cmd(kNClients, QStringLiteral("1")), cmd(kNSpeakingClients, QStringLiteral("0")) }));
+}
+
+void TstMStudentServer::voiceFromStrangersIsDropped()
+{
+    startServer(loopbackSettings());
+    ClassroomClient* a = joinClient(QStringLiteral("a"));
+    ClassroomClient* b = joinClient(QStringLiteral("b"));
+    QVERIFY(a && b);
+
+    MUdpSocket stranger;
+    QVERIFY(stranger.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    stranger.setPeerHostAndPort(QHostAddress(QHostAddress::LocalHost), udpPort());
+    stranger.ourProtocolSendVoice("intruder", 1);
+    stranger.ourProtocolSendVoice("intruder", 2);
+
+    // A client half-way through the handshake has a known UDP end, but is not ready.
+    ClassroomClient* pending = connectClient(QStringLiteral("p"), false);
+    QTRY_VERIFY(!pending->lastArgument(kUdpRequest).isEmpty());
+    pending->sendUdpCommand(cmd(kUdpResponse, pending->lastArgument(kUdpRequest)));
+    QTRY_VERIFY(!pending->lastArgument(kYourUdpIpPort).isEmpty());
+    pending->sendVoice("early", 1);
+
+    a->sendVoice("member", 5);
+    QTRY_COMPARE(b->payloads(VoiceData, true), QList<QByteArray> { voicePayload(5, "member") });
+    b->sendVoice("reply", 6);
+    QTRY_COMPARE(a->payloads(VoiceData, true), QList<QByteArray> { voicePayload(6, "reply") });
+    QVERIFY(pending->payloads(VoiceData, true).isEmpty());
+}
+
+void TstMStudentServer::clientNotReadyInTimeIsRemoved()
+{
+    ServerSettings settings = loopbackSettings();
+    settings.handshakeIntervalMs = 20;
+    startServer(settings);
+    ClassroomClient* client = connectClient(QStringLiteral("shy"), false);
+    QSignalSpy gone(client, &ClassroomClient::tcpDisconnected);
+    QTRY_VERIFY(client->commands().contains(cmd(kUdpRequest, QStringLiteral("1"))));
+    client->sendUdpCommand(cmd(kUdpResponse, QStringLiteral("1")));
+    QTRY_VERIFY(!client->lastArgument(kYourUdpIpPort).isEmpty());
+    client->sendCommand(kUdpIpPortBound);
+    QTRY_VERIFY(!client->commands(true).isEmpty());
+    client->sendUdpCommand(client->commands(true).first().replace(kDoYouCopy, kIDoCopy));
+    QTRY_COMPARE(nonReadyRecordOf(client).udpState, 3);
+    // UDP confirmed, never identified: no step timer runs any more, yet the
+    // admission ends.
+    QVERIFY(gone.wait(10000));
+    QVERIFY(students()->nonReadyClientList().isEmpty());
+    QVERIFY(!client->isReady());
+}
+
+void TstMStudentServer::udpBoundOutsideTheCopyStepIsIgnored()
+{
+    startServer(loopbackSettings());
+    ClassroomClient* client = connectClient(QStringLiteral("eager"), false);
+    QTRY_VERIFY(client->commands().contains(cmd(kUdpRequest, QStringLiteral("1"))));
+    client->sendCommand(kUdpIpPortBound);
+    client->sendCommand(kGetProtocol);
+    QTRY_VERIFY(client->commands().contains(cmd(kProtocolVer, kProtocolVersion)));
+
+    client->sendUdpCommand(cmd(kUdpResponse, QStringLiteral("1")));
+    QTRY_VERIFY(!client->lastArgument(kYourUdpIpPort).isEmpty());
+    client->sendCommand(kUdpIpPortBound);
+    // The premature UDPI:PBOUND neither probed nor used up a number.
+    QTRY_COMPARE(client->commands(true), QStringList { cmd(kDoYouCopy, QStringLiteral("2")) });
+    client->sendUdpCommand(cmd(kIDoCopy, QStringLiteral("2")));
+    QTRY_COMPARE(nonReadyRecordOf(client).udpState, 3);
+
+    client->sendCommand(kUdpIpPortBound);
+    client->clearReceived();
+    client->sendCommand(kGetProtocol);
+    QTRY_VERIFY(client->commands().contains(cmd(kProtocolVer, kProtocolVersion)));
+    const NonReadyClient record = nonReadyRecordOf(client);
+    QCOMPARE(record.udpState, 3);
+    QVERIFY(!record.retryTimer);
+    client->sendCommand(cmd(kIdentify, QStringLiteral("eager")));
+    QTRY_VERIFY(client->isReady());
+    QVERIFY(client->commands(true).isEmpty());
+}
+
+void TstMStudentServer::shortPayloadsAreDropped()
+{
+    startServer(loopbackSettings());
+    ClassroomClient* a = joinClient(QStringLiteral("a"));
+    ClassroomClient* b = joinClient(QStringLiteral("b"));
+    QVERIFY(a && b);
+
+    a->sendRawTcp(tcpFrame(12, QByteArray("XDTA\0\0\0\1", 8)));
+    a->sendXData("whole", 1, 2);
+    QTRY_COMPARE(b->payloads(ExtraData, false).size(), 1);
+    QCOMPARE(b->payloads(ExtraData, false).first().mid(8), QByteArray("whole"));
+
+    a->sendRawUdp(QByteArray("VOIC\0\1", 6));
+    a->sendVoice("voice", 3);
+    QTRY_COMPARE(b->payloads(VoiceData, true), QList<QByteArray> { voicePayload(3, "voice") });
+    QVERIFY(a->isTcpConnected());
+}
+
+void TstMStudentServer::badFrameCostsOnlyThatClient_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<bool>("fromReadyClient");
+    QTest::newRow("a ready client's frame shorter than its header") << tcpFrame(4, "COMD") << true;
+    QTest::newRow("a ready client's frame longer than 16 MiB")
+        << tcpFrame(16u * 1024u * 1024u + 1u, "COMD") << true;
+    QTest::newRow("a waiting client's frame of length zero") << tcpFrame(0, "COMD") << false;
+    QTest::newRow("a waiting client's frame of length 0xFFFFFFFF")
+        << tcpFrame(0xFFFFFFFFu, "TEXT") << false;
+}
+
+void TstMStudentServer::badFrameCostsOnlyThatClient()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(bool, fromReadyClient);
+    startServer(loopbackSettings());
+    ClassroomClient* a = joinClient(QStringLiteral("a"));
+    ClassroomClient* b = joinClient(QStringLiteral("b"));
+    QVERIFY(a && b);
+    ClassroomClient* culprit = fromReadyClient ? joinClient(QStringLiteral("c"))
+                                               : connectClient(QStringLiteral("c"), false);
+    QVERIFY(culprit);
+    QTRY_VERIFY(culprit->isTcpConnected());
+    QTRY_VERIFY(!culprit->commands().isEmpty());
+
+    culprit->sendRawTcp(frame);
+    QTRY_VERIFY(!culprit->isTcpConnected());
+    QTRY_COMPARE(students()->readyClientList().size(), 2);
+    QTRY_VERIFY(students()->nonReadyClientList().isEmpty());
+
+    a->sendText(QString(), QStringLiteral("still here"));
+    QTRY_COMPARE(b->payloads(TextData, false).size(), 1);
+    b->sendVoice("v", 1);
+    QTRY_COMPARE(a->payloads(VoiceData, true).size(), 1);
+}
+
+QTEST_GUILESS_MAIN(TstMStudentServer)
+#include "tst_mstudentserver.moc"

@@ -1,0 +1,307 @@
+#include "classroomclient.h"
+#include "podiumlog.h"
+
+#include <csignal>
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const char* const kFatalChildVariable = "TST_PODIUM_FATAL_CHILD";
+
+bool writeFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// podium as a child process in a folder of its own: its files lie next to
+// the copy of the executable and its log goes to the same folder.
+class PodiumRun
+{
+public:
+    explicit PodiumRun(const QTemporaryDir& dir) : m_dir(dir)
+    {
+        const QString source
+            = qEnvironmentVariable("CLASSROOM_BIN_DIR") + QStringLiteral("/podium");
+        m_program = dir.filePath(QStringLiteral("podium"));
+        m_copied = QFile::copy(source, m_program)
+            && QFile::setPermissions(
+                m_program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TMPDIR"), dir.path());
+        m_process.setProcessEnvironment(env);
+        m_process.setWorkingDirectory(dir.path());
+    }
+    ~PodiumRun()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+    bool copied() const { return m_copied; }
+    void start(const QStringList& arguments) { m_process.start(m_program, arguments); }
+    QProcess& process() { return m_process; }
+    QString standardError()
+    {
+        m_stderr += QString::fromLocal8Bit(m_process.readAllStandardError());
+        return m_stderr;
+    }
+    QString log() const
+    {
+        return QString::fromLocal8Bit(readFile(m_dir.filePath(QStringLiteral("logpodium.log"))));
+    }
+    // Waits for the line that says where clients connect; gives the TCP and UDP ports.
+    bool waitForServer(quint16& tcpPort, quint16& udpPort)
+    {
+        const QRegularExpression where(
+            QStringLiteral("clients connect to TCP [0-9.]+:(\\d+) and UDP [0-9.]+:(\\d+)"));
+        QRegularExpressionMatch match;
+        const bool seen = QTest::qWaitFor(
+            [&] {
+                match = where.match(standardError());
+                return match.hasMatch() || m_process.state() == QProcess::NotRunning;
+            },
+            30000);
+        if (!seen || !match.hasMatch())
+            return false;
+        tcpPort = quint16(match.captured(1).toUInt());
+        udpPort = quint16(match.captured(2).toUInt());
+        return true;
+    }
+    bool terminate(int signalNumber = SIGTERM)
+    {
+        ::kill(pid_t(m_process.processId()), signalNumber);
+        const bool finished = m_process.waitForFinished(30000);
+        standardError();
+        return finished;
+    }
+    QString configurationLine()
+    {
+        const QStringList lines = standardError().split(QLatin1Char('\n'));
+        for (const QString& line : lines) {
+            if (line.startsWith(QStringLiteral("Configuration: ")))
+                return line;
+        }
+        return QString();
+    }
+
+private:
+    const QTemporaryDir& m_dir;
+    QString m_program;
+    bool m_copied = false;
+    QProcess m_process;
+    QString m_stderr;
+};
+
+} // namespace
+
+// podium's start-up as a whole: the executable run in a scratch folder.
+class TstPodium : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void configurationPrecedence_data();
+    void configurationPrecedence();
+    void headlessWithoutServerIsAUsageError();
+    void listenFailureIsLoggedAndServerStays();
+    void terminationEndsTheClassCleanly_data();
+    void terminationEndsTheClassCleanly();
+    void fatalMessageFormat();
+};
+
+void TstPodium::configurationPrecedence_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QStringList>("expected");
+
+    // files: name, content, name, content...
+    QTest::newRow("no files and no arguments give the defaults")
+        << QStringList() << QStringList()
+        << QStringList { QStringLiteral("server TCP 127.0.0.1:4060, UDP 127.0.0.1:4060"),
+               QStringLiteral("identity []"),
+               QStringLiteral("title [ZAVRO Voice Chat Assist-or]") };
+    QTest::newRow("the identity file replaces -i")
+        << QStringList { QStringLiteral("-ibob") }
+        << QStringList { QStringLiteral("IDA.DAT"), QStringLiteral("Room 7 ida\n") }
+        << QStringList { QStringLiteral("identity [ida]") };
+    QTest::newRow("the configuration file's IDENTIFY replaces the identity file")
+        << QStringList()
+        << QStringList { QStringLiteral("IDA.DAT"), QStringLiteral("ida"),
+               QStringLiteral("CL3.DAT"), QStringLiteral("10.1.1.1:4100\nIDENTIFY   carol \n") }
+        << QStringList { QStringLiteral("identity [carol]"),
+               QStringLiteral("server TCP 10.1.1.1:4100, UDP 10.1.1.1:4100") };
+    QTest::newRow("the configuration file overrides the command line")
+        << QStringList { QStringLiteral("-t10.5.5.5:1") }
+        << QStringList { QStringLiteral("client.dat"), QStringLiteral("10.6.6.6:2") }
+        << QStringList { QStringLiteral("server TCP 10.6.6.6:2, UDP 10.6.6.6:2") };
+    QTest::newRow("a bare argument names the file over server.dat")
+        << QStringList { QStringLiteral("mine.cfg") }
+        << QStringList { QStringLiteral("server.dat"), QStringLiteral(".external3"),
+               QStringLiteral("mine.cfg"), QStringLiteral("10.2.2.2:4200") }
+        << QStringList { QStringLiteral("server TCP 10.2.2.2:4200") };
+    QTest::newRow("server.dat without CL3.DAT")
+        << QStringList()
+        << QStringList { QStringLiteral("server.dat"), QStringLiteral(".external2") }
+        << QStringList { QStringLiteral("server TCP 127.0.0.1:4061, UDP 127.0.0.1:4061") };
+    QTest::newRow("a listening internal server lends the empty identity Local User")
+        << QStringList { QStringLiteral("-s") } << QStringList()
+        << QStringList { QStringLiteral("identity [Local User]"),
+               QStringLiteral("internal server yes") };
+    QTest::newRow(".uget in the file switches off the internal server of -s")
+        << QStringList { QStringLiteral("-s") }
+        << QStringList { QStringLiteral("CL3.DAT"), QStringLiteral(".uget<def3>") }
+        << QStringList { QStringLiteral("internal server no"), QStringLiteral("fetch yes"),
+               QStringLiteral("publishing host [classroom-address-3.local]") };
+}
+
+void TstPodium::configurationPrecedence()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, expected);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    for (int i = 0; i + 1 < files.size(); i += 2)
+        QVERIFY(writeFile(dir.filePath(files.at(i)), files.at(i + 1).toUtf8()));
+    PodiumRun podium(dir);
+    QVERIFY(podium.copied());
+    podium.start(arguments + QStringList { QStringLiteral("-n"), QStringLiteral("-l127.0.0.1:0") });
+    QVERIFY(podium.process().waitForStarted());
+    QVERIFY(QTest::qWaitFor([&] { return !podium.configurationLine().isEmpty(); }, 30000));
+    if (podium.configurationLine().contains(QStringLiteral("internal server yes"))) {
+        quint16 tcp = 0;
+        quint16 udp = 0;
+        QVERIFY(podium.waitForServer(tcp, udp));
+        QVERIFY(podium.terminate());
+    } else {
+        QVERIFY(podium.process().waitForFinished(30000));
+        QCOMPARE(podium.process().exitCode(), 2);
+    }
+    const QString line = podium.configurationLine();
+    for (const QString& part : qAsConst(expected))
+        QVERIFY2(line.contains(part), qPrintable(line));
+}
+
+void TstPodium::headlessWithoutServerIsAUsageError()
+{
+    QTemporaryDir dir;
+    PodiumRun podium(dir);
+    QVERIFY(podium.copied());
+    podium.start({ QStringLiteral("-n") });
+    QVERIFY(podium.process().waitForFinished(30000));
+    QCOMPARE(podium.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(podium.process().exitCode(), 2);
+    const QStringList lines = podium.standardError().trimmed().split(QLatin1Char('\n'));
+    QVERIFY(lines.last().startsWith(QStringLiteral("podium: ")));
+    QVERIFY(lines.last().contains(QStringLiteral("usage: podium -s -n")));
+    QVERIFY(!podium.log().contains(QStringLiteral("SERVER:")));
+}
+
+void TstPodium::listenFailureIsLoggedAndServerStays()
+{
+    QTcpServer holder;
+    QVERIFY(holder.listen(QHostAddress(QHostAddress::LocalHost), 0));
+    QTemporaryDir dir;
+    PodiumRun podium(dir);
+    QVERIFY(podium.copied());
+    podium.start({ QStringLiteral("-s"), QStringLiteral("-n"),
+        QStringLiteral("-l127.0.0.1:") + QString::number(holder.serverPort()) });
+    QVERIFY(QTest::qWaitFor(
+        [&] { return podium.standardError().contains(QStringLiteral("not listening")); }, 30000));
+    QVERIFY(podium.process().state() == QProcess::Running);
+    QVERIFY(podium.configurationLine().contains(QStringLiteral("identity []")));
+    QVERIFY(podium.terminate());
+
+    const QString log = podium.log();
+    const int failed = log.indexOf(QStringLiteral("SERVER: MStudentServer: Listen Failed!\r\n"));
+    QVERIFY2(failed >= 0, qPrintable(log));
+    QVERIFY(log.indexOf(QStringLiteral("Servers Listening..."), failed) > failed);
+}
+
+void TstPodium::terminationEndsTheClassCleanly_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void TstPodium::terminationEndsTheClassCleanly()
+{
+    QFETCH(int, signalNumber);
+    QTemporaryDir dir;
+    PodiumRun podium(dir);
+    QVERIFY(podium.copied());
+    podium.start({ QStringLiteral("-s"), QStringLiteral("-n"), QStringLiteral("-l127.0.0.1:0") });
+    quint16 tcpPort = 0;
+    quint16 udpPort = 0;
+    QVERIFY2(podium.waitForServer(tcpPort, udpPort), qPrintable(podium.standardError()));
+
+    ClassroomClient client(QStringLiteral("ann"));
+    const QHostAddress local(QHostAddress::LocalHost);
+    QVERIFY(client.connectToServer(local, tcpPort, local, udpPort));
+    QTRY_VERIFY_WITH_TIMEOUT(client.isReady(), 20000);
+    QSignalSpy gone(&client, &ClassroomClient::tcpDisconnected);
+
+    ::kill(pid_t(podium.process().processId()), signalNumber);
+    QVERIFY(gone.wait(20000));
+    QVERIFY(podium.process().waitForFinished(30000));
+    QCOMPARE(podium.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(podium.process().exitCode(), 0);
+
+    const QStringList lines = podium.log().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QVERIFY(!lines.isEmpty());
+    QCOMPARE(lines.last(), QStringLiteral("SERVER:  Servers Closed."));
+    QVERIFY(lines.filter(QStringLiteral("removeClientImpl_unsafe")).size() == 1);
+}
+
+void TstPodium::fatalMessageFormat()
+{
+    QTemporaryDir dir;
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QString::fromLatin1(kFatalChildVariable), dir.filePath(QStringLiteral("fatal.log")));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), QStringList());
+    QVERIFY(child.waitForFinished(30000));
+    QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+    const QByteArray err = child.readAllStandardError();
+    QVERIFY2(
+        err.contains("before the end\nWarning: a warning\nFatal: the end 7\n"), err.constData());
+    const QByteArray log = readFile(dir.filePath(QStringLiteral("fatal.log")));
+    QVERIFY2(log.endsWith("before the end\r\na warning\r\nthe end 7\r\n"), log.constData());
+    QVERIFY(log.startsWith("\r\n\r\n"));
+}
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsSet(kFatalChildVariable)) {
+        QCoreApplication app(argc, argv);
+        PodiumLog::open(qEnvironmentVariable(kFatalChildVariable));
+        PodiumLog::install();
+        qDebug("before the end");
+        qWarning("a warning");
+        qFatal("the end %d", 7);
+        return 0;
+    }
+    QCoreApplication app(argc, argv);
+    TstPodium test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_podium.moc"
