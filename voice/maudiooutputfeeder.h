@@ -29,7 +29,7 @@ public:
     // Output periods kept queued once the output plays; the output's notify()
     // arrives every 20 ms with occasional 40 ms gaps, and its sink takes 40 ms
     // at a time, so four periods ride out one late notification.
-    static const int kQueuePeriods = 4;
+    static constexpr int kQueuePeriods = 4;
 
     // Without an output (offline pacing: benchmarks, tools) the device takes
     // everything and needsData() asks for one period per round (beginRound).

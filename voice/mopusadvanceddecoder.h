@@ -13,7 +13,7 @@ namespace AudioCircularBuffer {
 // silence of size 0, so nothing undefined is ever played.
 struct Packet
 {
-    static const int kCapacity = 24576;
+    static constexpr int kCapacity = 24576;
 
     int valid = 1;
     unsigned char data[kCapacity] = {};
@@ -36,8 +36,8 @@ class VOICEPIPE_EXPORT MOpusAdvancedDecoder : public MDecoder
     Q_DISABLE_COPY(MOpusAdvancedDecoder)
 
 public:
-    static const int MAX_DECDATA_BYTES = AudioCircularBuffer::Packet::kCapacity;
-    static const int kRingSlots = VoiceBuild::kRingSlots;
+    static constexpr int MAX_DECDATA_BYTES = AudioCircularBuffer::Packet::kCapacity;
+    static constexpr int kRingSlots = VoiceBuild::kRingSlots;
 
     MOpusAdvancedDecoder(QAudioOutput* output, QIODevice* device, const QAudioFormat& format,
         QObject* parent = nullptr);

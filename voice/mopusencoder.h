@@ -21,7 +21,7 @@ class VOICEPIPE_EXPORT MOpusEncoder : public MEncoder
     Q_DISABLE_COPY(MOpusEncoder)
 
 public:
-    static const int MAX_ENCDATA_BYTES = 8192;
+    static constexpr int MAX_ENCDATA_BYTES = 8192;
 
     MOpusEncoder(QAudioInput* audioInput, QIODevice* input, const QAudioFormat& format,
         MUdpSocket* socket, int complexity, int bitrate, bool inbandFec, QObject* parent = nullptr);

@@ -1,0 +1,322 @@
+#include "maudiooutputfeeder.h"
+#include "mm.h"
+#include "mopusadvanceddecoder.h"
+#include "voicetestdata.h"
+
+#include <QAudioOutput>
+#include <QBuffer>
+#include <QtTest>
+
+using namespace VoiceTestData;
+
+namespace {
+
+QStringList g_messages;
+
+void collect(QtMsgType, const QMessageLogContext&, const QString& message)
+{
+    g_messages << message;
+}
+
+QByteArray slotBytes(const MOpusAdvancedDecoder& decoder, int index)
+{
+    const AudioCircularBuffer::Packet& slot = decoder.slot(index);
+    return QByteArray(reinterpret_cast<const char*>(slot.data), slot.size);
+}
+
+int ringIndex(int index)
+{
+    return (index + MOpusAdvancedDecoder::kRingSlots) % MOpusAdvancedDecoder::kRingSlots;
+}
+
+// Offline pacing: a decoder writing into a buffer, one period per playPeriod().
+struct OfflineDecoder
+{
+    QBuffer sink;
+    std::unique_ptr<MOpusAdvancedDecoder> decoder;
+
+    OfflineDecoder()
+    {
+        sink.open(QIODevice::ReadWrite);
+        decoder.reset(new MOpusAdvancedDecoder(
+            kFrameBytes, &sink, MM::deviceAudioFormat(MM::defaultAudioFormat())));
+    }
+    // Plays until the ring is empty; returns what reached the device meanwhile.
+    QByteArray drain()
+    {
+        const qint64 before = sink.data().size();
+        while (decoder->bufferedFrames() > 0)
+            decoder->playPeriod();
+        return sink.data().mid(int(before));
+    }
+};
+
+} // namespace
+
+class TestMOpusAdvancedDecoder : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init()
+    {
+        g_messages.clear();
+        qInstallMessageHandler(collect);
+    }
+    void cleanup() { qInstallMessageHandler(nullptr); }
+
+    void startUpDelayWithARealOutput();
+    void fecRepairsASingleLoss();
+    void concealmentCoversADoubleLoss();
+    void aFrameThatFailsToDecodeIsConcealedNotReplayed();
+    void underrunThenDiscard();
+    void ringOverflowDiscardsTheOldestUnplayedFrame();
+    void unusableOutput_data();
+    void unusableOutput();
+
+private:
+    QAudioFormat m_format;
+    QList<QByteArray> m_packets;
+};
+
+void TestMOpusAdvancedDecoder::initTestCase()
+{
+    m_format = MM::deviceAudioFormat(MM::defaultAudioFormat());
+    const QByteArray pcm = markedSpeech(2, 1);
+    QVERIFY2(!pcm.isEmpty(), "the test speech is missing (target speechdata)");
+    // In-band FEC on, at a rate where the codec carries the redundancy.
+    m_packets = opusPackets(pcm, 64000, true);
+    QCOMPARE(m_packets.size(), 100);
+}
+
+void TestMOpusAdvancedDecoder::startUpDelayWithARealOutput()
+{
+    QAudioOutput output(m_format);
+    QIODevice* device = output.start();
+    QVERIFY(device);
+    QCOMPARE(output.periodSize(), kFrameBytes);
+
+    MOpusAdvancedDecoder decoder(&output, device, m_format);
+    QVERIFY(decoder.outputUsable());
+    QCOMPARE(decoder.notifyIntervalMs(), 20);
+    QCOMPARE(output.notifyInterval(), 20);
+    const int expectedDelay = VoiceBuild::kPodium ? 3 : 25;
+    QCOMPARE(decoder.initialDelay(), expectedDelay);
+    // The ring holds the delay less the two periods handed straight to the output.
+    QCOMPARE(decoder.bufferedFrames(), expectedDelay - 2);
+    QCOMPARE(decoder.feeder()->totalAccepted() + decoder.feeder()->carryBytes(), 2 * kFrameBytes);
+    for (int i = 0; i < decoder.bufferedFrames(); ++i) {
+        const AudioCircularBuffer::Packet& slot
+            = decoder.slot(ringIndex(decoder.readPosition() + 1 + i));
+        QCOMPARE(slot.valid, 1);
+        QCOMPARE(slot.size, kFrameBytes);
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(slot.data), slot.size),
+            QByteArray(kFrameBytes, '\0'));
+    }
+    // Slots never written are silence of size 0, never undefined.
+    const AudioCircularBuffer::Packet& unused
+        = decoder.slot(ringIndex(decoder.writePosition() + 1));
+    QCOMPARE(unused.size, 0);
+
+    // The output is fed from then on: the ring drains at the output's pace.
+    QTRY_VERIFY_WITH_TIMEOUT(decoder.bufferedFrames() < expectedDelay - 2, 5000);
+    QCOMPARE(output.error() == QAudio::NoError || output.error() == QAudio::UnderrunError, true);
+}
+
+void TestMOpusAdvancedDecoder::fecRepairsASingleLoss()
+{
+    OfflineDecoder offline;
+    MOpusAdvancedDecoder& decoder = *offline.decoder;
+    const int first = decoder.writePosition() + 1;
+    decoder.voicePacketReceived(voicePacket(1, m_packets.at(10)));
+    decoder.voicePacketReceived(voicePacket(2, m_packets.at(11)));
+    decoder.voicePacketReceived(voicePacket(4, m_packets.at(13)));
+
+    OpusDecoderWrapper reference;
+    reference.initializeDecoder(48000, 2);
+    QByteArray pcm(24576, '\0');
+    auto* out = reinterpret_cast<unsigned char*>(pcm.data());
+    const auto data = [&](int i) {
+        return reinterpret_cast<const unsigned char*>(m_packets.at(i).constData());
+    };
+    QList<QByteArray> expected;
+    expected << pcm.left(reference.decode(data(10), m_packets.at(10).size(), out, 24576));
+    expected << pcm.left(reference.decode(data(11), m_packets.at(11).size(), out, 24576));
+    OpusDecoderWrapper concealer;
+    concealer.initializeDecoder(48000, 2);
+    concealer.decode(data(10), m_packets.at(10).size(), out, 24576);
+    concealer.decode(data(11), m_packets.at(11).size(), out, 24576);
+    const QByteArray concealed = pcm.left(concealer.decodePacketLossConcealment(out, kFrameBytes));
+    expected << pcm.left(reference.decodeFEC(data(13), m_packets.at(13).size(), out, kFrameBytes));
+    expected << pcm.left(reference.decode(data(13), m_packets.at(13).size(), out, 24576));
+
+    QCOMPARE(decoder.writePosition(), ringIndex(first + 3));
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(decoder.slot(ringIndex(first + i)).valid, 1);
+        QCOMPARE(slotBytes(decoder, ringIndex(first + i)), expected.at(i));
+    }
+    QCOMPARE(expected.at(2).size(), kFrameBytes);
+    // Rebuilt from the redundancy, not merely concealed.
+    QVERIFY(expected.at(2) != concealed);
+    QVERIFY(g_messages.contains(QStringLiteral("processVoicePacket : FEC 3840")));
+}
+
+void TestMOpusAdvancedDecoder::concealmentCoversADoubleLoss()
+{
+    OfflineDecoder offline;
+    MOpusAdvancedDecoder& decoder = *offline.decoder;
+    const int first = decoder.writePosition() + 1;
+    decoder.voicePacketReceived(voicePacket(1, m_packets.at(20)));
+    decoder.voicePacketReceived(voicePacket(2, m_packets.at(21)));
+    decoder.voicePacketReceived(voicePacket(5, m_packets.at(24)));
+
+    OpusDecoderWrapper reference;
+    reference.initializeDecoder(48000, 2);
+    QByteArray pcm(24576, '\0');
+    auto* out = reinterpret_cast<unsigned char*>(pcm.data());
+    const auto decodeAt = [&](int i) {
+        return pcm.left(
+            reference.decode(reinterpret_cast<const unsigned char*>(m_packets.at(i).constData()),
+                m_packets.at(i).size(), out, 24576));
+    };
+    QList<QByteArray> expected;
+    expected << decodeAt(20) << decodeAt(21);
+    expected << pcm.left(reference.decodePacketLossConcealment(out, kFrameBytes));
+    expected << pcm.left(
+        reference.decodeFEC(reinterpret_cast<const unsigned char*>(m_packets.at(24).constData()),
+            m_packets.at(24).size(), out, kFrameBytes));
+    expected << decodeAt(24);
+
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(slotBytes(decoder, ringIndex(first + i)), expected.at(i));
+    QVERIFY(g_messages.contains(QStringLiteral("processSeqSkip : PLC 3840")));
+    QVERIFY(g_messages.contains(QStringLiteral("processVoicePacket : FEC 3840")));
+
+    // Played in order, each frame once.
+    const QByteArray played = offline.drain();
+    QCOMPARE(played.right(5 * kFrameBytes),
+        expected.at(0) + expected.at(1) + expected.at(2) + expected.at(3) + expected.at(4));
+}
+
+void TestMOpusAdvancedDecoder::aFrameThatFailsToDecodeIsConcealedNotReplayed()
+{
+    OfflineDecoder offline;
+    MOpusAdvancedDecoder& decoder = *offline.decoder;
+    offline.drain();
+    decoder.voicePacketReceived(voicePacket(1, m_packets.at(30)));
+    // An Opus packet whose table of contents promises more than it holds.
+    decoder.voicePacketReceived(voicePacket(2, QByteArray::fromHex("ff")));
+    QCOMPARE(decoder.bufferedFrames(), 2);
+    QCOMPARE(decoder.slot(decoder.writePosition()).valid, 0);
+
+    OpusDecoderWrapper reference;
+    reference.initializeDecoder(48000, 2);
+    QByteArray pcm(24576, '\0');
+    auto* out = reinterpret_cast<unsigned char*>(pcm.data());
+    const QByteArray good = pcm.left(
+        reference.decode(reinterpret_cast<const unsigned char*>(m_packets.at(30).constData()),
+            m_packets.at(30).size(), out, 24576));
+    const QByteArray concealed = pcm.left(reference.decodePacketLossConcealment(out, kFrameBytes));
+
+    const QByteArray played = offline.drain();
+    QCOMPARE(played, good + concealed);
+}
+
+void TestMOpusAdvancedDecoder::underrunThenDiscard()
+{
+    OfflineDecoder offline;
+    MOpusAdvancedDecoder& decoder = *offline.decoder;
+    offline.drain();
+    const QList<QByteArray> frames = referenceDecode(m_packets.mid(0, 11));
+    int seq = 0;
+    for (int i = 0; i < 5; ++i)
+        decoder.voicePacketReceived(voicePacket(++seq, m_packets.at(i)));
+    offline.drain();
+
+    // Three periods with nothing to play.
+    const qint64 before = offline.sink.size();
+    for (int i = 0; i < 3; ++i)
+        decoder.playPeriod();
+    QCOMPARE(offline.sink.data().mid(int(before)), QByteArray(3 * kFrameBytes, '\0'));
+
+    for (int i = 5; i < 11; ++i)
+        decoder.voicePacketReceived(voicePacket(++seq, m_packets.at(i)));
+    const QByteArray played = offline.drain();
+    if (VoiceBuild::kPodium) {
+        // podium filled in silence slots and discards nothing.
+        QCOMPARE(decoder.discardedFrames(), 0);
+        QCOMPARE(decoder.pendingDiscards(), 0);
+        QCOMPARE(played,
+            frames.at(5) + frames.at(6) + frames.at(7) + frames.at(8) + frames.at(9)
+                + frames.at(10));
+    } else {
+        // The library makes up for the three silent periods by discarding
+        // the next three arriving frames.
+        QCOMPARE(decoder.discardedFrames(), 3);
+        QCOMPARE(decoder.pendingDiscards(), 0);
+        QCOMPARE(played, frames.at(8) + frames.at(9) + frames.at(10));
+    }
+}
+
+void TestMOpusAdvancedDecoder::ringOverflowDiscardsTheOldestUnplayedFrame()
+{
+    OfflineDecoder offline;
+    MOpusAdvancedDecoder& decoder = *offline.decoder;
+    const int silenceSlots = decoder.bufferedFrames();
+    const int sent = 60;
+    for (int i = 0; i < sent; ++i)
+        decoder.voicePacketReceived(voicePacket(i + 1, m_packets.at(i)));
+    QCOMPARE(decoder.bufferedFrames(), MOpusAdvancedDecoder::kRingSlots);
+    QCOMPARE(decoder.overflowDiscards(), silenceSlots + sent - MOpusAdvancedDecoder::kRingSlots);
+    QVERIFY(!g_messages.filter(QStringLiteral("ring full")).isEmpty());
+
+    // What is played is the newest ring-full of frames, in order, once each.
+    const QList<QByteArray> frames = referenceDecode(m_packets.mid(0, sent));
+    QByteArray expected;
+    for (int i = sent - MOpusAdvancedDecoder::kRingSlots; i < sent; ++i)
+        expected += frames.at(i);
+    const qint64 before = offline.sink.size();
+    offline.drain();
+    QCOMPARE(offline.sink.data().mid(int(before)), expected);
+}
+
+void TestMOpusAdvancedDecoder::unusableOutput_data()
+{
+    QTest::addColumn<int>("period");
+    QTest::addColumn<bool>("realOutput");
+    QTest::newRow("an output refused for 16-bit unsigned has period 0") << 0 << true;
+    QTest::newRow("a period of zero bytes") << 0 << false;
+    QTest::newRow("a period longer than one second") << 192004 << false;
+}
+
+void TestMOpusAdvancedDecoder::unusableOutput()
+{
+    QFETCH(int, period);
+    QFETCH(bool, realOutput);
+    QBuffer sink;
+    sink.open(QIODevice::ReadWrite);
+    std::unique_ptr<QAudioOutput> output;
+    std::unique_ptr<MOpusAdvancedDecoder> decoder;
+    if (realOutput) {
+        output.reset(new QAudioOutput(MM::defaultAudioFormat()));
+        QIODevice* device = output->start();
+        QCOMPARE(output->periodSize(), 0);
+        decoder.reset(new MOpusAdvancedDecoder(output.get(), device, m_format));
+    } else {
+        decoder.reset(new MOpusAdvancedDecoder(period, &sink, m_format));
+    }
+    QVERIFY(!decoder->outputUsable());
+    QCOMPARE(g_messages.filter(QStringLiteral("staying silent")).size(), 1);
+    for (int i = 0; i < 5; ++i)
+        decoder->voicePacketReceived(voicePacket(i + 1, m_packets.at(i)));
+    decoder->voicePacketReceived(voicePacket(9, m_packets.at(9)));
+    decoder->playPeriod();
+    QCOMPARE(decoder->bufferedFrames(), 0);
+    QCOMPARE(sink.size(), 0);
+    QCOMPARE(decoder->lastSequence(), 9);
+    QCOMPARE(g_messages.filter(QStringLiteral("staying silent")).size(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestMOpusAdvancedDecoder)
+#include "tst_mopusadvanceddecoder.moc"
