@@ -87,6 +87,14 @@ int main(int argc, char* argv[])
 
     AssistantConfig config;
     config.load(QCoreApplication::arguments().mid(1), QCoreApplication::applicationDirPath());
+    ServerCLI* server = nullptr;
+    if (config.internalServer) {
+        qDebug() << "Using Internal Server.";
+        server = new ServerCLI(config.serverSettings(), nullptr);
+        if (server->isListening() && config.identity.isEmpty())
+            config.identity = QStringLiteral("Local User");
+    }
+    qDebug().noquote() << config.describe();
     if (headless && !config.internalServer) {
         std::fprintf(stderr,
             config.headless
@@ -99,15 +107,6 @@ int main(int argc, char* argv[])
     }
     if (!config.headless && !kWindowBuilt)
         std::fprintf(stderr, "podium: the chat window is not built yet; running without it.\n");
-    qDebug().noquote() << config.describe();
-
-    ServerCLI* server = nullptr;
-    if (config.internalServer) {
-        qDebug() << "Using Internal Server.";
-        server = new ServerCLI(config.serverSettings(), nullptr);
-        if (server->isListening() && config.identity.isEmpty())
-            config.identity = QStringLiteral("Local User");
-    }
 
     PodiumSignalWatcher signalWatcher;
     QObject::connect(
@@ -116,12 +115,15 @@ int main(int argc, char* argv[])
                 server->server()->endClass();
             else
                 QCoreApplication::quit();
+            // The log ends with the class; the teardown's lines go to standard error.
+            PodiumLog::detach();
         });
 
+    if (server)
+        announceServer(*server->server());
     if (!headless)
         return runWindow(*app, config, server, logFile);
 
-    announceServer(*server->server());
     const int result = QCoreApplication::exec();
     PodiumLog::detach();
     delete server;
