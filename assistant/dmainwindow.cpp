@@ -129,6 +129,17 @@ DMainWindow::~DMainWindow()
         = findChildren<MDecoder*>(QString(), Qt::FindDirectChildrenOnly);
     for (MDecoder* d : decoders)
         delete d;
+    // Children still signal while QWidget's destructor deletes them, when
+    // this is no longer a DMainWindow: devices and sockets go now.
+    delete audioInput;
+    delete audioOutput;
+    for (QAbstractSocket* socket :
+        { static_cast<QAbstractSocket*>(tcpSocket), static_cast<QAbstractSocket*>(udpSocket) }) {
+        if (socket) {
+            disconnect(socket, nullptr, this, nullptr);
+            delete socket;
+        }
+    }
     delete ui;
 }
 
@@ -473,8 +484,12 @@ void DMainWindow::deleteDecoder()
 {
     if (!decoder)
         return;
+    // Deleted at once, not deferred: the decoder follows the audio output's
+    // state and would write into the output's old device after a stop and
+    // restart. It is never on the call stack here (endVoice runs from socket
+    // packets, timers and the user).
     disconnect(decoder, &MDecoder::statsPropagated, this, &DMainWindow::decoderStatsPropagated);
-    decoder->deleteLater();
+    delete decoder;
     decoder = nullptr;
 }
 
@@ -526,15 +541,13 @@ void DMainWindow::initializeEncoder()
 
 void DMainWindow::deleteEncoder()
 {
-    if (encoder) {
-        disconnect(encoder, &MEncoder::statsPropagated, this, &DMainWindow::encoderStatsPropagated);
-        encoder->deleteLater();
-        encoder = nullptr;
-    }
-    if (captureGate) {
-        captureGate->deleteLater();
-        captureGate = nullptr;
-    }
+    // Deleted at once like the decoder: the encoder's destructor waits on the
+    // UDP socket, which must still be open, and neither object is ever on the
+    // call stack when sending stops.
+    delete encoder;
+    encoder = nullptr;
+    delete captureGate;
+    captureGate = nullptr;
 }
 
 void DMainWindow::aodel()

@@ -1,0 +1,732 @@
+// DMainWindow against a classroom server in this process, on the offscreen
+// platform and the private audio server: real sockets, real widgets, real
+// audio devices. Other class members are scripted clients (ClassroomClient)
+// over loopback; what they send that the server does not interpret is relayed
+// to the window unchanged, which lets a test put any command in front of it.
+
+#include "assistantconfig.h"
+#include "classroomclient.h"
+#include "dmainwindow.h"
+#include "mopusadvanceddecoder.h"
+#include "mstudentserver.h"
+#include "server.h"
+#include "servercli.h"
+#include "serversettings.h"
+#include "sessioncommands.h"
+
+#include <QAudioOutput>
+#include <QGroupBox>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QMutex>
+#include <QPointer>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTextEdit>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+constexpr int kJoinTimeoutMs = 15000;
+
+// Diagnostics of the process, kept so that tests can look for log lines.
+QMutex logMutex;
+QStringList logLines;
+QtMessageHandler previousHandler = nullptr;
+
+void captureMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    {
+        QMutexLocker lock(&logMutex);
+        logLines.append(message);
+    }
+    if (type != QtDebugMsg && previousHandler)
+        previousHandler(type, context, message);
+}
+
+bool logContains(const QString& text)
+{
+    QMutexLocker lock(&logMutex);
+    for (const QString& line : qAsConst(logLines)) {
+        if (line.contains(text))
+            return true;
+    }
+    return false;
+}
+
+void clearLog()
+{
+    QMutexLocker lock(&logMutex);
+    logLines.clear();
+}
+
+// One classroom server on loopback ports chosen by the system.
+class TestClass
+{
+public:
+    explicit TestClass(const QStringList& allowedNames = QStringList())
+    {
+        ServerSettings settings;
+        settings.listenAddress = QHostAddress(QHostAddress::LocalHost);
+        settings.listenPort = 0;
+        settings.udpAddress = QHostAddress(QHostAddress::LocalHost);
+        settings.udpPort = 0;
+        settings.restrictNames = !allowedNames.isEmpty();
+        settings.allowedNames = allowedNames;
+        cli = std::make_unique<ServerCLI>(settings, nullptr);
+    }
+
+    bool isListening() const { return cli->isListening(); }
+    Server* server() const { return cli->server(); }
+    quint16 tcpPort() const { return server()->currentStudentServer()->serverPort(); }
+    quint16 udpPort() const { return server()->currentStudentServer()->boundUdpPort(); }
+    int readyCount() const { return server()->studentClientsInfo().size(); }
+
+    AssistantConfig config(const QString& identity) const
+    {
+        AssistantConfig c;
+        c.serverTcpAddress = QHostAddress(QHostAddress::LocalHost);
+        c.serverTcpPort = tcpPort();
+        c.serverUdpAddress = QHostAddress(QHostAddress::LocalHost);
+        c.serverUdpPort = udpPort();
+        c.identity = identity;
+        c.windowTitle = QStringLiteral("Test ") + identity;
+        return c;
+    }
+
+    std::unique_ptr<DMainWindow> openWindow(const QString& identity) const
+    {
+        auto window = std::make_unique<DMainWindow>(config(identity));
+        window->show();
+        return window;
+    }
+
+    // A scripted member of the class, owned by the class object.
+    ClassroomClient* join(const QString& identity)
+    {
+        auto* client = new ClassroomClient(identity, &members);
+        const QHostAddress local(QHostAddress::LocalHost);
+        if (!client->connectToServer(local, tcpPort(), local, udpPort()))
+            return nullptr;
+        return client;
+    }
+
+private:
+    QObject members;
+    std::unique_ptr<ServerCLI> cli;
+};
+
+QString chatText(const DMainWindow& window)
+{
+    return window.findChild<QTextEdit*>(QStringLiteral("txtMessages"))->toPlainText();
+}
+
+QString chatHtml(const DMainWindow& window)
+{
+    return window.findChild<QTextEdit*>(QStringLiteral("txtMessages"))->toHtml();
+}
+
+QString lastChatLine(const DMainWindow& window)
+{
+    const QStringList lines = chatText(window).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return lines.isEmpty() ? QString() : lines.constLast().trimmed();
+}
+
+QListWidget* listWidget(const DMainWindow& window)
+{
+    return window.findChild<QListWidget*>(QStringLiteral("lwClients"));
+}
+
+QStringList clientNames(const DMainWindow& window)
+{
+    QStringList names;
+    const QListWidget* list = listWidget(window);
+    for (int i = 0; i < list->count(); ++i)
+        names << list->item(i)->text();
+    return names;
+}
+
+QString labelText(const DMainWindow& window, const char* name)
+{
+    return window.findChild<QLabel*>(QLatin1String(name))->text();
+}
+
+bool isReady(const DMainWindow& window)
+{
+    return chatText(window).contains(QStringLiteral("Voice Initialized"));
+}
+
+// A window that never finds a server: the discard port is closed on loopback.
+AssistantConfig offlineConfig()
+{
+    AssistantConfig c;
+    c.serverTcpPort = 9;
+    c.serverUdpPort = 9;
+    return c;
+}
+
+const QString kPurpleLine = QStringLiteral(
+    "Two clients are already speaking. You can't send or receive voice until they are finished.");
+
+} // namespace
+
+class TestDMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void handshakeEndsInVoiceInitialized();
+    void emptyIdentityBecomesLocalAddress();
+    void chatLines_data();
+    void chatLines();
+    void clientList_data();
+    void clientList();
+    void reSentClientListKeepsSelection();
+    void peerInformationIsPlainText();
+    void refusalEndsSession_data();
+    void refusalEndsSession();
+    void serverRefusesIdentity();
+    void newAddressSaysGoodbyeToOldServer();
+    void voiceCommands_data();
+    void voiceCommands();
+    void speakerLimit_data();
+    void speakerLimit();
+    void statisticsLabel_data();
+    void statisticsLabel();
+    void liveStatisticsCountSentVoice();
+    void audioOutputRecovery_data();
+    void audioOutputRecovery();
+    void transfersGroup_data();
+    void transfersGroup();
+};
+
+void TestDMainWindow::initTestCase()
+{
+    QVERIFY2(qEnvironmentVariableIsSet("PULSE_SERVER"), "run through with-pulse.sh (ctest)");
+    previousHandler = qInstallMessageHandler(captureMessage);
+}
+
+void TestDMainWindow::init()
+{
+    clearLog();
+}
+
+void TestDMainWindow::handshakeEndsInVoiceInitialized()
+{
+    TestClass room;
+    QVERIFY(room.isListening());
+    auto window = room.openWindow(QStringLiteral("Ann"));
+
+    QTRY_VERIFY_WITH_TIMEOUT(isReady(*window), kJoinTimeoutMs);
+    QVERIFY(chatText(*window).contains(QStringLiteral("Server connected.")));
+    QCOMPARE(labelText(*window, "lblnetstat"), QStringLiteral("Connection OK"));
+    QCOMPARE(room.readyCount(), 1);
+    QTRY_COMPARE(clientNames(*window), QStringList { QStringLiteral("Ann") });
+    QCOMPARE(window->windowTitle(), QStringLiteral("Test Ann"));
+}
+
+void TestDMainWindow::emptyIdentityBecomesLocalAddress()
+{
+    TestClass room;
+    auto window = room.openWindow(QString());
+    QTRY_VERIFY_WITH_TIMEOUT(isReady(*window), kJoinTimeoutMs);
+    QTRY_COMPARE(listWidget(*window)->count(), 1);
+
+    // The server lists each client under its name, with the TCP end it sees:
+    // the window's own local end, which is what the empty name became.
+    const QListWidgetItem* item = listWidget(*window)->item(0);
+    const QString tcpEnd = item->data(Qt::UserRole).toString().section(QLatin1Char('#'), 0, 0);
+    QCOMPARE(item->text(), tcpEnd);
+    QCOMPARE(window->configuration().identity, tcpEnd);
+    QVERIFY(tcpEnd.startsWith(QStringLiteral("127.0.0.1:")));
+}
+
+void TestDMainWindow::chatLines_data()
+{
+    QTest::addColumn<QString>("sender"); // empty: the window itself
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("shownLine");
+    QTest::addColumn<QString>("colour");
+
+    QTest::newRow("own message shows as Me in blue")
+        << QString() << QStringLiteral("hello all") << QStringLiteral("Me: hello all")
+        << QStringLiteral("#0000ff");
+    QTest::newRow("the teacher shows as Teacher")
+        << QStringLiteral("|Teacher|") << QStringLiteral("page 12")
+        << QStringLiteral("Teacher: page 12") << QStringLiteral("#FF4000");
+    QTest::newRow("the server shows as Server")
+        << QStringLiteral("|Server|") << QStringLiteral("closing soon")
+        << QStringLiteral("Server: closing soon") << QStringLiteral("#800020");
+    QTest::newRow("anybody else shows under their name")
+        << QStringLiteral("Bob") << QStringLiteral("hi") << QStringLiteral("Bob: hi") << QString();
+    QTest::newRow("markup in a message stays text")
+        << QStringLiteral("Bob") << QStringLiteral("<img src='x.png'><a href='http://x'>go</a>")
+        << QStringLiteral("Bob: <img src='x.png'><a href='http://x'>go</a>") << QString();
+    QTest::newRow("a fake status line stays text")
+        << QStringLiteral("Bob")
+        << QStringLiteral("<span style='color: #C00080;'><b>Voice Initialized</b></span>")
+        << QStringLiteral("Bob: <span style='color: #C00080;'><b>Voice Initialized</b></span>")
+        << QString();
+    QTest::newRow("markup in a name stays text")
+        << QStringLiteral("<b><i>Eve</i></b>") << QStringLiteral("a & b < c")
+        << QStringLiteral("<b><i>Eve</i></b>: a & b < c") << QString();
+}
+
+void TestDMainWindow::chatLines()
+{
+    QFETCH(QString, sender);
+    QFETCH(QString, message);
+    QFETCH(QString, shownLine);
+    QFETCH(QString, colour);
+
+    TestClass room;
+    auto window = room.openWindow(QStringLiteral("Ann"));
+    QTRY_VERIFY_WITH_TIMEOUT(isReady(*window), kJoinTimeoutMs);
+
+    if (sender.isEmpty()) {
+        window->findChild<QLineEdit*>(QStringLiteral("leTextData"))->setText(message);
+        QTest::mouseClick(
+            window->findChild<QPushButton*>(QStringLiteral("btnSend")), Qt::LeftButton);
+        QVERIFY(window->findChild<QLineEdit*>(QStringLiteral("leTextData"))->text().isEmpty());
+    } else {
+        ClassroomClient* other = room.join(sender);
+        QVERIFY(other);
+        QTRY_VERIFY_WITH_TIMEOUT(other->isReady(), kJoinTimeoutMs);
+        // The server speaks for the name: whatever the packet says, the
+        // identified name is what the window gets.
+        other->sendText(QStringLiteral("someone else"), message);
+    }
+
+    QTRY_COMPARE(lastChatLine(*window), shownLine);
+    const QString html = chatHtml(*window);
+    if (!colour.isEmpty())
+        QVERIFY2(html.contains(colour, Qt::CaseInsensitive), qPrintable(html));
+    // Markup that got through would be in the document as elements.
+    QVERIFY(!html.contains(QStringLiteral("<img")));
+    QVERIFY(!html.contains(QStringLiteral("<a ")));
+    QVERIFY(!html.contains(QStringLiteral("<i>")));
+}
+
+void TestDMainWindow::clientList_data()
+{
+    QTest::addColumn<QString>("list"); // after "CLLS"
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("connections");
+
+    QTest::newRow("a bare list empties it") << QString() << QStringList() << QStringList();
+    QTest::newRow("two entries give two rows")
+        << QStringLiteral("10.0.0.1:5000\\10.0.0.1:5001\\Dora|10.0.0.2:6000\\10.0.0.2:6001\\Emil")
+        << QStringList { QStringLiteral("Dora"), QStringLiteral("Emil") }
+        << QStringList { QStringLiteral("10.0.0.1:5000#10.0.0.1:5001"),
+               QStringLiteral("10.0.0.2:6000#10.0.0.2:6001") };
+    QTest::newRow("empty parts are dropped")
+        << QStringLiteral("|10.0.0.1:5000\\\\10.0.0.1:5001\\Dora||")
+        << QStringList { QStringLiteral("Dora") }
+        << QStringList { QStringLiteral("10.0.0.1:5000#10.0.0.1:5001") };
+    QTest::newRow("an entry without a name is left out")
+        << QStringLiteral("10.0.0.1:5000\\10.0.0.1:5001|10.0.0.3:7000\\10.0.0.3:7001\\Cy")
+        << QStringList { QStringLiteral("Cy") }
+        << QStringList { QStringLiteral("10.0.0.3:7000#10.0.0.3:7001") };
+}
+
+void TestDMainWindow::clientList()
+{
+    QFETCH(QString, list);
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, connections);
+
+    TestClass room;
+    auto window = room.openWindow(QStringLiteral("Ann"));
+    QTRY_VERIFY_WITH_TIMEOUT(isReady(*window), kJoinTimeoutMs);
+    ClassroomClient* other = room.join(QStringLiteral("Bob"));
+    QTRY_VERIFY_WITH_TIMEOUT(other->isReady(), kJoinTimeoutMs);
+    QTRY_COMPARE(listWidget(*window)->count(), 2);
+
+    other->sendCommand(SessionCommand::kClientList + list);
+    QTRY_COMPARE(clientNames(*window), names);
+    QStringList shown;
+    for (int i = 0; i < listWidget(*window)->count(); ++i)
+        shown << listWidget(*window)->item(i)->data(Qt::UserRole).toString();
+    QCOMPARE(shown, connections);
+}
+
+void TestDMainWindow::reSentClientListKeepsSelection()
+{
+    TestClass room;
+    auto ann = room.openWindow(QStringLiteral("Ann"));
+    QTRY_VERIFY_WITH_TIMEOUT(isReady(*ann), kJoinTimeoutMs);
+    auto bob = room.openWindow(QStringLiteral("Bob"));
+    QTRY_VERIFY_WITH_TIMEOUT(isReady(*bob), kJoinTimeoutMs);
+    QTRY_COMPARE(listWidget(*ann)->count(), 2);
+
+    listWidget(*ann)->setCurrentRow(1);
+    ClassroomClient* cy = room.join(QStringLiteral("Cy"));
+    QTRY_VERIFY_WITH_TIMEOUT(cy->isReady(), kJoinTimeoutMs);
+    QTRY_COMPARE(listWidget(*ann)->count(), 3);
+    QCOMPARE(listWidget(*ann)->currentRow(), 1);
+
+    // A row that no longer exists is not selected again.
+    listWidget(*ann)->setCurrentRow(2);
+    cy->exitClass();
+    QTRY_COMPARE(listWidget(*ann)->count(), 2);
+    QCOMPARE(listWidget(*ann)->currentRow(), -1);
+}
+
+void TestDMainWindow::peerInformationIsPlainText()
+{
+    TestClass room;
+    auto window = room.openWindow(QStringLiteral("Ann"));
+    QTRY_VERIFY_WITH_TIMEOUT(isReady(*window), kJoinTimeoutMs);
+    ClassroomClient* other = room.join(QStringLiteral("<img src='x.png'>"));
+    QTRY_VERIFY_WITH_TIMEOUT(other->isReady(), kJoinTimeoutMs);
+    QTRY_COMPARE(listWidget(*window)->count(), 2);
+
+    QListWidgetItem* item = listWidget(*window)
+                                ->findItems(QStringLiteral("<img src='x.png'>"), Qt::MatchExactly)
+                                .value(0);
+    QVERIFY(item);
+    window->on_lwClients_itemActivated(item);
+
+    auto* box = window->findChild<QMessageBox*>(QLatin1String(DMainWindow::kPeerInfoBoxName));
+    QVERIFY(box);
+    QVERIFY(box->isVisible());
+    QCOMPARE(box->windowTitle(), QStringLiteral("Peer Information"));
+    QCOMPARE(box->textFormat(), Qt::PlainText);
+    const QStringList parts = item->data(Qt::UserRole).toString().split(QLatin1Char('#'));
+    QCOMPARE(box->text(),
+        QStringLiteral("Peer: <img src='x.png'>\nTCP Connection: %1\nUDP Connection: %2")
+            .arg(parts.value(0), parts.value(1)));
+    box->close();
+    QTRY_VERIFY(!window->findChild<QMessageBox*>(QLatin1String(DMainWindow::kPeerInfoBoxName)));
+}
+
+void TestDMainWindow::refusalEndsSession_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("boxName");
+    QTest::addColumn<QString>("boxText");
+
+    QTest::newRow("a server of protocol version 2")
+        << QString(SessionCommand::kProtocolVer + QStringLiteral("2"))
+        << QString::fromLatin1(DMainWindow::kVersionBoxName)
+        << QStringLiteral("The version of the server you are trying to connect to is different "
+                          "from the version of this client.\nPlease update your client program.");
+    QTest::newRow("an identity refused")
+        << QString(SessionCommand::kIdentifyReply + SessionCommand::kIdentifyFail)
+        << QString::fromLatin1(DMainWindow::kIdentityBoxName)
+        << QStringLiteral("Identification Failed!\nPlease make sure you have permission and "
+                          "credentials to join the current class.");
+}
+
+void TestDMainWindow::refusalEndsSession()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, boxName);
+    QFETCH(QString, boxText);
+
+    TestClass room;
+    auto window = room.openWindow(QStringLiteral("Ann"));
+    QTRY_VERIFY_WITH_TIMEOUT(isReady(*window), kJoinTimeoutMs);
+    ClassroomClient* other = room.join(QStringLiteral("Bob"));
+    QTRY_VERIFY_WITH_TIMEOUT(other->isReady(), kJoinTimeoutMs);
+    QTRY_VERIFY(window->isSending());
+
+    clearLog();
+    other->sendCommand(command);
+
+    QTRY_VERIFY(window->findChild<QMessageBox*>(boxName));
+    auto* box = window->findChild<QMessageBox*>(boxName);
+    QCOMPARE(box->windowTitle(), QStringLiteral("Connection Error!"));
+    QCOMPARE(box->text(), boxText);
+    QCOMPARE(box->icon(), QMessageBox::Critical);
+    QVERIFY(!window->isConnecting());
+    QVERIFY(!window->isSending());
+    // The window said goodbye before it went: the server saw CLIENTEXIT, not
+    // a dropped connection.
+    QTRY_VERIFY(logContains(QStringLiteral("Client exited")));
+    QTRY_COMPARE(room.readyCount(), 1);
+
+    box->close();
+    QTRY_VERIFY(!window->findChild<QMessageBox*>(boxName));
+}
+
+void TestDMainWindow::serverRefusesIdentity()
+{
+    TestClass room(QStringList { QStringLiteral("Ann") });
+    auto window = room.openWindow(QStringLiteral("Mallory"));
+
+    const QString name = QString::fromLatin1(DMainWindow::kIdentityBoxName);
+    QTRY_VERIFY_WITH_TIMEOUT(window->findChild<QMessageBox*>(name), kJoinTimeoutMs);
+    QVERIFY(!window->isConnecting());
+    QVERIFY(!isReady(*window));
+    QCOMPARE(room.readyCount(), 0);
+    window->findChild<QMessageBox*>(name)->close();
+}
+
+void TestDMainWindow::newAddressSaysGoodbyeToOldServer()
+{
+    TestClass first;
+    TestClass second;
+    auto window = first.openWindow(QStringLiteral("Ann"));
+    QTRY_VERIFY_WITH_TIMEOUT(isReady(*window), kJoinTimeoutMs);
+    QCOMPARE(first.readyCount(), 1);
+
+    QTest::mouseClick(
+        window->findChild<QPushButton*>(QStringLiteral("btnRefreshConnection")), Qt::LeftButton);
+    auto* dialog = window->findChild<QInputDialog*>(QLatin1String(DMainWindow::kAddressDialogName));
+    QVERIFY(dialog);
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("Server Address"));
+    QCOMPARE(dialog->labelText(), QStringLiteral("Enter server Address:Port :"));
+    QCOMPARE(dialog->textValue(), QStringLiteral("127.0.0.1:%1").arg(first.tcpPort()));
+
+    // The entry names one port for both TCP and UDP; only the goodbye to the
+    // first server and the new address matter here.
+    clearLog();
+    dialog->setTextValue(QStringLiteral("127.0.0.1:%1").arg(second.tcpPort()));
+    dialog->accept();
+
+    QTRY_VERIFY(logContains(QStringLiteral("Client exited")));
+    QTRY_COMPARE(first.readyCount(), 0);
+    QCOMPARE(window->configuration().serverTcpPort, second.tcpPort());
+    QCOMPARE(window->configuration().serverUdpPort, second.tcpPort());
+}
+
+void TestDMainWindow::voiceCommands_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("plays");
+    QTest::addColumn<bool>("unknown");
+
+    QTest::newRow("STARTVOICE starts playback")
+        << QString(SessionCommand::kStartVoice) << true << false;
+    QTest::newRow("STARTVOICE with a trailing blank is unknown")
+        << QString(SessionCommand::kStartVoice + QStringLiteral(" ")) << false << true;
+    QTest::newRow("STARTVOICE with trailing letters is unknown")
+        << QString(SessionCommand::kStartVoice + QStringLiteral("NOW")) << false << true;
+    QTest::newRow("startvoice in small letters is unknown")
+        << QString(SessionCommand::kStartVoice).toLower() << false << true;
+}
+
+void TestDMainWindow::voiceCommands()
+{
+    QFETCH(QString, command);
+    QFETCH(bool, plays);
+    QFETCH(bool, unknown);
+
+    TestClass room;
+    auto window = room.openWindow(QStringLiteral("Ann"));
+    QTRY_VERIFY_WITH_TIMEOUT(isReady(*window), kJoinTimeoutMs);
+    QTRY_VERIFY(window->isVoiceAllowed());
+    ClassroomClient* other = room.join(QStringLiteral("Bob"));
+    QTRY_VERIFY_WITH_TIMEOUT(other->isReady(), kJoinTimeoutMs);
+    QVERIFY(!window->isPlaybackOn());
+
+    other->sendCommand(command);
+    const QString unknownLine = SessionCommand::kUnknownCommand + command;
+    QTRY_VERIFY(window->isPlaybackOn() == plays && logContains(unknownLine) == unknown);
+    // Settle: a late change would show up here.
+    other->sendCommand(SessionCommand::kGetNClients);
+    QTRY_VERIFY(other->lastArgument(SessionCommand::kNClients) == QStringLiteral("2"));
+    QCOMPARE(window->isPlaybackOn(), plays);
+    QCOMPARE(labelText(*window, "lblspstat"),
+        plays ? QStringLiteral("Sound Started") : QStringLiteral("No Sound"));
+
+    if (plays) {
+        other->sendCommand(SessionCommand::kStopVoice);
+        QTRY_VERIFY(!window->isPlaybackOn());
+        QCOMPARE(labelText(*window, "lblspstat"), QStringLiteral("No Sound"));
+    }
+}
+
+void TestDMainWindow::speakerLimit_data()
+{
+    QTest::addColumn<int>("speakersBefore"); // announced before the window joins
+    QTest::addColumn<int>("speakersAfter"); // announced once the window has settled
+    QTest::addColumn<bool>("sending");
+    QTest::addColumn<bool>("allowed");
+    QTest::addColumn<bool>("refused");
+
+    QTest::newRow("an empty floor starts sending by itself") << 0 << 0 << true << true << false;
+    QTest::newRow("one speaker leaves room for a second") << 1 << 0 << true << true << false;
+    QTest::newRow("two speakers refuse a newcomer") << 2 << 0 << false << false << true;
+    QTest::newRow("a third speaker changes nothing for a speaker")
+        << 0 << 2 << true << true << false;
+    QTest::newRow("more speakers change nothing for a speaker") << 1 << 2 << true << true << false;
+}
+
+void TestDMainWindow::speakerLimit()
+{
+    QFETCH(int, speakersBefore);
+    QFETCH(int, speakersAfter);
+    QFETCH(bool, sending);
+    QFETCH(bool, allowed);
+    QFETCH(bool, refused);
+
+    TestClass room;
+    const auto speak = [&room](int count, int offset) {
+        for (int i = 0; i < count; ++i) {
+            const QString name = QStringLiteral("Speaker%1").arg(offset + i);
+            ClassroomClient* client = room.join(name);
+            QTRY_VERIFY_WITH_TIMEOUT(client->isReady(), kJoinTimeoutMs);
+            client->sendCommand(SessionCommand::kStartVoice);
+            client->sendCommand(SessionCommand::kForSpyStartVoice + name);
+        }
+    };
+    speak(speakersBefore, 0);
+    QTRY_COMPARE(room.server()->speakerCount(), speakersBefore);
+
+    auto window = room.openWindow(QStringLiteral("Ann"));
+    QTRY_VERIFY_WITH_TIMEOUT(isReady(*window), kJoinTimeoutMs);
+    const int own = sending ? 1 : 0;
+    QTRY_COMPARE(window->lastSpeakerCount(), speakersBefore + own);
+
+    speak(speakersAfter, speakersBefore);
+    QTRY_COMPARE(window->lastSpeakerCount(), speakersBefore + own + speakersAfter);
+
+    QCOMPARE(window->isSending(), sending);
+    QCOMPARE(window->isVoiceAllowed(), allowed);
+    QCOMPARE(window->hasBeenSpeaker(), sending);
+    QCOMPARE(
+        window->findChild<QPushButton*>(QStringLiteral("btnToggleVoice"))->isEnabled(), allowed);
+    QCOMPARE(chatText(*window).contains(kPurpleLine), refused);
+    QCOMPARE(chatHtml(*window).contains(QStringLiteral("#8000ff"), Qt::CaseInsensitive), refused);
+    QCOMPARE(labelText(*window, "lblVoiceStat"),
+        sending ? QStringLiteral("Sending Voice.\nClick to mute.")
+                : QStringLiteral("Voice\nNot Initialized."));
+    if (refused)
+        QCOMPARE(labelText(*window, "lblspstat"), QStringLiteral("No Sound"));
+}
+
+void TestDMainWindow::statisticsLabel_data()
+{
+    QTest::addColumn<QList<int>>("encoder");
+    QTest::addColumn<QList<int>>("decoder");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("all sent, nothing received")
+        << QList<int> { 50, 4400, 50, 0 } << QList<int> { 0, 0, 0, 0 }
+        << QStringLiteral("Encoder: 50 packets, 4400 bytes, 100.00% success; "
+                          "Decoder: 0 packets, 0 bytes, nan% success.");
+    QTest::newRow("one send in three failed")
+        << QList<int> { 49, 4312, 2, 1 } << QList<int> { 48, 4224, 0, 0 }
+        << QStringLiteral("Encoder: 49 packets, 4312 bytes, 66.67% success; "
+                          "Decoder: 48 packets, 4224 bytes, nan% success.");
+    QTest::newRow("decoder counts with successes")
+        << QList<int> { 0, 0, 0, 0 } << QList<int> { 7, 616, 7, 1 }
+        << QStringLiteral("Encoder: 0 packets, 0 bytes, nan% success; "
+                          "Decoder: 7 packets, 616 bytes, 87.50% success.");
+}
+
+void TestDMainWindow::statisticsLabel()
+{
+    QFETCH(QList<int>, encoder);
+    QFETCH(QList<int>, decoder);
+    QFETCH(QString, text);
+
+    DMainWindow window { offlineConfig() };
+    window.encoderStatsPropagated(encoder[0], encoder[1], encoder[2], encoder[3]);
+    window.decoderStatsPropagated(decoder[0], decoder[1], decoder[2], decoder[3]);
+    QCOMPARE(labelText(window, "lblStatistics"), text);
+}
+
+void TestDMainWindow::liveStatisticsCountSentVoice()
+{
+    TestClass room;
+    auto window = room.openWindow(QStringLiteral("Ann"));
+    QTRY_VERIFY_WITH_TIMEOUT(window->isSending(), kJoinTimeoutMs);
+
+    // Once a second the encoder reports the packets of the last second; with
+    // the microphone running they are voice datagrams, all of them sent.
+    const QRegularExpression sentVoice(
+        QStringLiteral("^Encoder: [1-9][0-9]* packets, [1-9][0-9]* bytes, 100\\.00% success;"));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        sentVoice.match(labelText(*window, "lblStatistics")).hasMatch(), 10000);
+}
+
+void TestDMainWindow::audioOutputRecovery_data()
+{
+    QTest::addColumn<bool>("stopOutput");
+    QTest::addColumn<bool>("restarted");
+
+    QTest::newRow("a stopped output is started again") << true << true;
+    QTest::newRow("a playing output is left alone") << false << false;
+}
+
+void TestDMainWindow::audioOutputRecovery()
+{
+    QFETCH(bool, stopOutput);
+    QFETCH(bool, restarted);
+
+    TestClass room;
+    auto window = room.openWindow(QStringLiteral("Ann"));
+    QTRY_VERIFY_WITH_TIMEOUT(window->isVoiceAllowed(), kJoinTimeoutMs);
+    ClassroomClient* other = room.join(QStringLiteral("Bob"));
+    QTRY_VERIFY_WITH_TIMEOUT(other->isReady(), kJoinTimeoutMs);
+    other->sendCommand(SessionCommand::kStartVoice);
+    QTRY_VERIFY(window->isPlaybackOn());
+    QTRY_COMPARE(window->audioOutputObject()->state(), QAudio::ActiveState);
+
+    const auto decoders = [&window] { return window->findChildren<MOpusAdvancedDecoder*>(); };
+    QTRY_COMPARE(decoders().size(), 1);
+    const QPointer<MOpusAdvancedDecoder> first = decoders().constFirst();
+
+    if (stopOutput)
+        window->audioOutputObject()->stop();
+    window->startAudioOutputIfNotAlreadyStarted();
+
+    QVERIFY(window->isPlaybackOn());
+    QVERIFY(window->audioOutputObject()->state() != QAudio::StoppedState);
+    QTRY_COMPARE(decoders().size(), 1);
+    // A restart replaces the decoder; the old one is deleted.
+    QCOMPARE(first.isNull(), restarted);
+}
+
+void TestDMainWindow::transfersGroup_data()
+{
+    QTest::addColumn<QString>("steps"); // s = show, h = hide, f = forced hide
+    QTest::addColumn<int>("heightChange");
+    QTest::addColumn<bool>("visible");
+
+    QTest::newRow("hidden at start") << QString() << 0 << false;
+    QTest::newRow("showing grows by the group and two") << QStringLiteral("s") << 102 << true;
+    QTest::newRow("showing twice grows once") << QStringLiteral("ss") << 102 << true;
+    QTest::newRow("hiding twice shrinks once") << QStringLiteral("shh") << 2 << false;
+    QTest::newRow("a forced hide shrinks even when hidden") << QStringLiteral("f") << -100 << false;
+}
+
+void TestDMainWindow::transfersGroup()
+{
+    QFETCH(QString, steps);
+    QFETCH(int, heightChange);
+    QFETCH(bool, visible);
+
+    DMainWindow window { offlineConfig() };
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto* group = window.findChild<QGroupBox*>(QStringLiteral("grpFileTransfers"));
+    QCOMPARE(group->title(), QStringLiteral(" File Transfers "));
+    QCOMPARE(group->height(), 100);
+    const int start = window.height();
+
+    for (const QChar step : steps) {
+        if (step == QLatin1Char('s'))
+            window.showFileTransfers();
+        else if (step == QLatin1Char('h'))
+            window.hideFileTransfers();
+        else
+            window.hideFileTransfers(true);
+    }
+    QTRY_COMPARE(window.height(), start + heightChange);
+    QCOMPARE(group->isVisible(), visible);
+}
+
+QTEST_MAIN(TestDMainWindow)
+#include "tst_dmainwindow.moc"
