@@ -1,0 +1,509 @@
+// Runs podium as a headless classroom server in a child process, admits N
+// loopback clients at once, lets two of them speak at 50 packets per second
+// with 60-byte payloads, and measures the share delivered, the relay latency
+// and the server's CPU per relayed datagram. The same datagrams then go
+// through a plain UDP fan-out loop (one sendto per recipient, no Qt) as the
+// physical limit. Every figure is printed as "name: value unit".
+
+#include "mtcpsocket.h"
+#include "sessioncommands.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <cmath>
+#include <functional>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <mutex>
+#include <netinet/in.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kSpeakers = 2;
+constexpr int kPacketsPerSecond = 50;
+constexpr int kPayloadBytes = 60;
+constexpr int kTagBytes = 4;
+constexpr int kSeqBytes = 4;
+
+qint64 nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+        .count();
+}
+
+void printFigure(const QString& name, double value, const char* unit)
+{
+    std::printf("%s: %.3f %s\n", qPrintable(name), value, unit);
+    std::fflush(stdout);
+}
+
+// CPU time of every thread of a process, in ns (schedstat is ns-exact where
+// /proc/PID/stat counts 10 ms ticks).
+qint64 processCpuNs(qint64 pid)
+{
+    qint64 total = 0;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    const QStringList ids = tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& id : ids) {
+        QFile file(tasks.filePath(id + QStringLiteral("/schedstat")));
+        if (file.open(QIODevice::ReadOnly))
+            total += file.readAll().split(' ').value(0).toLongLong();
+    }
+    return total;
+}
+
+struct PhaseStats
+{
+    std::mutex lock;
+    qint64 received = 0;
+    std::vector<qint64> latenciesNs;
+    void reset()
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        received = 0;
+        latenciesNs.clear();
+    }
+};
+
+double percentileUs(std::vector<qint64> values, double fraction)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t index = std::min(values.size() - 1, size_t(fraction * double(values.size())));
+    return double(values[index]) / 1000.0;
+}
+
+sockaddr_in loopbackAddress(quint16 port)
+{
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+// Every client's UDP end is a plain socket served by one receiving thread: it
+// answers DOYOUCOPY? and timestamps voice, so the measuring side stays cheap.
+class UdpSide
+{
+public:
+    explicit UdpSide(int count)
+    {
+        m_epoll = epoll_create1(EPOLL_CLOEXEC);
+        for (int i = 0; i < count; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            sockaddr_in local = loopbackAddress(0);
+            ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+            socklen_t length = sizeof local;
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+            m_fds.push_back(fd);
+            m_locals.push_back(local);
+            epoll_event event {};
+            event.events = EPOLLIN;
+            event.data.u32 = quint32(i);
+            epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event);
+        }
+        m_thread = std::thread([this] { run(); });
+    }
+    ~UdpSide()
+    {
+        m_stop = true;
+        m_thread.join();
+        for (int fd : m_fds)
+            ::close(fd);
+        ::close(m_epoll);
+    }
+
+    int fd(int i) const { return m_fds[size_t(i)]; }
+    const std::vector<sockaddr_in>& locals() const { return m_locals; }
+    PhaseStats& stats() { return m_stats; }
+
+private:
+    void run()
+    {
+        constexpr int kBatch = 32;
+        std::vector<epoll_event> events(64);
+        mmsghdr messages[kBatch];
+        iovec vectors[kBatch];
+        char buffers[kBatch][512];
+        sockaddr_in sources[kBatch];
+        std::vector<qint64> latencies;
+        while (!m_stop) {
+            const int ready = epoll_wait(m_epoll, events.data(), int(events.size()), 100);
+            for (int e = 0; e < ready; ++e) {
+                const int fd = m_fds[events[size_t(e)].data.u32];
+                for (;;) {
+                    for (int i = 0; i < kBatch; ++i) {
+                        vectors[i] = { buffers[i], sizeof buffers[i] };
+                        messages[i].msg_hdr = {};
+                        messages[i].msg_hdr.msg_iov = &vectors[i];
+                        messages[i].msg_hdr.msg_iovlen = 1;
+                        messages[i].msg_hdr.msg_name = &sources[i];
+                        messages[i].msg_hdr.msg_namelen = sizeof sources[i];
+                    }
+                    const int got = recvmmsg(fd, messages, kBatch, MSG_DONTWAIT, nullptr);
+                    if (got <= 0)
+                        break;
+                    const qint64 now = nowNs();
+                    for (int i = 0; i < got; ++i)
+                        handle(
+                            fd, buffers[i], int(messages[i].msg_len), sources[i], now, latencies);
+                }
+            }
+            if (!latencies.empty()) {
+                std::lock_guard<std::mutex> guard(m_stats.lock);
+                m_stats.received += qint64(latencies.size());
+                m_stats.latenciesNs.insert(
+                    m_stats.latenciesNs.end(), latencies.begin(), latencies.end());
+                latencies.clear();
+            }
+        }
+    }
+
+    void handle(int fd, const char* data, int size, const sockaddr_in& source, qint64 now,
+        std::vector<qint64>& latencies)
+    {
+        static const QByteArray copyAsk
+            = QByteArray("COMD") + QByteArray(SessionCommand::kDoYouCopy.data());
+        if (size >= kTagBytes + kSeqBytes + 8 && std::memcmp(data, "VOIC", 4) == 0) {
+            qint64 sent = 0;
+            std::memcpy(&sent, data + kTagBytes + kSeqBytes, sizeof sent);
+            latencies.push_back(now - sent);
+            return;
+        }
+        const QByteArray bytes(data, size);
+        if (bytes.startsWith(copyAsk)) {
+            const QByteArray answer = QByteArray("COMD")
+                + QByteArray(SessionCommand::kIDoCopy.data()) + bytes.mid(copyAsk.size());
+            ::sendto(fd, answer.constData(), size_t(answer.size()), 0,
+                reinterpret_cast<const sockaddr*>(&source), sizeof source);
+        }
+    }
+
+    int m_epoll = -1;
+    std::vector<int> m_fds;
+    std::vector<sockaddr_in> m_locals;
+    std::atomic<bool> m_stop { false };
+    PhaseStats m_stats;
+    std::thread m_thread;
+};
+
+// The speakers: clients 0 and 1 each send one voice datagram every 20 ms.
+qint64 speak(UdpSide& udp, const sockaddr_in& target, double seconds)
+{
+    const int ticks = int(seconds * kPacketsPerSecond);
+    const auto period = std::chrono::microseconds(1000000 / kPacketsPerSecond);
+    auto next = Clock::now();
+    qint64 sent = 0;
+    char datagram[kTagBytes + kSeqBytes + kPayloadBytes] = {};
+    std::memcpy(datagram, "VOIC", 4);
+    for (int tick = 0; tick < ticks; ++tick) {
+        for (int s = 0; s < kSpeakers; ++s) {
+            const quint32 seq = htonl(quint32(tick + 1));
+            std::memcpy(datagram + kTagBytes, &seq, 4);
+            const qint64 stamp = nowNs();
+            std::memcpy(datagram + kTagBytes + kSeqBytes, &stamp, sizeof stamp);
+            if (::sendto(udp.fd(s), datagram, sizeof datagram, 0,
+                    reinterpret_cast<const sockaddr*>(&target), sizeof target)
+                == qint64(sizeof datagram))
+                ++sent;
+        }
+        next += period;
+        std::this_thread::sleep_until(next);
+    }
+    return sent;
+}
+
+// The physical limit: receive a datagram, send it to every other client.
+class PlainFanOut
+{
+public:
+    explicit PlainFanOut(const std::vector<sockaddr_in>& recipients) : m_recipients(recipients)
+    {
+        m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in local = loopbackAddress(0);
+        ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+        socklen_t length = sizeof local;
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&local), &length);
+        m_address = local;
+        timeval timeout { 0, 100000 };
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        m_thread = std::thread([this] { run(); });
+    }
+    ~PlainFanOut()
+    {
+        stop();
+        ::close(m_fd);
+    }
+    void stop()
+    {
+        if (m_thread.joinable()) {
+            m_stop = true;
+            m_thread.join();
+        }
+    }
+    const sockaddr_in& address() const { return m_address; }
+    qint64 cpuNs() const { return m_cpuNs; }
+
+private:
+    void run()
+    {
+        char buffer[2048];
+        while (!m_stop) {
+            sockaddr_in source {};
+            socklen_t length = sizeof source;
+            const ssize_t size = ::recvfrom(
+                m_fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&source), &length);
+            if (size <= 0)
+                continue;
+            for (const sockaddr_in& to : m_recipients) {
+                if (to.sin_port == source.sin_port && to.sin_addr.s_addr == source.sin_addr.s_addr)
+                    continue;
+                ::sendto(m_fd, buffer, size_t(size), 0, reinterpret_cast<const sockaddr*>(&to),
+                    sizeof to);
+            }
+        }
+        timespec cpu {};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);
+        m_cpuNs = qint64(cpu.tv_sec) * 1000000000 + cpu.tv_nsec;
+    }
+
+    std::vector<sockaddr_in> m_recipients;
+    int m_fd = -1;
+    sockaddr_in m_address {};
+    std::atomic<bool> m_stop { false };
+    std::thread m_thread;
+    qint64 m_cpuNs = 0;
+};
+
+struct RunResult
+{
+    bool ok = false;
+    double serverCpuPerCopyNs = 0;
+    double delivered = 0;
+};
+
+bool waitUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    }
+    return true;
+}
+
+RunResult runClass(const QString& podium, int clients, double seconds)
+{
+    RunResult result;
+    const QString prefix = QStringLiteral("server_%1clients_").arg(clients);
+    QTemporaryDir dir;
+    QProcess server;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TMPDIR"), dir.path());
+    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+    server.setProcessEnvironment(env);
+    server.setStandardOutputFile(QProcess::nullDevice());
+    server.setStandardErrorFile(dir.filePath(QStringLiteral("stderr.txt")));
+    server.start(
+        podium, { QStringLiteral("-s"), QStringLiteral("-n"), QStringLiteral("-l127.0.0.1:0") });
+    if (!server.waitForStarted()) {
+        std::fprintf(stderr, "bench: cannot start %s\n", qPrintable(podium));
+        return result;
+    }
+
+    const QRegularExpression where(
+        QStringLiteral("clients connect to TCP [0-9.]+:(\\d+) and UDP [0-9.]+:(\\d+)"));
+    quint16 tcpPort = 0;
+    quint16 udpPort = 0;
+    waitUntil(
+        [&] {
+            QFile file(dir.filePath(QStringLiteral("stderr.txt")));
+            file.open(QIODevice::ReadOnly);
+            const auto match = where.match(QString::fromLocal8Bit(file.readAll()));
+            if (match.hasMatch()) {
+                tcpPort = quint16(match.captured(1).toUInt());
+                udpPort = quint16(match.captured(2).toUInt());
+            }
+            return match.hasMatch() || server.state() == QProcess::NotRunning;
+        },
+        30000);
+    if (!tcpPort) {
+        std::fprintf(stderr, "bench: the server did not start listening\n");
+        return result;
+    }
+    const sockaddr_in serverUdp = loopbackAddress(udpPort);
+
+    UdpSide udp(clients);
+    std::vector<MTcpSocket*> sockets;
+    int ready = 0;
+    using namespace SessionCommand;
+    QElapsedTimer handshake;
+    handshake.start();
+    for (int i = 0; i < clients; ++i) {
+        auto* socket = new MTcpSocket(&server);
+        sockets.push_back(socket);
+        const int fd = udp.fd(i);
+        QObject::connect(socket, &QAbstractSocket::connected, socket, [socket, i] {
+            socket->ourProtocolSendCommand(kGetProtocol);
+            socket->ourProtocolSendCommand(kIdentify + QStringLiteral("bench%1").arg(i));
+        });
+        QObject::connect(socket, &MTcpSocket::packetReceived, socket,
+            [socket, fd, serverUdp, &ready](
+                MAbstractSocket*, MDataType type, const QByteArray& data) {
+                if (type != CommandData)
+                    return;
+                const QString text = QString::fromUtf8(data);
+                if (text.startsWith(kUdpRequest)) {
+                    const QByteArray answer = QByteArray("COMD")
+                        + QString(kUdpResponse + text.mid(kUdpRequest.size())).toUtf8();
+                    ::sendto(fd, answer.constData(), size_t(answer.size()), 0,
+                        reinterpret_cast<const sockaddr*>(&serverUdp), sizeof serverUdp);
+                } else if (text.startsWith(kYourUdpIpPort)) {
+                    socket->ourProtocolSendCommand(kUdpIpPortBound);
+                } else if (text == kConnected) {
+                    ++ready;
+                }
+            });
+        socket->connectToHost(QHostAddress(QHostAddress::LocalHost), tcpPort);
+    }
+    const bool allReady = waitUntil([&] { return ready == clients; }, 120000);
+    printFigure(prefix + QStringLiteral("handshake_all"), double(handshake.elapsed()), "ms");
+    if (!allReady) {
+        std::fprintf(stderr, "bench: only %d of %d clients became ready\n", ready, clients);
+        return result;
+    }
+    // Let the admission broadcasts (count and list to everybody) drain.
+    QElapsedTimer settle;
+    settle.start();
+    waitUntil([&] { return settle.elapsed() > 500; }, 1000);
+
+    const qint64 expectedCopies = clients - 1;
+    auto report = [&](const QString& name, qint64 sent, double cpuNs) {
+        udp.stats().lock.lock();
+        const qint64 received = udp.stats().received;
+        std::vector<qint64> latencies = udp.stats().latenciesNs;
+        udp.stats().lock.unlock();
+        const double share = 100.0 * double(received) / double(sent * expectedCopies);
+        printFigure(name + QStringLiteral("delivered"), share, "%");
+        printFigure(name + QStringLiteral("latency_p50"), percentileUs(latencies, 0.50), "us");
+        printFigure(name + QStringLiteral("latency_p99"), percentileUs(latencies, 0.99), "us");
+        printFigure(
+            name + QStringLiteral("cpu_per_datagram_in"), cpuNs / double(sent) / 1000.0, "us");
+        printFigure(name + QStringLiteral("cpu_per_datagram_out"),
+            cpuNs / double(sent * expectedCopies) / 1000.0, "us");
+        return share;
+    };
+
+    // Relay through the server; its CPU is read before and after.
+    udp.stats().reset();
+    const qint64 cpuBefore = processCpuNs(server.processId());
+    // Nothing arrives over TCP while the class speaks, so the speakers can
+    // run on this thread.
+    const qint64 sent = speak(udp, serverUdp, seconds);
+    QElapsedTimer drain;
+    drain.start();
+    waitUntil([&] { return drain.elapsed() > 300; }, 1000);
+    const double serverCpu = double(processCpuNs(server.processId()) - cpuBefore);
+    result.delivered = report(prefix, sent, serverCpu);
+    result.serverCpuPerCopyNs = serverCpu / double(sent * expectedCopies);
+
+    server.terminate();
+    server.waitForFinished(30000);
+    for (MTcpSocket* socket : sockets)
+        socket->abort();
+
+    // The same datagrams through the plain loop.
+    const QString plain = QStringLiteral("fanout_%1clients_").arg(clients);
+    udp.stats().reset();
+    PlainFanOut fanOut(udp.locals());
+    const qint64 plainSent = speak(udp, fanOut.address(), seconds);
+    QElapsedTimer plainDrain;
+    plainDrain.start();
+    waitUntil([&] { return plainDrain.elapsed() > 300; }, 1000);
+    fanOut.stop();
+    report(plain, plainSent, double(fanOut.cpuNs()));
+    printFigure(prefix + QStringLiteral("cpu_ratio_to_plain_fanout"),
+        serverCpu / double(sent) / (double(fanOut.cpuNs()) / double(plainSent)), "x");
+    result.ok = true;
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    std::signal(SIGPIPE, SIG_IGN);
+    QStringList arguments = QCoreApplication::arguments().mid(1);
+    double seconds = 5;
+    QList<int> sizes { 10, 100, 500 };
+    QString podium = QCoreApplication::applicationDirPath() + QStringLiteral("/../podium");
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        const QString value = arguments.value(i + 1);
+        if (argument == QStringLiteral("--duration")) {
+            seconds = value.toDouble();
+            ++i;
+        } else if (argument == QStringLiteral("--clients")) {
+            sizes.clear();
+            for (const QString& size : value.split(QLatin1Char(',')))
+                sizes.append(size.toInt());
+            ++i;
+        } else if (argument == QStringLiteral("--podium")) {
+            podium = value;
+            ++i;
+        } else {
+            std::fprintf(stderr,
+                "usage: bench_classroomserver [--duration seconds(5)] [--clients 10,100,500] "
+                "[--podium path]\n");
+            return 2;
+        }
+    }
+
+    printFigure(QStringLiteral("server_speak_duration"), seconds, "s");
+    RunResult largest;
+    int largestSize = 0;
+    for (int size : qAsConst(sizes)) {
+        const RunResult result = runClass(podium, size, seconds);
+        if (!result.ok)
+            return 1;
+        if (size > largestSize) {
+            largest = result;
+            largestSize = size;
+        }
+    }
+    // Two speakers at 50 packets per second: one core relays 1 s of CPU per
+    // second, each incoming datagram costs (clients - 1) copies.
+    if (largest.serverCpuPerCopyNs > 0) {
+        const double copiesPerSecond = 1e9 / largest.serverCpuPerCopyNs;
+        printFigure(QStringLiteral("server_largest_class_one_core_estimate"),
+            std::floor(copiesPerSecond / (kSpeakers * kPacketsPerSecond)) + 1, "clients");
+    }
+    return 0;
+}
