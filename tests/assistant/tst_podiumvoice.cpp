@@ -1,0 +1,183 @@
+// podium end to end: two podium processes, A running the internal classroom
+// server, each with its own private audio server. Speech played into A's
+// microphone must come out of B's speaker, recognisably: segments of the
+// speech are found in B's speaker capture by correlation, in order and at one
+// consistent delay. The measured mouth-to-ear delay is printed; it includes
+// the harness's own microphone path (FIFO and feed stream).
+
+#include "audioharness.h"
+#include "sourcefeeder.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QUdpSocket>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+constexpr int kBytesPerSecond = AudioHarness::kSampleRate * AudioHarness::kBytesPerFrame;
+constexpr int kJoinTimeoutMs = 30000;
+// Opus at 28 kbit/s, concealment and resampling-free playback keep speech
+// well above this normalised correlation; unrelated audio stays far below.
+constexpr double kRecognisable = 0.6;
+
+// A port free for both TCP and UDP on loopback at the time of asking.
+quint16 freePort()
+{
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        QTcpServer tcp;
+        if (!tcp.listen(QHostAddress::LocalHost, 0))
+            continue;
+        QUdpSocket udp;
+        if (udp.bind(QHostAddress::LocalHost, tcp.serverPort()))
+            return tcp.serverPort();
+    }
+    return 0;
+}
+
+// One podium with its own audio server, temporary folder and log.
+class Podium
+{
+public:
+    Podium(const QString& name, const QString& base)
+        : m_name(name), m_dir(base + QLatin1Char('/') + name)
+    { }
+
+    ~Podium()
+    {
+        stop();
+        AudioHarness::stopPrivateServer(m_dir);
+    }
+
+    QString dir() const { return m_dir; }
+    QString logPath() const { return m_dir + QStringLiteral("/tmp/logpodium.log"); }
+
+    bool start(const QStringList& arguments)
+    {
+        if (!AudioHarness::startPrivateServer(m_dir)
+            || !QDir().mkpath(m_dir + QStringLiteral("/tmp")))
+            return false;
+        QProcessEnvironment environment = AudioHarness::environmentFor(m_dir);
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        // The log goes to the temporary folder: one of its own per podium.
+        environment.insert(QStringLiteral("TMPDIR"), m_dir + QStringLiteral("/tmp"));
+        environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+        m_process.setProcessEnvironment(environment);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.setStandardOutputFile(QProcess::nullDevice());
+        m_process.start(
+            qEnvironmentVariable("CLASSROOM_BIN_DIR") + QStringLiteral("/podium"), arguments);
+        return m_process.waitForStarted(10000);
+    }
+
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(15000)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+    bool isRunning() const { return m_process.state() == QProcess::Running; }
+
+    bool logContains(const QString& text) const
+    {
+        QFile log(logPath());
+        return log.open(QIODevice::ReadOnly) && QString::fromUtf8(log.readAll()).contains(text);
+    }
+
+private:
+    QString m_name;
+    QString m_dir;
+    QProcess m_process;
+};
+
+QByteArray readSpeech()
+{
+    QFile file(qEnvironmentVariable("CLASSROOM_TEST_DATA") + QStringLiteral("/speech48k.raw"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestPodiumVoice : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void speechReachesTheOtherPodium();
+};
+
+void TestPodiumVoice::speechReachesTheOtherPodium()
+{
+    const QByteArray speech = readSpeech();
+    QVERIFY2(speech.size() > 6 * kBytesPerSecond, "the speechdata target makes the test speech");
+    QTemporaryDir base;
+    QVERIFY(base.isValid());
+    const quint16 port = freePort();
+    QVERIFY(port != 0);
+    const QString address = QStringLiteral("127.0.0.1:%1").arg(port);
+
+    Podium a(QStringLiteral("a"), base.path());
+    Podium b(QStringLiteral("b"), base.path());
+    const QString connected = QStringLiteral("cmd packetReceived CONNECTED");
+
+    // A hosts the class and joins it; alone, it starts sending at once.
+    QVERIFY(a.start({ QStringLiteral("-s"), QStringLiteral("-l") + address,
+        QStringLiteral("-e") + address, QStringLiteral("-cPodium A") }));
+    QTRY_VERIFY_WITH_TIMEOUT(a.logContains(connected) || !a.isRunning(), kJoinTimeoutMs);
+    QVERIFY2(a.isRunning(), "podium A ended");
+    QTRY_VERIFY_WITH_TIMEOUT(a.logContains(QStringLiteral("SPCL:  1")), kJoinTimeoutMs);
+
+    QVERIFY(b.start({ QStringLiteral("-e") + address, QStringLiteral("-cPodium B") }));
+    QTRY_VERIFY_WITH_TIMEOUT(b.logContains(connected) || !b.isRunning(), kJoinTimeoutMs);
+    QVERIFY2(b.isRunning(), "podium B ended");
+    // B hears A from A's first voice packet on; give its output a moment.
+    QTRY_VERIFY_WITH_TIMEOUT(b.logContains(QStringLiteral("ActiveState")), kJoinTimeoutMs);
+
+    const qint64 captureStart = AudioHarness::sinkCaptureSize(b.dir());
+    SourceFeeder mouth(AudioHarness::sourceFifoPath(a.dir()));
+    QVERIFY(mouth.start(speech, false));
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 wanted = speech.size() + 2 * kBytesPerSecond;
+    QVERIFY2(AudioHarness::waitForSinkCapture(captureStart + wanted, 60000, b.dir()),
+        "B's speaker capture did not grow in real time");
+    QTRY_VERIFY_WITH_TIMEOUT(mouth.finished(), 30000);
+    mouth.stop();
+
+    const QByteArray ear = AudioHarness::readSinkCapture(captureStart, wanted, b.dir());
+    // Three one-second stretches of speech from the start, middle and end.
+    const int segment = kBytesPerSecond;
+    const int aligned = AudioHarness::kBytesPerFrame;
+    const QList<int> starts { kBytesPerSecond, (speech.size() / 2) / aligned * aligned,
+        (speech.size() - 2 * kBytesPerSecond) / aligned * aligned };
+    qint64 firstDelay = -1;
+    for (int start : starts) {
+        const AudioHarness::Match match = AudioHarness::findSignal(ear, speech.mid(start, segment));
+        const qint64 delayBytes = match.offset - start;
+        qInfo("segment at %.2f s: correlation %.3f, delay %.1f ms", double(start) / kBytesPerSecond,
+            match.score, 1000.0 * double(delayBytes) / kBytesPerSecond);
+        QVERIFY2(match.score > kRecognisable, qPrintable(QString::number(match.score)));
+        QVERIFY(delayBytes > 0);
+        if (firstDelay < 0)
+            firstDelay = delayBytes;
+        // One stream, in order: every stretch arrives at about the same delay.
+        QVERIFY(qAbs(delayBytes - firstDelay) < kBytesPerSecond / 5);
+    }
+    qInfo("podium_mouth_to_ear_delay: %.1f ms", 1000.0 * double(firstDelay) / kBytesPerSecond);
+
+    b.stop();
+    a.stop();
+}
+
+QTEST_GUILESS_MAIN(TestPodiumVoice)
+#include "tst_podiumvoice.moc"
