@@ -362,6 +362,8 @@ RunResult runClass(const QString& podium, int clients, double seconds)
     UdpSide udp(clients);
     std::vector<MTcpSocket*> sockets;
     int ready = 0;
+    // Clients whose last client list holds the whole class.
+    int settled = 0;
     using namespace SessionCommand;
     QElapsedTimer handshake;
     handshake.start();
@@ -374,7 +376,7 @@ RunResult runClass(const QString& podium, int clients, double seconds)
             socket->ourProtocolSendCommand(kIdentify + QStringLiteral("bench%1").arg(i));
         });
         QObject::connect(socket, &MTcpSocket::packetReceived, socket,
-            [socket, fd, serverUdp, &ready](
+            [socket, fd, serverUdp, clients, &ready, &settled](
                 MAbstractSocket*, MDataType type, const QByteArray& data) {
                 if (type != CommandData)
                     return;
@@ -388,6 +390,9 @@ RunResult runClass(const QString& podium, int clients, double seconds)
                     socket->ourProtocolSendCommand(kUdpIpPortBound);
                 } else if (text == kConnected) {
                     ++ready;
+                } else if (text.startsWith(kClientList)
+                    && text.count(kListSeparator) + 1 == clients) {
+                    ++settled;
                 }
             });
         socket->connectToHost(QHostAddress(QHostAddress::LocalHost), tcpPort);
@@ -398,10 +403,15 @@ RunResult runClass(const QString& podium, int clients, double seconds)
         std::fprintf(stderr, "bench: only %d of %d clients became ready\n", ready, clients);
         return result;
     }
-    // Let the admission broadcasts (count and list to everybody) drain.
-    QElapsedTimer settle;
-    settle.start();
-    waitUntil([&] { return settle.elapsed() > 500; }, 1000);
+    // Every admission sends the whole list to every client: let that traffic
+    // drain, or it would be counted as relay work.
+    const bool allSettled = waitUntil([&] { return settled == clients; }, 600000);
+    printFigure(
+        prefix + QStringLiteral("handshake_lists_settled"), double(handshake.elapsed()), "ms");
+    if (!allSettled) {
+        std::fprintf(stderr, "bench: only %d of %d clients got the full list\n", settled, clients);
+        return result;
+    }
 
     const qint64 expectedCopies = clients - 1;
     auto report = [&](const QString& name, qint64 sent, double cpuNs) {
