@@ -81,6 +81,9 @@ DMainWindow::DMainWindow(const AssistantConfig& configuration, QWidget* parent)
     initPodiumResources();
     ui->setupUi(this);
     audioFormat = MM::defaultAudioFormat();
+    // The chat gets most of the width; names are short.
+    ui->splitter->setStretchFactor(0, 3);
+    ui->splitter->setStretchFactor(1, 1);
 
     if (config.windowX != -1 && config.windowY != -1)
         move(config.windowX, config.windowY);
