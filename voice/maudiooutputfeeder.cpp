@@ -57,9 +57,19 @@ int MAudioOutputFeeder::queuedBytes() const
 
 void MAudioOutputFeeder::noteConsumption()
 {
-    // The stream has started playing once its queue shrinks between rounds.
-    if (m_output && !m_playing && queuedBytes() < m_queuedAfterWrite)
+    if (!m_output)
+        return;
+    const int queued = queuedBytes();
+    if (queued < m_queuedAfterWrite) {
+        // The queue shrank since the last write: the stream plays.
         m_playing = true;
+        m_stillRounds = 0;
+    } else if (m_playing && queued > 0 && ++m_stillRounds >= kStillRoundsBeforePrebuffer) {
+        // Nothing taken for a while although audio is queued: the stream
+        // waits for its prebuffer again, so fill it up.
+        m_playing = false;
+        m_stillRounds = 0;
+    }
 }
 
 bool MAudioOutputFeeder::needsData()
@@ -124,6 +134,8 @@ void MAudioOutputFeeder::outputStateChanged(QAudio::State state)
     if (state == QAudio::IdleState) {
         // An underrun: the stream has to prebuffer again before it plays.
         m_playing = false;
+        m_queuedAfterWrite = 0;
+        m_stillRounds = 0;
         if (!m_idleTimer->isActive())
             m_idleTimer->start();
         QTimer::singleShot(0, this, &MAudioOutputFeeder::wantsData);

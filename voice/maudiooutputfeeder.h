@@ -30,6 +30,10 @@ public:
     // arrives every 20 ms with occasional 40 ms gaps, and its sink takes 40 ms
     // at a time, so four periods ride out one late notification.
     static constexpr int kQueuePeriods = 4;
+    // Rounds without any consumption after which a stream thought to be
+    // playing is taken to be prebuffering again (its sink takes 40 ms at a
+    // time, so two quiet rounds are normal).
+    static constexpr int kStillRoundsBeforePrebuffer = 5;
 
     // Without an output (offline pacing: benchmarks, tools) the device takes
     // everything and needsData() asks for one period per round (beginRound).
@@ -77,5 +81,6 @@ private:
     int m_periodSize;
     int m_roundWritten = 0;
     int m_queuedAfterWrite = 0;
+    int m_stillRounds = 0;
     bool m_playing = false;
 };

@@ -1,0 +1,144 @@
+// What MOpusAdvancedDecoder plays through a real audio output, read back
+// bit-exact from the harness's sink: every decoded frame once, whole and in
+// order, across a network pause (ring underrun) and a busy thread (the output
+// itself runs dry and falls idle).
+
+#include "audioharness.h"
+#include "maudiooutputfeeder.h"
+#include "mm.h"
+#include "mopusadvanceddecoder.h"
+#include "voicetestdata.h"
+
+#include <QAudioOutput>
+#include <QElapsedTimer>
+#include <QLoggingCategory>
+#include <QTimer>
+#include <QtTest>
+
+using namespace VoiceTestData;
+
+class TestVoicePlayback : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // A minute of 50 packets a second: keep the log to what matters.
+    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false")); }
+    void everyFrameOnceAndInOrder();
+};
+
+void TestVoicePlayback::everyFrameOnceAndInOrder()
+{
+    // The library's build gets the full minute; podium's build repeats the
+    // same events in a shorter run (its ring is 20 slots, its start-up short).
+    const int seconds = VoiceBuild::kPodium ? 12 : 60;
+    // First a busy thread: neither packets nor output notifications are
+    // served, so the output runs dry and falls idle; the ring must hold what
+    // piles up meanwhile.
+    const int stallAtFrame = seconds * 50 / 3;
+    const int stallMs = VoiceBuild::kPodium ? 160 : 400;
+    // Then the network pauses for a second. The library's build gets the late
+    // packets in one burst, as from a socket that queued them, and makes up
+    // for the silence it played by discarding as many; podium's ring cannot
+    // hold such a burst, so there the sender itself paused and goes on later.
+    const int pauseAtFrame = seconds * 50 * 2 / 3;
+    const int pauseMs = 1000;
+    const QByteArray pcm = markedSpeech(seconds, 11);
+    QVERIFY2(!pcm.isEmpty(), "the test speech is missing (target speechdata)");
+    const QList<QByteArray> packets = opusPackets(pcm, 28000, false);
+    const QList<QByteArray> frames = referenceDecode(packets);
+    QCOMPARE(frames.size(), seconds * 50);
+
+    const QAudioFormat format = MM::deviceAudioFormat(MM::defaultAudioFormat());
+    const qint64 captureStart = AudioHarness::sinkCaptureSize();
+    QAudioOutput output(format);
+    QList<QAudio::State> states;
+    connect(
+        &output, &QAudioOutput::stateChanged, this, [&](QAudio::State state) { states << state; });
+    QIODevice* device = output.start();
+    QVERIFY(device);
+    auto* decoder = new MOpusAdvancedDecoder(&output, device, format, this);
+    QVERIFY(decoder->outputUsable());
+
+    // The sender's clock: packet n is due 20 ms after packet n - 1.
+    QElapsedTimer clock;
+    clock.start();
+    int sent = 0;
+    bool stalled = false;
+    qint64 pauseStart = -1;
+    qint64 shift = 0;
+    QTimer sender;
+    sender.setTimerType(Qt::PreciseTimer);
+    sender.setInterval(5);
+    connect(&sender, &QTimer::timeout, this, [&] {
+        if (!stalled && sent >= stallAtFrame) {
+            stalled = true;
+            QElapsedTimer busy;
+            busy.start();
+            while (busy.elapsed() < stallMs) { }
+        }
+        const qint64 now = clock.elapsed();
+        if (sent == pauseAtFrame) {
+            if (pauseStart < 0)
+                pauseStart = now;
+            if (now - pauseStart < pauseMs)
+                return;
+            if (VoiceBuild::kPodium && shift == 0)
+                shift = now - pauseStart;
+        }
+        const qint64 due = (now - shift) / 20;
+        while (sent < due && sent < packets.size()
+            && (sent != pauseAtFrame || now - pauseStart >= pauseMs)) {
+            decoder->voicePacketReceived(voicePacket(sent + 1, packets.at(sent)));
+            ++sent;
+        }
+    });
+    sender.start();
+
+    QTRY_VERIFY_WITH_TIMEOUT(sent == packets.size(), (seconds + 10) * 1000);
+    const int discarded = decoder->discardedFrames();
+    sender.stop();
+    QTRY_VERIFY_WITH_TIMEOUT(decoder->bufferedFrames() == 0, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(decoder->feeder()->carryBytes() == 0, 5000);
+    // Let the output play out its queue (at most its 250 ms buffer).
+    QVERIFY(AudioHarness::waitForSinkCapture(AudioHarness::sinkCaptureSize() + 400 * 192, 5000));
+    output.stop();
+    delete decoder;
+
+    QVERIFY2(states.contains(QAudio::IdleState), "the stall did not make the output run dry");
+    const int lastIdle = states.lastIndexOf(QAudio::IdleState);
+    QVERIFY2(states.indexOf(QAudio::ActiveState, lastIdle) > lastIdle
+            || states.indexOf(QAudio::IdleState) < states.lastIndexOf(QAudio::ActiveState),
+        "playback did not resume after the output fell idle");
+
+    const QByteArray played = withoutSilence(AudioHarness::readSinkCapture(captureStart));
+    int cursor = 0;
+    QList<int> missing;
+    for (int k = 0; k < frames.size(); ++k) {
+        const QByteArray frame = withoutSilence(frames.at(k));
+        QVERIFY2(!frame.isEmpty(), "a decoded frame is all silence; the marks failed");
+        if (played.mid(cursor, frame.size()) == frame)
+            cursor += frame.size();
+        else
+            missing << k;
+    }
+    // Nothing but the frames was played: no repeat, no stray or cut piece.
+    QCOMPARE(cursor, played.size());
+    if (VoiceBuild::kPodium) {
+        QCOMPARE(missing, QList<int>());
+        QCOMPARE(discarded, 0);
+    } else {
+        // The silence played during the pause is made up for by discarding
+        // as many of the frames that arrive after it, all in one run.
+        QVERIFY(!missing.isEmpty());
+        QCOMPARE(missing.size(), discarded);
+        QCOMPARE(missing.last() - missing.first() + 1, missing.size());
+        QCOMPARE(missing.first(), pauseAtFrame);
+        QVERIFY(missing.size() < 50);
+    }
+    qInfo() << "frames" << frames.size() << "missing" << missing.size() << "states"
+            << states.size();
+}
+
+QTEST_GUILESS_MAIN(TestVoicePlayback)
+#include "tst_voiceplayback.moc"
