@@ -40,6 +40,8 @@ int runWindow(
     logFile->setParent(window);
     const int result = app.exec();
     delete window;
+    // Sockets and timers released with deleteLater while the class ended.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return result;
 }
 } // namespace
@@ -128,5 +130,7 @@ int main(int argc, char* argv[])
     PodiumLog::detach();
     delete server;
     delete logFile;
+    // Sockets and timers released with deleteLater while the class ended.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return result;
 }
