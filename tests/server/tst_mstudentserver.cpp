@@ -60,6 +60,7 @@ private slots:
     void commandsGoToTheOthers();
     void textGoesToAllUnderTheRecordedName();
     void voiceGoesToTheOthersOnly();
+    void udpTextProbeMarksEveryCopy();
     void extraDataGoesToTheOthersUnchanged();
     void getNClientsAnswersTheAsker();
     void forSpyStartVoiceTwiceCountsOnce();
@@ -419,6 +420,35 @@ void TstMStudentServer::voiceGoesToTheOthersOnly()
     // b's answer reaches a on the same path after anything a might have got.
     b->sendVoice("x", 1);
     QTRY_COMPARE(a->payloads(VoiceData, true), QList<QByteArray> { voicePayload(1, "x") });
+}
+
+void TstMStudentServer::udpTextProbeMarksEveryCopy()
+{
+    ServerSettings settings = loopbackSettings();
+    settings.udpTextProbe = true;
+    startServer(settings);
+    ClassroomClient* a = joinClient(QStringLiteral("ann"));
+    ClassroomClient* b = joinClient(QStringLiteral("bo"));
+    QVERIFY(a && b);
+    auto text = [](const QString& name, const char* message) {
+        return MAbstractSocket::encodeTextPacket(name, QString::fromUtf8(message));
+    };
+
+    // Over TCP: the message and its "[ST-UDP] " copy, each also sent over UDP.
+    a->sendText(QStringLiteral("x"), QStringLiteral("hi"));
+    QTRY_COMPARE(b->payloads(TextData, false),
+        (QList<QByteArray> {
+            text(QStringLiteral("ann"), "hi"), text(QStringLiteral("ann"), "[ST-UDP] hi") }));
+    QTRY_COMPARE(b->payloads(TextData, true),
+        (QList<QByteArray> { text(QStringLiteral("ann"), "[SC-UDP] hi"),
+            text(QStringLiteral("ann"), "[SC-UDP] [ST-UDP] hi") }));
+
+    // Over UDP: confirmed by the server, keeping the name the sender gave.
+    b->clearReceived();
+    b->udpSocket()->setPeerHostAndPort(QHostAddress(QHostAddress::LocalHost), udpPort());
+    b->udpSocket()->ourProtocolSendText(QStringLiteral("udp"), QStringLiteral("ping"));
+    QTRY_VERIFY(b->payloads(TextData, false)
+                    .contains(text(QStringLiteral("udp"), "[Server Confirms Udp] ping")));
 }
 
 void TstMStudentServer::extraDataGoesToTheOthersUnchanged()
