@@ -82,8 +82,11 @@ void TestVoiceLoopback::speechCrossesTheNetwork()
             offsets << match.offset;
         }
     }
-    // Played at the pace it was spoken: nothing lost or added in between.
-    QCOMPARE(offsets.at(2) - offsets.at(0), qint64(2 * 50 * VoiceTestData::kFrameBytes));
+    // Played at the pace it was spoken: nothing lost or added in between (the
+    // lossy codec may move a correlation peak by a sample).
+    const qint64 distance = offsets.at(2) - offsets.at(0);
+    QVERIFY2(qAbs(distance - 2 * 50 * VoiceTestData::kFrameBytes) <= 2 * 4,
+        qPrintable(QString::number(distance)));
 }
 
 QTEST_GUILESS_MAIN(TestVoiceLoopback)
