@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMutex>
 #include <QPointer>
@@ -206,6 +207,8 @@ private slots:
     void audioOutputRecovery();
     void transfersGroup_data();
     void transfersGroup();
+    void closingSaysGoodbye();
+    void clearScrollbackFromTheContextMenu();
 };
 
 void TestDMainWindow::initTestCase()
@@ -653,17 +656,17 @@ void TestDMainWindow::liveStatisticsCountSentVoice()
 
 void TestDMainWindow::audioOutputRecovery_data()
 {
-    QTest::addColumn<bool>("stopOutput");
-    QTest::addColumn<bool>("restarted");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("restarted"); // 1 yes, 0 no
 
-    QTest::newRow("a stopped output is started again") << true << true;
-    QTest::newRow("a playing output is left alone") << false << false;
+    QTest::newRow("a stopped output is started again") << QStringLiteral("stop") << 1;
+    QTest::newRow("a playing output is left alone") << QString() << 0;
 }
 
 void TestDMainWindow::audioOutputRecovery()
 {
-    QFETCH(bool, stopOutput);
-    QFETCH(bool, restarted);
+    QFETCH(QString, fault);
+    QFETCH(int, restarted);
 
     TestClass room;
     auto window = room.openWindow(QStringLiteral("Ann"));
@@ -672,21 +675,22 @@ void TestDMainWindow::audioOutputRecovery()
     QTRY_VERIFY_WITH_TIMEOUT(other->isReady(), kJoinTimeoutMs);
     other->sendCommand(SessionCommand::kStartVoice);
     QTRY_VERIFY(window->isPlaybackOn());
-    QTRY_COMPARE(window->audioOutputObject()->state(), QAudio::ActiveState);
+    QAudioOutput* output = window->audioOutputObject();
+    QTRY_COMPARE(output->state(), QAudio::ActiveState);
 
     const auto decoders = [&window] { return window->findChildren<MOpusAdvancedDecoder*>(); };
-    QTRY_COMPARE(decoders().size(), 1);
+    QCOMPARE(decoders().size(), 1);
     const QPointer<MOpusAdvancedDecoder> first = decoders().constFirst();
 
-    if (stopOutput)
-        window->audioOutputObject()->stop();
+    if (fault == QLatin1String("stop"))
+        output->stop();
     window->startAudioOutputIfNotAlreadyStarted();
 
     QVERIFY(window->isPlaybackOn());
     QVERIFY(window->audioOutputObject()->state() != QAudio::StoppedState);
-    QTRY_COMPARE(decoders().size(), 1);
-    // A restart replaces the decoder; the old one is deleted.
-    QCOMPARE(first.isNull(), restarted);
+    QCOMPARE(decoders().size(), 1);
+    // A restart replaces the decoder and deletes the old one.
+    QCOMPARE(first.isNull(), restarted == 1);
 }
 
 void TestDMainWindow::transfersGroup_data()
@@ -726,6 +730,41 @@ void TestDMainWindow::transfersGroup()
     }
     QTRY_COMPARE(window.height(), start + heightChange);
     QCOMPARE(group->isVisible(), visible);
+}
+
+void TestDMainWindow::closingSaysGoodbye()
+{
+    TestClass room;
+    auto window = room.openWindow(QStringLiteral("Ann"));
+    QTRY_VERIFY_WITH_TIMEOUT(window->isSending(), kJoinTimeoutMs);
+    QCOMPARE(room.server()->speakerCount(), 1);
+
+    clearLog();
+    window->close();
+    QTRY_VERIFY(logContains(QStringLiteral("Client exited")));
+    QTRY_COMPARE(room.readyCount(), 0);
+    // Sending stopped first, with its announcements.
+    QVERIFY(!window->isSending());
+    QCOMPARE(room.server()->speakerCount(), 0);
+}
+
+void TestDMainWindow::clearScrollbackFromTheContextMenu()
+{
+    DMainWindow window { offlineConfig() };
+    window.show();
+    window.appendText(QStringLiteral("<b>something</b>\r\n"));
+    QVERIFY(!chatText(window).isEmpty());
+
+    window.on_txtMessages_customContextMenuRequested(QPoint(5, 5));
+    QMenu* menu = window.findChild<QMenu*>();
+    QVERIFY(menu);
+    QCOMPARE(menu->title(), QStringLiteral("Item Menu"));
+    QCOMPARE(menu->actions().size(), 1);
+    QAction* clear = menu->actions().constFirst();
+    QCOMPARE(clear->text(), QStringLiteral("Clear Scrollback"));
+    clear->trigger();
+    QVERIFY(chatText(window).isEmpty());
+    menu->close();
 }
 
 QTEST_MAIN(TestDMainWindow)
