@@ -70,7 +70,8 @@ void clearLog()
 class TestClass
 {
 public:
-    explicit TestClass(const QStringList& allowedNames = QStringList())
+    explicit TestClass(const QStringList& allowedNames = QStringList(), bool udpTextProbe = false)
+        : probe(udpTextProbe)
     {
         ServerSettings settings;
         settings.listenAddress = QHostAddress(QHostAddress::LocalHost);
@@ -79,6 +80,7 @@ public:
         settings.udpPort = 0;
         settings.restrictNames = !allowedNames.isEmpty();
         settings.allowedNames = allowedNames;
+        settings.udpTextProbe = udpTextProbe;
         cli = std::make_unique<ServerCLI>(settings, nullptr);
     }
 
@@ -97,6 +99,7 @@ public:
         c.serverUdpPort = udpPort();
         c.identity = identity;
         c.windowTitle = QStringLiteral("Test ") + identity;
+        c.udpTextProbe = probe;
         return c;
     }
 
@@ -118,6 +121,7 @@ public:
     }
 
 private:
+    bool probe;
     QObject members;
     std::unique_ptr<ServerCLI> cli;
 };
@@ -209,6 +213,7 @@ private slots:
     void transfersGroup();
     void closingSaysGoodbye();
     void clearScrollbackFromTheContextMenu();
+    void udpTextProbeMarksTextOverUdp();
 };
 
 void TestDMainWindow::initTestCase()
@@ -765,6 +770,31 @@ void TestDMainWindow::clearScrollbackFromTheContextMenu()
     clear->trigger();
     QVERIFY(chatText(window).isEmpty());
     menu->close();
+}
+
+void TestDMainWindow::udpTextProbeMarksTextOverUdp()
+{
+    TestClass room(QStringList(), true);
+    auto window = room.openWindow(QStringLiteral("Ann"));
+    QTRY_VERIFY_WITH_TIMEOUT(isReady(*window), kJoinTimeoutMs);
+
+    window->findChild<QLineEdit*>(QStringLiteral("leTextData"))->setText(QStringLiteral("hi"));
+    window->sendTextData();
+
+    // Over TCP as usual, plus the probe's copies: what came over UDP is
+    // marked by the window, what went out over UDP by its "[CS-UDP] ".
+    const QStringList expected { QStringLiteral("Me: hi"), QStringLiteral("Me: [ST-UDP] hi"),
+        QStringLiteral("Me: [Client Confirms UDP] [SC-UDP] hi"),
+        QStringLiteral("Me: [Server Confirms Udp] [CS-UDP] hi") };
+    const auto lines = [&window] {
+        QStringList trimmed;
+        const QStringList all = chatText(*window).split(QLatin1Char('\n'));
+        for (const QString& line : all)
+            trimmed << line.trimmed();
+        return trimmed;
+    };
+    for (const QString& line : expected)
+        QTRY_VERIFY2(lines().contains(line), qPrintable(line));
 }
 
 QTEST_MAIN(TestDMainWindow)
