@@ -2,6 +2,8 @@
 # to 48000 Hz, 2 channels, signed 16-bit little-endian raw PCM, produced at
 # build time as ${CMAKE_BINARY_DIR}/testdata/speech48k.raw (target speechdata).
 # Included by the voice tests and the voice benchmarks; defines the rule once.
+set(CLASSROOM_SPEECH_DIR ${CMAKE_BINARY_DIR}/testdata)
+set(CLASSROOM_SPEECH_RAW ${CLASSROOM_SPEECH_DIR}/speech48k.raw)
 if(TARGET speechdata)
     return()
 endif()
@@ -21,8 +23,6 @@ set(CLASSROOM_SPEECH_TEXT
     "notices. Please open your books at page seven and read the first paragraph aloud.")
 string(REPLACE ";" "" CLASSROOM_SPEECH_TEXT "${CLASSROOM_SPEECH_TEXT}")
 
-set(CLASSROOM_SPEECH_DIR ${CMAKE_BINARY_DIR}/testdata)
-set(CLASSROOM_SPEECH_RAW ${CLASSROOM_SPEECH_DIR}/speech48k.raw)
 add_custom_command(
     OUTPUT ${CLASSROOM_SPEECH_RAW}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CLASSROOM_SPEECH_DIR}
