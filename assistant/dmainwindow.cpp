@@ -120,10 +120,9 @@ DMainWindow::DMainWindow(const AssistantConfig& configuration, QWidget* parent)
 
 DMainWindow::~DMainWindow()
 {
-    // Codec objects first: an encoder waits on the UDP socket and a decoder
-    // detaches from the audio output when destroyed, and both of those are
-    // older children that the base class would delete before them. This also
-    // covers objects still waiting for their deferred deletion.
+    // Codec objects first: the encoder waits on the UDP socket and the
+    // decoder follows the audio output, older children that QWidget's
+    // destructor would delete before them.
     const QList<MEncoder*> encoders
         = findChildren<MEncoder*>(QString(), Qt::FindDirectChildrenOnly);
     for (MEncoder* e : encoders)
