@@ -1,5 +1,7 @@
 #include "dcapturegate.h"
 
+#include <cstring>
+
 #include <QtGlobal>
 
 DCaptureGate::DCaptureGate(
