@@ -33,8 +33,10 @@ class DMainWindow;
 //
 // Message boxes are never blocking: each is a QMessageBox child of the window
 // with an object name (kVersionBoxName, kIdentityBoxName, kPeerInfoBoxName,
-// kBrowserBoxName), window-modal and deleted on close, so callers (and tests)
-// find it with findChild and close it like a user would.
+// kBrowserBoxName), window-modal, shown with open() and deleted on close, so
+// callers (and tests) find it with findChild and close it like a user would.
+// The server address entry is a QInputDialog of the same kind
+// (kAddressDialogName).
 class DMainWindow : public QMainWindow
 {
     Q_OBJECT
