@@ -8,8 +8,9 @@
 
 MAudioOutputFeeder::MAudioOutputFeeder(
     QAudioOutput* output, QIODevice* device, int periodSize, QObject* parent)
-    : QObject(parent), m_output(output), m_device(device), m_idleTimer(new QTimer(this)),
-      m_carryCapacity(qMax(periodSize, 0) * 8 + 24576), m_periodSize(periodSize)
+    : QObject(parent), m_output(output), m_device(device), m_offline(output == nullptr),
+      m_idleTimer(new QTimer(this)), m_carryCapacity(qMax(periodSize, 0) * 8 + 24576),
+      m_periodSize(periodSize)
 {
     m_carry.reset(new char[size_t(m_carryCapacity)]);
     m_idleTimer->setTimerType(Qt::PreciseTimer);
@@ -76,9 +77,9 @@ bool MAudioOutputFeeder::needsData()
 {
     if (!flushCarry())
         return false;
-    if (!m_output)
+    if (m_offline)
         return m_roundWritten < m_periodSize;
-    if (m_output->state() == QAudio::StoppedState)
+    if (!m_output || !m_device || m_output->state() == QAudio::StoppedState)
         return false;
     if (m_output->bytesFree() < m_periodSize)
         return false;

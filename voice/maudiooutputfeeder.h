@@ -3,11 +3,12 @@
 #include "voicepipe_global.h"
 
 #include <QAudio>
+#include <QAudioOutput>
 #include <QObject>
+#include <QPointer>
 
 #include <memory>
 
-class QAudioOutput;
 class QIODevice;
 class QTimer;
 
@@ -71,8 +72,11 @@ private:
     void outputStateChanged(QAudio::State state);
     void noteConsumption();
 
-    QAudioOutput* m_output;
-    QIODevice* m_device;
+    // Guarded: the owner may stop or delete its output while this decoder
+    // waits for a deferred delete.
+    QPointer<QAudioOutput> m_output;
+    QPointer<QIODevice> m_device;
+    bool m_offline;
     QTimer* m_idleTimer;
     std::unique_ptr<char[]> m_carry;
     int m_carryCapacity = 0;
