@@ -111,7 +111,18 @@ void TestVoicePlayback::everyFrameOnceAndInOrder()
             || states.indexOf(QAudio::IdleState) < states.lastIndexOf(QAudio::ActiveState),
         "playback did not resume after the output fell idle");
 
-    const QByteArray played = withoutSilence(AudioHarness::readSinkCapture(captureStart));
+    const QByteArray capture = AudioHarness::readSinkCapture(captureStart);
+    // Before the stall nothing ran dry: the frames follow one another in
+    // the capture byte for byte, with nothing in between.
+    const qint64 firstFrame = AudioHarness::findExact(capture, frames.at(0));
+    QVERIFY(firstFrame >= 0);
+    const int steadyFrames = stallAtFrame - 50;
+    for (int k = 1; k < steadyFrames; ++k) {
+        QVERIFY2(capture.mid(int(firstFrame) + k * kFrameBytes, kFrameBytes) == frames.at(k),
+            qPrintable(QStringLiteral("frame %1 is not where it belongs").arg(k)));
+    }
+
+    const QByteArray played = withoutSilence(capture);
     int cursor = 0;
     QList<int> missing;
     for (int k = 0; k < frames.size(); ++k) {
