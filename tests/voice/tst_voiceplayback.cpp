@@ -36,7 +36,7 @@ void TestVoicePlayback::everyFrameOnceAndInOrder()
     // served, so the output runs dry and falls idle; the ring must hold what
     // piles up meanwhile.
     const int stallAtFrame = seconds * 50 / 3;
-    const int stallMs = VoiceBuild::kPodium ? 160 : 400;
+    const int stallMs = VoiceBuild::kPodium ? 120 : 400;
     // Then the network pauses for a second. The library's build gets the late
     // packets in one burst, as from a socket that queued them, and makes up
     // for the silence it played by discarding as many; podium's ring cannot
