@@ -33,7 +33,6 @@ int runWindow(
 {
     auto* window = new DMainWindow(config);
     window->show();
-    qDebug() << "test";
     // The window takes the server and the log with it when it goes.
     if (server)
         server->setParent(window);
