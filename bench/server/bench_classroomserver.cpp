@@ -471,7 +471,7 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     std::signal(SIGPIPE, SIG_IGN);
     QStringList arguments = QCoreApplication::arguments().mid(1);
-    double seconds = 5;
+    double seconds = 20;
     QList<int> sizes { 10, 100, 500 };
     QString podium = QCoreApplication::applicationDirPath() + QStringLiteral("/../podium");
     for (int i = 0; i < arguments.size(); ++i) {
@@ -490,7 +490,7 @@ int main(int argc, char* argv[])
             ++i;
         } else {
             std::fprintf(stderr,
-                "usage: bench_classroomserver [--duration seconds(5)] [--clients 10,100,500] "
+                "usage: bench_classroomserver [--duration seconds(20)] [--clients 10,100,500] "
                 "[--podium path]\n");
             return 2;
         }

@@ -79,12 +79,12 @@ qint32 encoderSetting(OpusEncoder* encoder, int request)
 }
 
 // The child side of the fatal-frame test: encode a frame of the given length.
-int encodeBadFrame(const QByteArray& spec)
+int encodeBadFrame(const QByteArray& request)
 {
     // The abort is expected; leave no core file behind.
     const rlimit noCore { 0, 0 };
     setrlimit(RLIMIT_CORE, &noCore);
-    const QList<QByteArray> parts = spec.split(',');
+    const QList<QByteArray> parts = request.split(',');
     OpusEncoderWrapper encoder(nullptr);
     encoder.initializeEncoder(parts.value(0).toInt(), parts.value(1).toInt(), 10, 28000, false);
     const QByteArray pcm(parts.value(2).toInt(), '\0');
