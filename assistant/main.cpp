@@ -33,6 +33,7 @@ int runWindow(
 {
     auto* window = new DMainWindow(config);
     window->show();
+    qDebug() << "test";
     // The window takes the server and the log with it when it goes.
     if (server)
         server->setParent(window);
