@@ -31,7 +31,9 @@ inline constexpr int kFixedInitialDelayPackets = kPodium ? 3 : 0;
 
 // On an underrun podium queues one silence slot and plays it, discarding
 // nothing later; the library plays silence at once and later discards as
-// many arriving frames as it filled in, so that the delay stays constant.
+// many waiting frames as it filled in, so that the delay stays constant. It
+// owes at most a ring-full, and nothing once a silence outlasts the ring (a
+// pause of the speaker, not late packets).
 inline constexpr bool kRefillOnUnderrun = kPodium;
 
 } // namespace VoiceBuild

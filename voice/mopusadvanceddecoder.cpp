@@ -139,6 +139,7 @@ void MOpusAdvancedDecoder::processVoicePacket(const QByteArray& packet)
 {
     if (!m_outputUsable)
         return;
+    noteArrival();
     const auto* payload = reinterpret_cast<const unsigned char*>(packet.constData()) + 4;
     const int payloadBytes = packet.size() - 4;
 
@@ -154,11 +155,7 @@ void MOpusAdvancedDecoder::processVoicePacket(const QByteArray& packet)
     if (n > 0)
         frameBytes = n;
 
-    if (dropCount > 0) {
-        --dropCount;
-        ++m_discarded;
-        return;
-    }
+    discardOwedFrame();
     AudioCircularBuffer::Packet* slot = takeWriteSlot();
     // A frame that fails to decode leaves a placeholder, never the slot's old
     // audio: stale audio would be heard twice.
@@ -172,6 +169,7 @@ void MOpusAdvancedDecoder::processSeqSkip(int /*lastPayloadSize*/)
 {
     if (!m_outputUsable)
         return;
+    noteArrival();
     if (bufferedCount > 0 && ring[writeIndex].valid == 0) {
         // Two losses in a row: no FEC will come for the older one.
         const int n = codec->decodePacketLossConcealment(decodeBuffer, frameBytes);
@@ -179,12 +177,7 @@ void MOpusAdvancedDecoder::processSeqSkip(int /*lastPayloadSize*/)
         writeDataIntoPacket(&ring[writeIndex], decodeBuffer, n,
             QStringLiteral("processSeqSkip:: PLC Decoding error "));
     }
-    if (dropCount > 0) {
-        --dropCount;
-        ++m_discarded;
-        codec->decodePacketLossConcealment(decodeBuffer, frameBytes);
-        return;
-    }
+    discardOwedFrame();
     AudioCircularBuffer::Packet* slot = takeWriteSlot();
     slot->valid = 0;
     slot->size = 0;
@@ -204,10 +197,15 @@ void MOpusAdvancedDecoder::notified()
                     break;
                 continue;
             } else {
-                // Silence now, and one arriving frame discarded later, so the
-                // delay comes back to what it was.
+                // Silence now, and one frame discarded later, so the delay
+                // comes back to what it was. Only while the stream flows: no
+                // late burst brings back more than the ring holds, so a
+                // longer silence is a pause (the speaker stopped), and the
+                // speech after it owes nothing.
                 m_feeder->write(m_silence.constData(), qMin(frameBytes, m_silence.size()));
-                ++dropCount;
+                if (m_silentPeriods < kRingSlots && dropCount < kRingSlots)
+                    ++dropCount;
+                m_silentPeriods = qMin(m_silentPeriods + 1, kRingSlots);
                 ++blocks;
                 continue;
             }
@@ -225,6 +223,31 @@ void MOpusAdvancedDecoder::notified()
         else
             playConcealment();
     }
+}
+
+void MOpusAdvancedDecoder::noteArrival()
+{
+    if (m_silentPeriods >= kRingSlots && dropCount > 0) {
+        qDebug() << "MOpusAdvancedDecoder:: stream resumed after a pause;" << dropCount
+                 << "pending discards cancelled";
+        dropCount = 0;
+    }
+    m_silentPeriods = 0;
+}
+
+bool MOpusAdvancedDecoder::discardOwedFrame()
+{
+    // With nothing waiting, discarding the arriving frame would only make the
+    // next period silent too, owing another discard: speech would be lost
+    // period after period while the delay stayed where it was. Taking the
+    // oldest waiting frame keeps what plays on continuous.
+    if (dropCount <= 0 || bufferedCount <= 0)
+        return false;
+    readIndex = nextIndex(readIndex);
+    --bufferedCount;
+    --dropCount;
+    ++m_discarded;
+    return true;
 }
 
 void MOpusAdvancedDecoder::playSlot(const AudioCircularBuffer::Packet& slot)

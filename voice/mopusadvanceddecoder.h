@@ -79,6 +79,11 @@ private:
     // Takes the next ring slot for writing, discarding the oldest unplayed
     // frame when the ring is full.
     AudioCircularBuffer::Packet* takeWriteSlot();
+    // A packet or a loss arrived: ends a run of silent periods, and after a
+    // pause (a run as long as the ring) cancels pending discards.
+    void noteArrival();
+    // Discards one frame owed to silence played, if one is owed and waiting.
+    bool discardOwedFrame();
     void playSlot(const AudioCircularBuffer::Packet& slot);
     void playConcealment();
 
@@ -99,5 +104,7 @@ private:
     int m_notifyIntervalMs = 0;
     int m_discarded = 0;
     int m_overflowDiscards = 0;
+    // Silent periods played since the last arrival, counted up to the ring size.
+    int m_silentPeriods = 0;
     QByteArray m_silence;
 };

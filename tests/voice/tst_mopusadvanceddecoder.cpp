@@ -72,6 +72,8 @@ private slots:
     void concealmentCoversADoubleLoss();
     void aFrameThatFailsToDecodeIsConcealedNotReplayed();
     void underrunThenDiscard();
+    void speechAfterSilenceIsPlayedWhole_data();
+    void speechAfterSilenceIsPlayedWhole();
     void ringOverflowDiscardsTheOldestUnplayedFrame();
     void unusableOutput_data();
     void unusableOutput();
@@ -259,6 +261,48 @@ void TestMOpusAdvancedDecoder::underrunThenDiscard()
         QCOMPARE(decoder.pendingDiscards(), 0);
         QCOMPARE(played, frames.at(8) + frames.at(9) + frames.at(10));
     }
+}
+
+void TestMOpusAdvancedDecoder::speechAfterSilenceIsPlayedWhole_data()
+{
+    QTest::addColumn<int>("silentPeriods");
+    QTest::newRow("the speaker pauses for two seconds, then talks on") << 100;
+    QTest::newRow("a pause a little longer than the ring holds") << 60;
+    QTest::newRow("the sender stalls for three periods, then sends steadily") << 3;
+}
+
+void TestMOpusAdvancedDecoder::speechAfterSilenceIsPlayedWhole()
+{
+    QFETCH(int, silentPeriods);
+    OfflineDecoder offline;
+    MOpusAdvancedDecoder& decoder = *offline.decoder;
+    offline.drain();
+    int seq = 0;
+    for (int i = 0; i < 5; ++i)
+        decoder.voicePacketReceived(voicePacket(++seq, m_packets.at(i)));
+    offline.drain();
+    for (int i = 0; i < silentPeriods; ++i)
+        decoder.playPeriod();
+
+    // Speech resumes at the playback pace, one packet per period: each frame
+    // is played, none discarded, however long the silence before it was.
+    const int spoken = 40;
+    const QList<QByteArray> frames = referenceDecode(m_packets.mid(0, 5 + spoken));
+    QByteArray expected;
+    for (int i = 5; i < 5 + spoken; ++i)
+        expected += frames.at(i);
+    const qint64 before = offline.sink.size();
+    for (int i = 5; i < 5 + spoken; ++i) {
+        decoder.voicePacketReceived(voicePacket(++seq, m_packets.at(i)));
+        decoder.playPeriod();
+    }
+    QCOMPARE(decoder.discardedFrames(), 0);
+    QCOMPARE(offline.sink.data().mid(int(before)), expected);
+    // A stall while the stream flows is still owed (the library build), but
+    // never more than the start-up delay, and nothing after a pause.
+    const int owed
+        = VoiceBuild::kPodium || silentPeriods >= decoder.initialDelay() ? 0 : silentPeriods;
+    QCOMPARE(decoder.pendingDiscards(), owed);
 }
 
 void TestMOpusAdvancedDecoder::ringOverflowDiscardsTheOldestUnplayedFrame()
