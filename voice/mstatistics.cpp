@@ -35,7 +35,9 @@ void MStatistics::echoThings()
 void MStatistics::flowTimerTimeout()
 {
     ++tickCount;
-    if (tickCount % propagationIntervalSecs == 0)
+    // The field is public; a value written past the setter must not divide
+    // by zero.
+    if (tickCount % qMax(1, propagationIntervalSecs) == 0)
         echoThings();
     emit statsPropagated(
         packetCount - lastTickPackets, byteCount - lastTickBytes, successfulPackets, failedPackets);

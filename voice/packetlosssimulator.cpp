@@ -4,6 +4,8 @@
 
 #include <QTime>
 
+#include <climits>
+
 PacketLossSimulator::PacketLossSimulator(const PacketLossSimParams& params, QObject* parent)
     : QObject(parent), m_params(params), m_random(quint32(QTime::currentTime().msec()))
 { }
@@ -28,6 +30,8 @@ bool PacketLossSimulator::sendNext()
     const int r = int(m_random.generate() % 100u);
     if (r >= m_params.lossPercent)
         return true;
-    blockedUntil = n + m_params.burstLength;
+    // In 64 bits: a burst reaching past the largest sequence number blocks
+    // to its end instead of wrapping into the past.
+    blockedUntil = int(qBound<qint64>(0, qint64(n) + m_params.burstLength, INT_MAX));
     return false;
 }

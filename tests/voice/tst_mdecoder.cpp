@@ -93,6 +93,10 @@ void TestMDecoder::sequenceTracking_data()
     QTest::newRow("a repeated packet is dropped")
         << QList<int> { 1, 2, 2 } << true << QList<int> { 1, 2 } << 0 << 2
         << QStringList { repeat };
+    // A corrupt or hostile number must not keep the thread concealing for hours.
+    QTest::newRow("a gap of a million packets is filled for one minute of frames only")
+        << QList<int> { 1, 1000002 } << true << QList<int> { 1, 1000002 } << 3000 << 1000002
+        << QStringList { skip };
     QTest::newRow("a late packet after a skip is dropped as a rewind") << QList<int> { 1, 5,
         3 } << true << QList<int> { 1, 5 } << 3 << 5 << QStringList { skip, rewind };
 }

@@ -8,6 +8,8 @@
 
 #include <QtTest>
 
+#include <limits>
+
 namespace {
 
 QStringList g_messages;
@@ -182,6 +184,11 @@ void TestMEncoder::intervalBelowOneIsTakenAsOne()
     QCOMPARE(g_messages.filter(QStringLiteral("Previous ")).size(), 1);
     // A decoder never counts sends, so its success rate is not a number.
     QVERIFY(g_messages.first().endsWith(QLatin1String("nan % success.")));
+    // Written past the setter, a zero still ticks as one.
+    stats.propagationIntervalSecs = 0;
+    g_messages.clear();
+    stats.flowTimerTimeout();
+    QCOMPARE(g_messages.filter(QStringLiteral("Previous ")).size(), 1);
 }
 
 void TestMEncoder::buildVariant()
@@ -227,6 +234,8 @@ void TestMEncoder::lossSimulator_data()
         << 0 << 100 << 3 << QList<int>();
     QTest::newRow("leading drops beyond the stream drop everything")
         << 25 << 0 << 1 << QList<int>();
+    QTest::newRow("a burst as long as the sequence range drops everything")
+        << 0 << 100 << std::numeric_limits<int>::max() << QList<int>();
 }
 
 void TestMEncoder::lossSimulator()
