@@ -14,6 +14,13 @@ namespace {
 
 const char* const kTag = "SERVER: ";
 
+// The debug stream quotes QLatin1String items but not const char* ones. The
+// wire constants are string literals, so their latin1() ends in a NUL.
+const char* plainItem(QLatin1String text)
+{
+    return text.latin1();
+}
+
 // Extra data carries two 4-byte numbers before its data; voice a 4-byte
 // sequence number before the codec bytes.
 constexpr int kXDataHeaderSize = 2 * WireFormat::kNumberSize;
@@ -129,7 +136,7 @@ void MStudentServer::nrPacketReceived(
     } else if (text == kClientExit) {
         removeNonReadyClient(conn);
     } else {
-        qDebug() << kTag << kUnknownCommand << text;
+        qDebug() << kTag << plainItem(kUnknownCommand) << text;
     }
 }
 
@@ -273,9 +280,11 @@ void MStudentServer::uPacketReceived(
         if (text.startsWith(kUdpResponse)) {
             udpRequestResponseReceived(connection, text.mid(kUdpResponse.size()).toInt());
         } else if (text.startsWith(kIDoCopy)) {
-            udpCopyResponseReceived(text.mid(kIDoCopy.size()).toInt());
+            const int number = text.mid(kIDoCopy.size()).toInt();
+            if (copyAnswerFromRecordedEnd(connection, number))
+                udpCopyResponseReceived(number);
         } else {
-            qDebug() << kTag << kUnknownCommand << text;
+            qDebug() << kTag << plainItem(kUnknownCommand) << text;
         }
         break;
     }
@@ -305,6 +314,26 @@ void MStudentServer::uPacketReceived(
     default:
         break;
     }
+}
+
+bool MStudentServer::copyAnswerFromRecordedEnd(const MAbstractSocket* connection, int seqNumber)
+{
+    // The numbers are handed out in order and so easy to guess: only the UDP end
+    // that answered the request step may confirm the path, or a stranger could
+    // confirm a path for somebody else's connection.
+    const NonReadyClient* match = nullptr;
+    for (const NonReadyClient& client : qAsConst(nonReadyClients)) {
+        if (client.seqNumber == seqNumber)
+            match = &client;
+    }
+    // Outside the copy step udpCopyResponseReceived ignores the answer anyway.
+    if (!match || match->udpState != 2)
+        return true;
+    if (match->udpAddress == connection->peerAddress() && match->udpPort == connection->peerPort())
+        return true;
+    qDebug() << kTag << "Copy answer ignored, it came from" << connection->PeerIpAndPort()
+             << "and not from" << MAbstractSocket::addressText(match->udpAddress, match->udpPort);
+    return false;
 }
 
 void MStudentServer::logDroppedDatagram(const char* reason, const MAbstractSocket* connection)

@@ -82,6 +82,9 @@ private:
     void removeClientImpl_unsafe(MTcpSocket* conn);
     void removeAllClients();
     void handshakeDeadlinePassed(MTcpSocket* conn);
+    // Whether a copy answer with this number may go on: false (and logged) when
+    // it names a client whose recorded UDP end is not the datagram's sender.
+    bool copyAnswerFromRecordedEnd(const MAbstractSocket* connection, int seqNumber);
     // Logs a dropped datagram, at most once a second so a flood cannot fill the log.
     void logDroppedDatagram(const char* reason, const MAbstractSocket* connection);
 

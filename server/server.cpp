@@ -136,9 +136,9 @@ void Server::handleCommand(MTcpSocket* conn, const QByteArray& data)
     const QByteArray closeAll = keyword(kCloseAllClients);
     if (data.startsWith(closeAll)) {
         qDebug() << "SERVER recieve: " << data;
-        const QStringList names = QString::fromUtf8(data.mid(closeAll.size()))
-                                      .split(kListSeparator, Qt::KeepEmptyParts);
-        qDebug() << names;
+        const QString rest = QString::fromUtf8(data.mid(closeAll.size()));
+        const QStringList names = rest.split(kListSeparator, Qt::KeepEmptyParts);
+        qDebug() << rest;
         const auto clients = studentServer->readyClientList();
         for (const ReadyClient& client : clients) {
             qDebug() << client.clientIdName;

@@ -39,12 +39,15 @@ signals:
         const QString& clientName, QAbstractSocket::SocketError err, const QString& errorString);
     void studentClientsChanged();
 
-public slots:
-    void endClass();
-
 private slots:
     void clientPacketReceived(
         MAbstractSocket* connection, MDataType dataType, const QByteArray& data);
+
+public slots:
+    // Public so that podium's termination handling can end the class too.
+    void endClass();
+
+private slots:
     void sendClientsListToEachOther();
 
 private:

@@ -52,6 +52,8 @@ private slots:
     void handshakeInEitherOrder();
     void tokensAreNumberedInOrder();
     void repeatedOrEmptyUdpResponseIsIgnored();
+    void unknownCommandsAreOnlyLogged_data();
+    void unknownCommandsAreOnlyLogged();
     void identification_data();
     void identification();
     void firstClientGetsCountAndList();
@@ -78,6 +80,7 @@ private slots:
     void voiceFromStrangersIsDropped();
     void clientNotReadyInTimeIsRemoved();
     void udpBoundOutsideTheCopyStepIsIgnored();
+    void copyAnswerCountsOnlyFromTheRecordedEnd();
     void shortPayloadsAreDropped();
     void badFrameCostsOnlyThatClient_data();
     void badFrameCostsOnlyThatClient();
@@ -257,6 +260,40 @@ void TstMStudentServer::repeatedOrEmptyUdpResponseIsIgnored()
         told += command.startsWith(kYourUdpIpPort) ? 1 : 0;
     QCOMPARE(told, 1);
     QCOMPARE(nonReadyRecordOf(client).udpState, 2);
+}
+
+void TstMStudentServer::unknownCommandsAreOnlyLogged_data()
+{
+    QTest::addColumn<bool>("overUdp");
+    QTest::addColumn<QString>("command");
+    QTest::newRow("GETPROTOCOL followed by a blank from a waiting client")
+        << false << cmd(kGetProtocol, QStringLiteral(" "));
+    QTest::newRow("a datagram that is neither handshake answer")
+        << true << QString(kUdpIpPortBound);
+}
+
+void TstMStudentServer::unknownCommandsAreOnlyLogged()
+{
+    QFETCH(bool, overUdp);
+    QFETCH(QString, command);
+    qInstallMessageHandler(captureLog);
+    startServer(loopbackSettings());
+    ClassroomClient* client = connectClient(QStringLiteral("a"), false);
+    QTRY_VERIFY(client->commands().contains(cmd(kUdpRequest, QStringLiteral("1"))));
+    if (overUdp)
+        client->sendUdpCommand(command);
+    else
+        client->sendCommand(command);
+    // The keyword item is plain text, the command a quoted string.
+    QTRY_VERIFY(g_log.contains(QStringLiteral("SERVER:  Unknown Command:  \"%1\"").arg(command)));
+
+    client->sendCommand(kGetProtocol);
+    QTRY_VERIFY(client->commands().contains(cmd(kProtocolVer, kProtocolVersion)));
+    QCOMPARE(client->commands(),
+        (QStringList {
+            cmd(kUdpRequest, QStringLiteral("1")), cmd(kProtocolVer, kProtocolVersion) }));
+    QVERIFY(client->commands(true).isEmpty());
+    QCOMPARE(nonReadyRecordOf(client).udpState, 1);
 }
 
 void TstMStudentServer::identification_data()
@@ -526,6 +563,7 @@ void TstMStudentServer::closeAllClients()
     QFETCH(QStringList, names);
     QFETCH(QString, argument);
     QFETCH(QStringList, remaining);
+    qInstallMessageHandler(captureLog);
     startServer(loopbackSettings());
     QList<ClassroomClient*> clients;
     for (const QString& name : qAsConst(names)) {
@@ -533,6 +571,13 @@ void TstMStudentServer::closeAllClients()
         QVERIFY(clients.last());
     }
     clients.first()->sendCommand(cmd(kCloseAllClients, argument));
+    // The command is logged, then what follows its keyword; the removals
+    // follow in the same call.
+    const QString received
+        = QStringLiteral("SERVER recieve:  \"%1\"").arg(cmd(kCloseAllClients, argument));
+    QTRY_VERIFY(g_log.contains(received));
+    QCOMPARE(g_log.value(g_log.indexOf(received) + 1), QStringLiteral("\"%1\"").arg(argument));
+
     QTRY_COMPARE(clients.first()->lastArgument(kNClients), QString::number(remaining.size()));
     QStringList left;
     for (const ReadyClient& client : students()->readyClientList())
@@ -748,6 +793,40 @@ void TstMStudentServer::udpBoundOutsideTheCopyStepIsIgnored()
     client->sendCommand(cmd(kIdentify, QStringLiteral("eager")));
     QTRY_VERIFY(client->isReady());
     QVERIFY(client->commands(true).isEmpty());
+}
+
+void TstMStudentServer::copyAnswerCountsOnlyFromTheRecordedEnd()
+{
+    qInstallMessageHandler(captureLog);
+    startServer(loopbackSettings());
+    ClassroomClient* client = connectClient(QStringLiteral("ann"), false);
+    QTRY_VERIFY(client->commands().contains(cmd(kUdpRequest, QStringLiteral("1"))));
+    client->sendCommand(cmd(kIdentify, QStringLiteral("ann")));
+    client->sendUdpCommand(cmd(kUdpResponse, QStringLiteral("1")));
+    QTRY_VERIFY(!client->lastArgument(kYourUdpIpPort).isEmpty());
+    client->sendCommand(kUdpIpPortBound);
+    QTRY_COMPARE(client->commands(true), QStringList { cmd(kDoYouCopy, QStringLiteral("2")) });
+
+    // Another end of the same host guesses the number first.
+    MUdpSocket stranger;
+    QVERIFY(stranger.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    stranger.setPeerHostAndPort(QHostAddress(QHostAddress::LocalHost), udpPort());
+    stranger.ourProtocolSendCommand(cmd(kIDoCopy, QStringLiteral("2")));
+    const QString ignored
+        = QStringLiteral("SERVER:  Copy answer ignored, it came from \"127.0.0.1:%1\" and not from "
+                         "\"%2\"")
+              .arg(stranger.localPort())
+              .arg(udpEndText(client));
+    QTRY_VERIFY(g_log.contains(ignored));
+    QCOMPARE(nonReadyRecordOf(client).udpState, 2);
+    QVERIFY(!client->commands().contains(kConnected));
+
+    // The client's own answer still counts: the foreign one used up nothing.
+    client->sendUdpCommand(cmd(kIDoCopy, QStringLiteral("2")));
+    QTRY_VERIFY(client->isReady());
+    QCOMPARE(MAbstractSocket::addressText(
+                 readyRecordOf(client).udpAddress, readyRecordOf(client).udpPort),
+        udpEndText(client));
 }
 
 void TstMStudentServer::shortPayloadsAreDropped()
