@@ -230,6 +230,11 @@ void MStudentServer::removeNonReadyClientImpl_unsafe(MTcpSocket* conn)
     for (QTimer* timer : { client.retryTimer, client.deadlineTimer }) {
         if (!timer)
             continue;
+        // Cutting the timer's connections also cuts the mappers' watch on its
+        // destruction: drop its mapping now, or every removed client would
+        // leave an entry behind for the life of the server.
+        udpRequestMapper->removeMappings(timer);
+        udpCopyMapper->removeMappings(timer);
         timer->disconnect();
         timer->stop();
         timer->deleteLater();

@@ -8,6 +8,7 @@
 
 #include <memory>
 
+#include <QSignalMapper>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -613,10 +614,15 @@ void TstMStudentServer::unansweredRequestsRemoveTheClient()
     startServer(settings);
     ClassroomClient* client = connectClient(QStringLiteral("mute"), false);
     QSignalSpy gone(client, &ClassroomClient::tcpDisconnected);
+    QTRY_VERIFY(nonReadyRecordOf(client).conn);
+    QObject* conn = nonReadyRecordOf(client).conn;
     QVERIFY(gone.wait(10000));
     QCOMPARE(client->commands().count(cmd(kUdpRequest, QStringLiteral("1"))),
         MStudentServer::kMaxHandshakeMessages);
     QVERIFY(students()->nonReadyClientList().isEmpty());
+    // Its timer's mapping went with it (compared as an address only).
+    for (const QSignalMapper* mapper : students()->findChildren<QSignalMapper*>())
+        QVERIFY(!mapper->mapping(conn));
 }
 
 void TstMStudentServer::unansweredCopiesRemoveTheClient()
