@@ -31,9 +31,10 @@ inline constexpr int kFixedInitialDelayPackets = kPodium ? 3 : 0;
 
 // On an underrun podium queues one silence slot and plays it, discarding
 // nothing later; the library plays silence at once and later discards as
-// many waiting frames as it filled in, so that the delay stays constant. It
-// owes at most a ring-full, and nothing once a silence outlasts the ring (a
-// pause of the speaker, not late packets).
+// many waiting frames or lost-packet placeholders as it filled in, so that
+// the delay stays constant. Silence as long as the ring is a pause of the
+// speaker, not late packets: beyond the placeholders of the packets lost in
+// it, nothing is owed for it.
 inline constexpr bool kRefillOnUnderrun = kPodium;
 
 } // namespace VoiceBuild

@@ -16,6 +16,9 @@ const int kMaxBlocksPerRound = 64;
 // Ring overflows come one per packet while the output is stuck; log the
 // first and then one in this many.
 const int kOverflowLogEvery = 100;
+// Silent periods owed at most: no more placeholders than this ever come for
+// one gap (the decoder base conceals at most a minute of frames).
+const int kMaxOwedDiscards = 3000;
 
 int bytesPerSecondOf(const QAudioFormat& format)
 {
@@ -155,6 +158,7 @@ void MOpusAdvancedDecoder::processVoicePacket(const QByteArray& packet)
     if (n > 0)
         frameBytes = n;
 
+    settleOwedDiscards();
     discardOwedFrame();
     AudioCircularBuffer::Packet* slot = takeWriteSlot();
     // A frame that fails to decode leaves a placeholder, never the slot's old
@@ -198,13 +202,10 @@ void MOpusAdvancedDecoder::notified()
                 continue;
             } else {
                 // Silence now, and one frame discarded later, so the delay
-                // comes back to what it was. Only while the stream flows: no
-                // late burst brings back more than the ring holds, so a
-                // longer silence is a pause (the speaker stopped), and the
-                // speech after it owes nothing.
+                // comes back to what it was. Whether the stream flowed
+                // meanwhile is settled when it comes back (noteArrival).
                 m_feeder->write(m_silence.constData(), qMin(frameBytes, m_silence.size()));
-                if (m_silentPeriods < kRingSlots && dropCount < kRingSlots)
-                    ++dropCount;
+                dropCount = qMin(dropCount + 1, kMaxOwedDiscards);
                 m_silentPeriods = qMin(m_silentPeriods + 1, kRingSlots);
                 ++blocks;
                 continue;
@@ -227,12 +228,24 @@ void MOpusAdvancedDecoder::notified()
 
 void MOpusAdvancedDecoder::noteArrival()
 {
-    if (m_silentPeriods >= kRingSlots && dropCount > 0) {
+    if (m_silentPeriods >= kRingSlots)
+        m_afterLongSilence = true;
+    m_silentPeriods = 0;
+}
+
+void MOpusAdvancedDecoder::settleOwedDiscards()
+{
+    // No late burst brings back more than the ring holds. A silence as long
+    // as the ring is therefore a pause of the sender (the speaker stopped):
+    // what the lost packets of the gap before this one, if any, have not
+    // paid back is not owed, and speech after the pause is kept whole.
+    if (m_afterLongSilence && dropCount > 0) {
         qDebug() << "MOpusAdvancedDecoder:: stream resumed after a pause;" << dropCount
                  << "pending discards cancelled";
         dropCount = 0;
     }
-    m_silentPeriods = 0;
+    m_afterLongSilence = false;
+    dropCount = qMin(dropCount, int(kRingSlots));
 }
 
 bool MOpusAdvancedDecoder::discardOwedFrame()

@@ -79,9 +79,11 @@ private:
     // Takes the next ring slot for writing, discarding the oldest unplayed
     // frame when the ring is full.
     AudioCircularBuffer::Packet* takeWriteSlot();
-    // A packet or a loss arrived: ends a run of silent periods, and after a
-    // pause (a run as long as the ring) cancels pending discards.
+    // A packet or a loss arrived: ends a run of silent periods.
     void noteArrival();
+    // Before a packet is stored: after a pause (a silence as long as the
+    // ring) nothing more is owed; otherwise at most a ring-full.
+    void settleOwedDiscards();
     // Discards one frame owed to silence played, if one is owed and waiting.
     bool discardOwedFrame();
     void playSlot(const AudioCircularBuffer::Packet& slot);
@@ -106,5 +108,6 @@ private:
     int m_overflowDiscards = 0;
     // Silent periods played since the last arrival, counted up to the ring size.
     int m_silentPeriods = 0;
+    bool m_afterLongSilence = false;
     QByteArray m_silence;
 };
