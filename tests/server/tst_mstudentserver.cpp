@@ -62,6 +62,7 @@ private slots:
     void sameNamesGiveOneInfoEntry();
     void commandsGoToTheOthers();
     void textGoesToAllUnderTheRecordedName();
+    void waitingClientsTextIsNotRelayed();
     void voiceGoesToTheOthersOnly();
     void udpTextProbeMarksEveryCopy();
     void extraDataGoesToTheOthersUnchanged();
@@ -442,6 +443,29 @@ void TstMStudentServer::textGoesToAllUnderTheRecordedName()
         = MAbstractSocket::encodeTextPacket(QStringLiteral("ann"), QStringLiteral("héllo"));
     QTRY_COMPARE(a->payloads(TextData, false), QList<QByteArray> { expected });
     QTRY_COMPARE(b->payloads(TextData, false), QList<QByteArray> { expected });
+}
+
+void TstMStudentServer::waitingClientsTextIsNotRelayed()
+{
+    startServer(loopbackSettings());
+    ClassroomClient* member = joinClient(QStringLiteral("ann"));
+    QVERIFY(member);
+    // Identified, yet not ready: it has no say yet.
+    ClassroomClient* waiting = connectClient(QStringLiteral("eve"), false);
+    QTRY_VERIFY(!waiting->commands().isEmpty());
+    waiting->sendCommand(cmd(kIdentify, QStringLiteral("eve")));
+    waiting->sendText(QStringLiteral("ann"), QStringLiteral("forged"));
+    // A round trip after the text: the server has handled it.
+    waiting->sendCommand(kGetProtocol);
+    QTRY_VERIFY(waiting->commands().contains(cmd(kProtocolVer, kProtocolVersion)));
+    QVERIFY(waiting->commands().contains(cmd(kIdentifyReply, kIdentifyOk)));
+
+    // A text from the member afterwards arrives alone, on both sides.
+    member->sendText(QString(), QStringLiteral("real"));
+    const QByteArray real
+        = MAbstractSocket::encodeTextPacket(QStringLiteral("ann"), QStringLiteral("real"));
+    QTRY_COMPARE(member->payloads(TextData, false), QList<QByteArray> { real });
+    QVERIFY(waiting->payloads(TextData, false).isEmpty());
 }
 
 void TstMStudentServer::voiceGoesToTheOthersOnly()
