@@ -68,8 +68,9 @@ void AssistantConfig::readIdentityFile(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
+        // Without the file the name given with -i (or none) stands; clearing
+        // it here would make that option do nothing on every machine.
         qDebug() << "Error: Can't Read IDA.DAT fiel.";
-        identity.clear();
         return;
     }
     const QByteArray line = file.readLine(kIdentityLineMax + 1);

@@ -232,7 +232,8 @@ void TstAssistantConfig::identityFile_data()
     QTest::newRow("a single word surrounded by blanks")
         << QByteArray("  solo  \r\n") << true << QStringLiteral("solo");
     QTest::newRow("an empty file empties the identity") << QByteArray() << true << QString();
-    QTest::newRow("a missing file empties the identity") << QByteArray() << false << QString();
+    QTest::newRow("a missing file keeps the identity given before")
+        << QByteArray() << false << QStringLiteral("from the command line");
 }
 
 void TstAssistantConfig::identityFile()

@@ -139,6 +139,9 @@ void TstPodium::configurationPrecedence_data()
         << QStringList { QStringLiteral("-ibob") }
         << QStringList { QStringLiteral("IDA.DAT"), QStringLiteral("Room 7 ida\n") }
         << QStringList { QStringLiteral("identity [ida]") };
+    QTest::newRow("-i stands when there is no identity file")
+        << QStringList { QStringLiteral("-ibob") } << QStringList()
+        << QStringList { QStringLiteral("identity [bob]") };
     QTest::newRow("the configuration file's IDENTIFY replaces the identity file")
         << QStringList()
         << QStringList { QStringLiteral("IDA.DAT"), QStringLiteral("ida"),
