@@ -148,7 +148,7 @@ void MOpusAdvancedDecoder::processVoicePacket(const QByteArray& packet)
 
     if (bufferedCount > 0 && ring[writeIndex].valid == 0) {
         // The frame lost just before this packet, rebuilt from its redundancy.
-        const int n = codec->decodeFEC(payload, payloadBytes, decodeBuffer, frameBytes);
+        const int n = codec->decodeFEC(payload, payloadBytes, decodeBuffer, repairBytes());
         qDebug() << "processVoicePacket : FEC" << n;
         writeDataIntoPacket(&ring[writeIndex], decodeBuffer, n,
             QStringLiteral("processVoicePacket:: FEC Decoding error "));
@@ -176,7 +176,7 @@ void MOpusAdvancedDecoder::processSeqSkip(int /*lastPayloadSize*/)
     noteArrival();
     if (bufferedCount > 0 && ring[writeIndex].valid == 0) {
         // Two losses in a row: no FEC will come for the older one.
-        const int n = codec->decodePacketLossConcealment(decodeBuffer, frameBytes);
+        const int n = codec->decodePacketLossConcealment(decodeBuffer, repairBytes());
         qDebug() << "processSeqSkip : PLC" << n;
         writeDataIntoPacket(&ring[writeIndex], decodeBuffer, n,
             QStringLiteral("processSeqSkip:: PLC Decoding error "));
@@ -226,6 +226,16 @@ void MOpusAdvancedDecoder::notified()
     }
 }
 
+int MOpusAdvancedDecoder::repairBytes() const
+{
+    // The codec fills the whole duration asked for. Until a first frame has
+    // decoded, frameBytes is the output's period, which may exceed the
+    // decode buffer: ask for no more than the buffer's whole 2.5 ms steps.
+    const int step = bytesPerSecondOf(audioFormat) / 400;
+    const int capacity = step > 0 ? MAX_DECDATA_BYTES - MAX_DECDATA_BYTES % step : 0;
+    return qMin(frameBytes, capacity);
+}
+
 void MOpusAdvancedDecoder::noteArrival()
 {
     if (m_silentPeriods >= kRingSlots)
@@ -271,7 +281,7 @@ void MOpusAdvancedDecoder::playSlot(const AudioCircularBuffer::Packet& slot)
 
 void MOpusAdvancedDecoder::playConcealment()
 {
-    const int n = codec->decodePacketLossConcealment(decodeBuffer, frameBytes);
+    const int n = codec->decodePacketLossConcealment(decodeBuffer, repairBytes());
     if (n > 0)
         m_feeder->write(reinterpret_cast<const char*>(decodeBuffer), n);
     else

@@ -79,6 +79,9 @@ private:
     // Takes the next ring slot for writing, discarding the oldest unplayed
     // frame when the ring is full.
     AudioCircularBuffer::Packet* takeWriteSlot();
+    // Bytes to rebuild or conceal one lost frame: frameBytes, within the
+    // decode buffer.
+    int repairBytes() const;
     // A packet or a loss arrived: ends a run of silent periods.
     void noteArrival();
     // Before a packet is stored: after a pause (a silence as long as the

@@ -71,6 +71,7 @@ private slots:
     void fecRepairsASingleLoss();
     void concealmentCoversADoubleLoss();
     void aFrameThatFailsToDecodeIsConcealedNotReplayed();
+    void concealmentBeforeAnyFrameStaysWithinTheDecodeBuffer();
     void underrunThenDiscard();
     void speechAfterSilenceIsPlayedWhole_data();
     void speechAfterSilenceIsPlayedWhole();
@@ -225,6 +226,46 @@ void TestMOpusAdvancedDecoder::aFrameThatFailsToDecodeIsConcealedNotReplayed()
 
     const QByteArray played = offline.drain();
     QCOMPARE(played, good + concealed);
+}
+
+void TestMOpusAdvancedDecoder::concealmentBeforeAnyFrameStaysWithinTheDecodeBuffer()
+{
+    // Records the largest block the decoder hands over in one write.
+    struct BlockSink : QBuffer
+    {
+        qint64 largest = 0;
+        qint64 writeData(const char* data, qint64 size) override
+        {
+            largest = qMax(largest, size);
+            return QBuffer::writeData(data, size);
+        }
+    };
+    // A 200 ms period is longer than the decode buffer; until a frame has
+    // decoded, the period is the size to conceal.
+    const int period = 10 * kFrameBytes;
+    BlockSink sink;
+    sink.open(QIODevice::ReadWrite);
+    MOpusAdvancedDecoder decoder(period, &sink, m_format);
+    QVERIFY(decoder.outputUsable());
+    while (decoder.bufferedFrames() > 0)
+        decoder.playPeriod();
+    sink.largest = 0;
+    const qint64 before = sink.size();
+    // A first packet that does not decode is concealed when played; so are
+    // the next one, and a loss after it.
+    decoder.voicePacketReceived(voicePacket(1, QByteArray::fromHex("ff")));
+    decoder.playPeriod();
+    decoder.voicePacketReceived(voicePacket(2, QByteArray::fromHex("ff")));
+    decoder.voicePacketReceived(voicePacket(4, m_packets.at(3)));
+    // (The library build has paid the silence after the first period with
+    // the second packet's placeholder.)
+    QCOMPARE(decoder.bufferedFrames(), VoiceBuild::kPodium ? 3 : 2);
+    while (decoder.bufferedFrames() > 0)
+        decoder.playPeriod();
+    QCOMPARE(decoder.lastFrameBytes(), kFrameBytes);
+    QVERIFY(sink.size() - before > 2 * kFrameBytes);
+    QVERIFY(sink.largest > kFrameBytes);
+    QVERIFY(sink.largest <= MOpusAdvancedDecoder::MAX_DECDATA_BYTES);
 }
 
 void TestMOpusAdvancedDecoder::underrunThenDiscard()
