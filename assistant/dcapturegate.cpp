@@ -54,9 +54,12 @@ void DCaptureGate::sourceReadyRead()
         m_buffer.append(chunk, int(n));
     }
 
-    if (m_buffer.size() > m_backlogBytes) {
+    // A backlog shorter than one read chunk would never let the reader take
+    // anything: keep at least a chunk.
+    const int keep = qMax(m_backlogBytes, m_readChunk);
+    if (m_buffer.size() > keep) {
         // Keep the newest audio; cut at a sample frame so channels stay aligned.
-        int excess = m_buffer.size() - m_backlogBytes;
+        int excess = m_buffer.size() - keep;
         excess += (m_sampleFrameBytes - excess % m_sampleFrameBytes) % m_sampleFrameBytes;
         excess = qMin(excess, m_buffer.size());
         m_buffer.remove(0, excess);

@@ -6,7 +6,8 @@
 // Sits between a capture device and the voice encoder and keeps the
 // microphone from building a backlog. Each time the capture device signals, it
 // takes everything the device holds, keeps only the newest `backlogBytes`
-// (whole sample frames of `sampleFrameBytes`), and offers that to its reader one read chunk per
+// (whole sample frames of `sampleFrameBytes`, never less than one read
+// chunk), and offers that to its reader one read chunk per
 // readyRead() until less than a chunk is left. A capture device that delivers
 // a second in one burst thus costs the listeners a skip, not a second of
 // delay. Owned by the window; the capture device is borrowed. GUI thread.

@@ -73,17 +73,22 @@ void TestDCaptureGate::arrivals_data()
     QTest::addColumn<QList<int>>("arrivals");
     QTest::addColumn<int>("dropStart");
     QTest::addColumn<int>("dropped");
+    QTest::addColumn<int>("backlog");
 
-    QTest::newRow("steady 20 ms periods pass unchanged") << repeated(25, kPeriodBytes) << 0 << 0;
-    QTest::newRow("periods of 1023 frames pass unchanged") << repeated(25, 4092) << 0 << 0;
+    QTest::newRow("steady 20 ms periods pass unchanged")
+        << repeated(25, kPeriodBytes) << 0 << 0 << kBacklogBytes;
+    QTest::newRow("periods of 1023 frames pass unchanged")
+        << repeated(25, 4092) << 0 << 0 << kBacklogBytes;
     QTest::newRow("a late double period passes unchanged")
-        << QList<int> { kPeriodBytes, 2 * kPeriodBytes, kPeriodBytes } << 0 << 0;
-    QTest::newRow("a first second in one burst keeps only its newest 60 ms")
-        << QList<int> { 192000, kPeriodBytes, kPeriodBytes } << 0 << 192000 - kBacklogBytes;
+        << QList<int> { kPeriodBytes, 2 * kPeriodBytes, kPeriodBytes } << 0 << 0 << kBacklogBytes;
+    QTest::newRow("a first second in one burst keeps only its newest 60 ms") << QList<int> { 192000,
+        kPeriodBytes, kPeriodBytes } << 0 << 192000 - kBacklogBytes << kBacklogBytes;
     QTest::newRow("a burst in the middle keeps only its newest 60 ms") << QList<int> { kPeriodBytes,
-        96000, kPeriodBytes } << kPeriodBytes << 96000 - kBacklogBytes;
+        96000, kPeriodBytes } << kPeriodBytes << 96000 - kBacklogBytes << kBacklogBytes;
     QTest::newRow("a burst that ends inside a period keeps whole sample frames")
-        << QList<int> { 100004, kPeriodBytes } << 0 << 100004 - kBacklogBytes;
+        << QList<int> { 100004, kPeriodBytes } << 0 << 100004 - kBacklogBytes << kBacklogBytes;
+    QTest::newRow("a backlog shorter than a read chunk still passes whole chunks")
+        << repeated(5, kPeriodBytes) << 0 << 0 << 2000;
 }
 
 void TestDCaptureGate::arrivals()
@@ -91,6 +96,7 @@ void TestDCaptureGate::arrivals()
     QFETCH(QList<int>, arrivals);
     QFETCH(int, dropStart);
     QFETCH(int, dropped);
+    QFETCH(int, backlog);
 
     int total = 0;
     for (int n : arrivals)
@@ -98,7 +104,7 @@ void TestDCaptureGate::arrivals()
     const QByteArray input = stream(total);
 
     CaptureDevice microphone;
-    DCaptureGate gate(&microphone, kBacklogBytes, kSampleFrameBytes);
+    DCaptureGate gate(&microphone, backlog, kSampleFrameBytes);
     gate.setReadChunk(kPeriodBytes);
     QByteArray consumed;
     connect(&gate, &QIODevice::readyRead, this,
