@@ -192,6 +192,7 @@ private slots:
     void emptyIdentityBecomesLocalAddress();
     void chatLines_data();
     void chatLines();
+    void sendingWithoutServerKeepsInput();
     void clientList_data();
     void clientList();
     void reSentClientListKeepsSelection();
@@ -321,6 +322,21 @@ void TestDMainWindow::chatLines()
     QVERIFY(!html.contains(QStringLiteral("<img")));
     QVERIFY(!html.contains(QStringLiteral("<a ")));
     QVERIFY(!html.contains(QStringLiteral("<i>")));
+}
+
+void TestDMainWindow::sendingWithoutServerKeepsInput()
+{
+    DMainWindow window { offlineConfig() };
+    window.show();
+    // The connection was tried and refused: the TCP socket is there but unusable.
+    QTRY_COMPARE(labelText(window, "lblnetstat"), QStringLiteral("Disconnected"));
+    auto* input = window.findChild<QLineEdit*>(QStringLiteral("leTextData"));
+    input->setText(QStringLiteral("anyone there?"));
+    QTest::keyClick(input, Qt::Key_Return);
+    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("btnSend")), Qt::LeftButton);
+
+    QCOMPARE(input->text(), QStringLiteral("anyone there?"));
+    QVERIFY(!chatText(window).contains(QStringLiteral("anyone there?")));
 }
 
 void TestDMainWindow::clientList_data()
