@@ -102,6 +102,9 @@ DMainWindow::DMainWindow(const AssistantConfig& configuration, QWidget* parent)
 
     statisticsLabel = new QLabel(this);
     statisticsLabel->setObjectName(QStringLiteral("lblStatistics"));
+    // The line is wider than the window: wrapped, it cannot widen the window
+    // each time a count grows a digit.
+    statisticsLabel->setWordWrap(true);
     statusBar()->addPermanentWidget(statisticsLabel, 1);
 
     connect(ui->actionClearScrollback, &QAction::triggered, ui->txtMessages, &QTextEdit::clear);

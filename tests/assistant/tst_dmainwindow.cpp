@@ -656,9 +656,19 @@ void TestDMainWindow::statisticsLabel()
     QFETCH(QString, text);
 
     DMainWindow window { offlineConfig() };
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QSize size = window.size();
     window.encoderStatsPropagated(encoder[0], encoder[1], encoder[2], encoder[3]);
     window.decoderStatsPropagated(decoder[0], decoder[1], decoder[2], decoder[3]);
     QCOMPARE(labelText(window, "lblStatistics"), text);
+    // The line is longer than the window is wide: it wraps in the status bar
+    // instead of pushing the window wider every time a count grows a digit.
+    QCoreApplication::processEvents();
+    QCOMPARE(window.width(), size.width());
+    const auto* label = window.findChild<QLabel*>(QStringLiteral("lblStatistics"));
+    QVERIFY(label->width() <= window.width());
+    QTRY_VERIFY(label->height() >= label->heightForWidth(label->width()));
 }
 
 void TestDMainWindow::liveStatisticsCountSentVoice()
