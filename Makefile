@@ -4,6 +4,7 @@
 BUILD    ?= build
 SANITIZE ?= ON
 JOBS     ?= $(shell nproc)
+ARGS     ?=
 CMAKE_FLAGS ?=
 
 .PHONY: all deps configure build test run bench fuzz format clean
@@ -26,7 +27,7 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 run: build
-	@bash tools/run.sh $(BUILD)
+	@bash tools/run.sh $(BUILD) $(ARGS)
 
 bench: deps
 	cmake -S . -B $(BUILD)-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DCLASSROOM_TESTS=OFF
