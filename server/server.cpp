@@ -115,8 +115,7 @@ void Server::clientPacketReceived(
         break;
     }
     case VoiceData: {
-        if (data.size() < WireFormat::kNumberSize)
-            break;
+        // The student server drops voice without a sequence number on arrival.
         const int sequenceNumber = int(MAbstractSocket::byteArrayToInt(data));
         studentServer->broadcastVoice(data.mid(WireFormat::kNumberSize), sequenceNumber,
             connection->peerAddress(), connection->peerPort());

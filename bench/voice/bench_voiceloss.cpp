@@ -55,7 +55,7 @@ Run runThrough(const QByteArray& pcm, QAudioInput* input, const QAudioFormat& fo
     SinkDevice sink(true);
     MOpusAdvancedDecoder decoder(kFrameBytes, &sink, format);
     for (int offset = 0; offset < pcm.size(); offset += kFrameBytes) {
-        pipe.push(pcm.constData() + offset, kFrameBytes);
+        pipe.push(pcm.mid(offset, kFrameBytes));
         ++run.sent;
         while (receiver.hasPendingDatagrams()) {
             QByteArray datagram(int(receiver.pendingDatagramSize()), Qt::Uninitialized);

@@ -66,7 +66,7 @@ double pathEncodeNs(const QByteArray& pcm, QAudioInput* input, const QAudioForma
     QElapsedTimer timer;
     timer.start();
     for (int offset = 0; offset < pcm.size(); offset += kFrameBytes)
-        pipe.push(pcm.constData() + offset, kFrameBytes);
+        pipe.push(pcm.mid(offset, kFrameBytes));
     const double ns = double(timer.nsecsElapsed());
     if (packets) {
         // Collected afterwards so that receiving is not part of the figure.

@@ -4,11 +4,11 @@
 // the part of a started audio input's device, and a device that takes
 // whatever it is given (an audio output that is never full).
 
-#include <cstring>
-
 #include <QByteArray>
 #include <QFile>
 #include <QIODevice>
+
+#include "pcmpipe.h"
 
 namespace VoiceBench {
 
@@ -22,32 +22,6 @@ inline QByteArray speech()
     const QByteArray pcm = file.readAll();
     return pcm.left(pcm.size() / kFrameBytes * kFrameBytes);
 }
-
-class PcmPipe : public QIODevice
-{
-public:
-    PcmPipe() { open(QIODevice::ReadOnly | QIODevice::Unbuffered); }
-    void push(const char* pcm, int size)
-    {
-        m_data.append(pcm, size);
-        emit readyRead();
-    }
-    bool isSequential() const override { return true; }
-    qint64 bytesAvailable() const override { return m_data.size() + QIODevice::bytesAvailable(); }
-
-protected:
-    qint64 readData(char* out, qint64 max) override
-    {
-        const int n = int(qMin<qint64>(max, m_data.size()));
-        std::memcpy(out, m_data.constData(), size_t(n));
-        m_data.remove(0, n);
-        return n;
-    }
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    QByteArray m_data;
-};
 
 class SinkDevice : public QIODevice
 {

@@ -4,6 +4,7 @@
 // one readyRead(), which is how a capture backend delivers a late burst.
 
 #include "dcapturegate.h"
+#include "pcmpipe.h"
 
 #include <QtTest>
 
@@ -12,33 +13,6 @@ namespace {
 constexpr int kSampleFrameBytes = 4; // 16-bit stereo
 constexpr int kPeriodBytes = 3840; // 20 ms at 48 kHz
 constexpr int kBacklogBytes = 11520; // 60 ms
-
-class CaptureDevice : public QIODevice
-{
-public:
-    CaptureDevice() { open(QIODevice::ReadOnly); }
-    bool isSequential() const override { return true; }
-    qint64 bytesAvailable() const override { return pending.size() + QIODevice::bytesAvailable(); }
-
-    void deliver(const QByteArray& bytes)
-    {
-        pending.append(bytes);
-        emit readyRead();
-    }
-
-protected:
-    qint64 readData(char* data, qint64 maxSize) override
-    {
-        const int n = int(qMin<qint64>(maxSize, pending.size()));
-        memcpy(data, pending.constData(), size_t(n));
-        pending.remove(0, n);
-        return n;
-    }
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    QByteArray pending;
-};
 
 QList<int> repeated(int count, int bytes)
 {
@@ -103,7 +77,7 @@ void TestDCaptureGate::arrivals()
         total += n;
     const QByteArray input = stream(total);
 
-    CaptureDevice microphone;
+    PcmPipe microphone;
     DCaptureGate gate(&microphone, backlog, kSampleFrameBytes);
     gate.setReadChunk(kPeriodBytes);
     QByteArray consumed;
@@ -112,7 +86,7 @@ void TestDCaptureGate::arrivals()
 
     int offset = 0;
     for (int n : arrivals) {
-        microphone.deliver(input.mid(offset, n));
+        microphone.push(input.mid(offset, n));
         offset += n;
         // Whatever the arrival, less than one period waits in the gate.
         QVERIFY2(gate.bytesAvailable() < kPeriodBytes, qPrintable(QString::number(offset)));

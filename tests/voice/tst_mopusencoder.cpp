@@ -2,9 +2,8 @@
 #include "mopusencoder.h"
 #include "mstatistics.h"
 #include "mudpsocket.h"
+#include "pcmpipe.h"
 #include "voicetestdata.h"
-
-#include <cstring>
 
 #include <QAudioInput>
 #include <QtTest>
@@ -19,34 +18,6 @@ void collect(QtMsgType, const QMessageLogContext&, const QString& message)
 {
     g_messages << message;
 }
-
-// Stands in for the started audio input's device so that the test decides
-// exactly which bytes arrive, and in which pieces.
-class PcmPipe : public QIODevice
-{
-public:
-    PcmPipe() { open(QIODevice::ReadOnly | QIODevice::Unbuffered); }
-    void push(const QByteArray& pcm)
-    {
-        m_data += pcm;
-        emit readyRead();
-    }
-    bool isSequential() const override { return true; }
-    qint64 bytesAvailable() const override { return m_data.size() + QIODevice::bytesAvailable(); }
-
-protected:
-    qint64 readData(char* out, qint64 max) override
-    {
-        const int n = int(qMin<qint64>(max, m_data.size()));
-        std::memcpy(out, m_data.constData(), size_t(n));
-        m_data.remove(0, n);
-        return n;
-    }
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    QByteArray m_data;
-};
 
 } // namespace
 
