@@ -778,7 +778,11 @@ void TstMStudentServer::voiceFromStrangersIsDropped()
 void TstMStudentServer::clientNotReadyInTimeIsRemoved()
 {
     ServerSettings settings = loopbackSettings();
-    settings.handshakeIntervalMs = 20;
+    // The admission deadline (20 intervals, 3 s) runs from the connection on
+    // and must outlast the steps below: about 0.1 s, up to 1 s on a starved
+    // machine. With 20 ms intervals (0.4 s) a busy machine removed the client
+    // before the copy step and the test failed.
+    settings.handshakeIntervalMs = 150;
     startServer(settings);
     ClassroomClient* client = connectClient(QStringLiteral("shy"), false);
     QSignalSpy gone(client, &ClassroomClient::tcpDisconnected);
