@@ -14,6 +14,7 @@
 #include "serversettings.h"
 #include "sessioncommands.h"
 
+#include "audiotestmain.h"
 #include <QAudioOutput>
 #include <QGroupBox>
 #include <QInputDialog>
@@ -823,5 +824,5 @@ void TestDMainWindow::udpTextProbeMarksTextOverUdp()
         QTRY_VERIFY2(lines().contains(line), qPrintable(line));
 }
 
-QTEST_MAIN(TestDMainWindow)
+CLASSROOM_AUDIO_TEST_MAIN(TestDMainWindow)
 #include "tst_dmainwindow.moc"

@@ -152,13 +152,17 @@ ClassroomClient* TstMStudentServer::joinClient(const QString& name)
     ClassroomClient* client = connectClient(name);
     if (!QTest::qWaitFor([&] { return client->isReady(); }))
         return nullptr;
-    // Wait until every ready client has seen the new count, so that later
-    // checks see no stale broadcasts of this admission.
-    const QString count = QString::number(students()->readyClientList().size());
+    // Wait until every ready client has seen the new count and the list that
+    // follows it, so that later checks see no stale broadcasts of this admission.
+    const int readyCount = students()->readyClientList().size();
+    const QString count = QString::number(readyCount);
     const bool seen = QTest::qWaitFor([&] {
         for (const ClassroomClient* other : qAsConst(m_clients)) {
-            if (other->isReady() && other->isTcpConnected()
-                && other->lastArgument(kNClients) != count)
+            if (!other->isReady() || !other->isTcpConnected())
+                continue;
+            const QString list = other->lastArgument(kClientList);
+            if (other->lastArgument(kNClients) != count || list.isEmpty()
+                || list.split(kListSeparator).size() != readyCount)
                 return false;
         }
         return true;
@@ -537,7 +541,9 @@ void TstMStudentServer::getNClientsAnswersTheAsker()
     ClassroomClient* b = joinClient(QStringLiteral("b"));
     QVERIFY(a && b);
     b->sendCommand(cmd(kForSpyStartVoice, QStringLiteral("b")));
+    // The count goes to both; wait for both copies before clearing.
     QTRY_COMPARE(a->lastArgument(kNSpeakingClients), QStringLiteral("1"));
+    QTRY_COMPARE(b->lastArgument(kNSpeakingClients), QStringLiteral("1"));
     a->clearReceived();
     b->clearReceived();
     a->sendCommand(kGetNClients);

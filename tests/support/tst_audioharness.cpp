@@ -1,5 +1,6 @@
 #include "audioharness.h"
 
+#include "audiotestmain.h"
 #include <QAudioDeviceInfo>
 #include <QAudioInput>
 #include <QAudioOutput>
@@ -192,5 +193,5 @@ void TestAudioHarness::findSignal()
     QCOMPARE(AudioHarness::findExact(haystack, needle) >= 0, gain == 1.0 && noise == 0);
 }
 
-QTEST_GUILESS_MAIN(TestAudioHarness)
+CLASSROOM_AUDIO_TEST_GUILESS_MAIN(TestAudioHarness)
 #include "tst_audioharness.moc"

@@ -1,5 +1,6 @@
 #include "mm.h"
 
+#include "audiotestmain.h"
 #include <QAudioDeviceInfo>
 #include <QAudioOutput>
 #include <QtTest>
@@ -139,5 +140,5 @@ void TestMM::deviceFormatOpensTheDefaultOutput()
     output.stop();
 }
 
-QTEST_GUILESS_MAIN(TestMM)
+CLASSROOM_AUDIO_TEST_GUILESS_MAIN(TestMM)
 #include "tst_mm.moc"

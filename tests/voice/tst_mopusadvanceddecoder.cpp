@@ -4,6 +4,7 @@
 #include "mstatistics.h"
 #include "voicetestdata.h"
 
+#include "audiotestmain.h"
 #include <QAudioOutput>
 #include <QBuffer>
 #include <QtTest>
@@ -441,5 +442,5 @@ void TestMOpusAdvancedDecoder::buildVariantOfTheStatistics()
 #endif
 }
 
-QTEST_GUILESS_MAIN(TestMOpusAdvancedDecoder)
+CLASSROOM_AUDIO_TEST_GUILESS_MAIN(TestMOpusAdvancedDecoder)
 #include "tst_mopusadvanceddecoder.moc"

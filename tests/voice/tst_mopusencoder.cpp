@@ -5,6 +5,7 @@
 #include "pcmpipe.h"
 #include "voicetestdata.h"
 
+#include "audiotestmain.h"
 #include <QAudioInput>
 #include <QtTest>
 
@@ -132,5 +133,5 @@ void TestMOpusEncoder::anInputThatWasNotStartedSendsNothing()
     QCOMPARE(pipe.bytesAvailable(), 10 * kFrameBytes);
 }
 
-QTEST_GUILESS_MAIN(TestMOpusEncoder)
+CLASSROOM_AUDIO_TEST_GUILESS_MAIN(TestMOpusEncoder)
 #include "tst_mopusencoder.moc"

@@ -11,6 +11,7 @@
 #include "sourcefeeder.h"
 #include "voicetestdata.h"
 
+#include "audiotestmain.h"
 #include <QAudioInput>
 #include <QAudioOutput>
 #include <QLoggingCategory>
@@ -89,5 +90,5 @@ void TestVoiceLoopback::speechCrossesTheNetwork()
         qPrintable(QString::number(distance)));
 }
 
-QTEST_GUILESS_MAIN(TestVoiceLoopback)
+CLASSROOM_AUDIO_TEST_GUILESS_MAIN(TestVoiceLoopback)
 #include "tst_voiceloopback.moc"

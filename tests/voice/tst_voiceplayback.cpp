@@ -9,6 +9,7 @@
 #include "mopusadvanceddecoder.h"
 #include "voicetestdata.h"
 
+#include "audiotestmain.h"
 #include <QAudioOutput>
 #include <QElapsedTimer>
 #include <QLoggingCategory>
@@ -151,5 +152,5 @@ void TestVoicePlayback::everyFrameOnceAndInOrder()
             << states.size();
 }
 
-QTEST_GUILESS_MAIN(TestVoicePlayback)
+CLASSROOM_AUDIO_TEST_GUILESS_MAIN(TestVoicePlayback)
 #include "tst_voiceplayback.moc"
