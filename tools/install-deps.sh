@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     # build
-    cmake ninja-build g++ pkg-config
+    cmake ninja-build g++ pkg-config ccache
     qtbase5-dev qtmultimedia5-dev libqt5multimedia5-plugins libqt5svg5
     libopus-dev zlib1g-dev
     # fuzzing
