@@ -1,12 +1,23 @@
 #include "mstudentserver.h"
 
+#include "clientnames.h"
+#include "datagramfanout.h"
 #include "mtcpsocket.h"
 #include "mudpsocket.h"
 #include "sessioncommands.h"
 #include "wireformat.h"
 
+#include <limits>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
 #include <QDebug>
 #include <QPointer>
+#include <QRandomGenerator>
 #include <QSignalMapper>
 #include <QTimer>
 
@@ -26,11 +37,26 @@ const char* plainItem(QLatin1String text)
 constexpr int kXDataHeaderSize = 2 * WireFormat::kNumberSize;
 constexpr int kVoiceHeaderSize = WireFormat::kNumberSize;
 
+// With no spare descriptor to shed waiting connections, accepting is retried
+// this often; admitted clients are served in between.
+constexpr int kAcceptRetryMs = 1000;
+// Waiting connections closed in one go when descriptors have run out.
+constexpr int kMaxShedAtOnce = 64;
+
+// A payload as the log shows it: whole when short, else its first bytes.
+QByteArray loggedPayload(const QByteArray& data)
+{
+    if (data.size() <= ClientLimits::kLoggedPayloadBytes)
+        return data;
+    return data.left(ClientLimits::kLoggedPayloadBytes) + "...";
+}
+
 } // namespace
 
 MStudentServer::MStudentServer(const ServerSettings& settingsArg, QObject* parent)
     : QTcpServer(parent), settings(settingsArg)
 {
+    m_clock.start();
     udpRequestMapper = new QSignalMapper(this);
     connect(
         udpRequestMapper, &QSignalMapper::mappedObject, this, &MStudentServer::udpRequestTimeOut);
@@ -41,6 +67,19 @@ MStudentServer::MStudentServer(const ServerSettings& settingsArg, QObject* paren
     connect(udpSocket, &MUdpSocket::packetReceived, this, &MStudentServer::uPacketReceived);
     udpSocket->bind(settings.udpAddress, settings.udpPort,
         QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint);
+    // One voice datagram fans out into a copy per client at once; a larger
+    // send buffer keeps a big class from meeting a full one (the system caps it).
+    udpSocket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 4 * 1024 * 1024);
+    m_fanOut = std::make_unique<DatagramFanOut>(udpSocket);
+
+#ifdef Q_OS_UNIX
+    m_spareDescriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+#endif
+    m_acceptRetryTimer = new QTimer(this);
+    m_acceptRetryTimer->setSingleShot(true);
+    m_acceptRetryTimer->setInterval(kAcceptRetryMs);
+    connect(m_acceptRetryTimer, &QTimer::timeout, this, &QTcpServer::resumeAccepting);
+    connect(this, &QTcpServer::acceptError, this, &MStudentServer::acceptFailed);
 
     connect(this, QOverload<MAbstractSocket*>::of(&MStudentServer::newConnection), this,
         &MStudentServer::acceptConnection);
@@ -55,6 +94,10 @@ MStudentServer::~MStudentServer()
     qDebug() << "SERVER: MStudentServer: Closing";
     removeAllClients();
     close();
+#ifdef Q_OS_UNIX
+    if (m_spareDescriptor >= 0)
+        ::close(m_spareDescriptor);
+#endif
 }
 
 quint16 MStudentServer::boundUdpPort() const
@@ -64,6 +107,10 @@ quint16 MStudentServer::boundUdpPort() const
 
 void MStudentServer::incomingConnection(qintptr socketDescriptor)
 {
+    if (m_acceptFailing) {
+        m_acceptFailing = false;
+        qDebug() << kTag << "Accepting new connections again";
+    }
     auto* socket = new MTcpSocket(this);
     socket->setSocketDescriptor(
         socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite);
@@ -87,7 +134,8 @@ void MStudentServer::addNonReadyClient(MTcpSocket* conn)
 
     NonReadyClient client;
     client.conn = conn;
-    client.seqNumber = ++seqCounter;
+    client.seqNumber = newHandshakeNumber();
+    m_tcpBudgets.insert(conn, TcpBudget());
 
     // The retry steps bound only the two waits they cover; a client could still
     // sit between them (never sending UDPI:PBOUND or IDENTIFY) for ever. The
@@ -118,13 +166,13 @@ void MStudentServer::handshakeDeadlinePassed(MTcpSocket* conn)
 void MStudentServer::nrPacketReceived(
     MAbstractSocket* connection, MDataType dataType, const QByteArray& data)
 {
-    qDebug() << kTag << "nrPacketReceived " << data;
+    auto* conn = dynamic_cast<MTcpSocket*>(connection);
+    if (!conn || !admitTcpPacket(conn, data))
+        return;
+    qDebug() << kTag << "nrPacketReceived " << loggedPayload(data);
     if (dataType != CommandData)
         return;
     const QString text = QString::fromUtf8(data);
-    auto* conn = dynamic_cast<MTcpSocket*>(connection);
-    if (!conn)
-        return;
 
     using namespace SessionCommand;
     if (text == kGetProtocol) {
@@ -146,7 +194,12 @@ void MStudentServer::identifyNonReadyClient(MTcpSocket* conn, const QString& idn
     auto it = nonReadyClients.find(conn);
     if (it == nonReadyClients.end())
         return;
-    it->clientIdName = idname;
+    // The client list cannot escape separators: a name holding one would
+    // show as several entries.
+    const QString name = ClientNames::listSafe(idname);
+    if (name != idname)
+        qDebug() << kTag << "Name with list separators stored as" << name;
+    it->clientIdName = name;
     qDebug() << kTag << QByteArray("B" + QByteArray(75, 'A')).constData();
 
     using namespace SessionCommand;
@@ -157,7 +210,7 @@ void MStudentServer::identifyNonReadyClient(MTcpSocket* conn, const QString& idn
             return;
         }
         for (const ReadyClient& ready : qAsConst(readyClients)) {
-            if (ready.clientIdName == idname) {
+            if (ready.clientIdName == name) {
                 conn->ourProtocolSendCommand(kIdentifyReply + kIdentifyFail);
                 return;
             }
@@ -198,7 +251,8 @@ void MStudentServer::moveToReadyClients(MTcpSocket* conn)
     nonReadyClients.erase(it);
 
     readyClients.insert(conn, ready);
-    ++m_readyUdpEnds[UdpEnd(ready.udpAddress, ready.udpPort)];
+    ++m_readyUdpEnds[UdpEnd(ready.udpAddress, ready.udpPort)].clients;
+    readyEndsChanged();
 
     emit clientsChanged();
     emit clientJoined(conn, ready.clientIdName);
@@ -226,6 +280,7 @@ void MStudentServer::removeNonReadyClientImpl_unsafe(MTcpSocket* conn)
     conn->deleteLater();
 
     const NonReadyClient client = nonReadyClients.take(conn);
+    m_tcpBudgets.remove(conn);
     // Timers may be the sender of the signal that led here: let them finish.
     for (QTimer* timer : { client.retryTimer, client.deadlineTimer }) {
         if (!timer)
@@ -281,6 +336,10 @@ void MStudentServer::uPacketReceived(
     using namespace SessionCommand;
     switch (dataType) {
     case CommandData: {
+        if (m_handshakeAnswers.admit(data.size(), m_clock.elapsed()) != FloodGuard::Pass) {
+            logDroppedDatagram("handshake answers beyond the limit", connection);
+            break;
+        }
         const QString text = QString::fromUtf8(data);
         if (text.startsWith(kUdpResponse)) {
             udpRequestResponseReceived(connection, text.mid(kUdpResponse.size()).toInt());
@@ -296,7 +355,10 @@ void MStudentServer::uPacketReceived(
     case VoiceData:
         // Voice is relayed only from the UDP end of an admitted client, so a
         // stranger cannot talk into the class or use the server as amplifier.
-        if (!m_readyUdpEnds.contains(UdpEnd(connection->peerAddress(), connection->peerPort()))) {
+    {
+        const auto end
+            = m_readyUdpEnds.find(UdpEnd(connection->peerAddress(), connection->peerPort()));
+        if (end == m_readyUdpEnds.end()) {
             logDroppedDatagram("voice from a sender that is no ready client", connection);
             break;
         }
@@ -304,8 +366,14 @@ void MStudentServer::uPacketReceived(
             logDroppedDatagram("voice without a sequence number", connection);
             break;
         }
+        if (end->voice.admit(data.size(), m_clock.elapsed()) != FloodGuard::Pass) {
+            ++m_droppedVoice;
+            logDroppedDatagram("voice beyond the voice limit", connection);
+            break;
+        }
         emit rawPacketReceived(connection, VoiceData, data);
         break;
+    }
     case TextData:
         if (settings.udpTextProbe) {
             QString name;
@@ -343,10 +411,118 @@ bool MStudentServer::copyAnswerFromRecordedEnd(const MAbstractSocket* connection
 
 void MStudentServer::logDroppedDatagram(const char* reason, const MAbstractSocket* connection)
 {
-    if (m_lastDropLog.isValid() && m_lastDropLog.elapsed() < 1000)
+    if (mayLogDrop())
+        qDebug() << kTag << "Dropped" << reason << connection->PeerIpAndPort();
+}
+
+bool MStudentServer::mayLogDrop()
+{
+    const qint64 now = m_clock.elapsed();
+    if (m_lastDropLogMs >= 0 && now - m_lastDropLogMs < ClientLimits::kDropLogIntervalMs)
+        return false;
+    m_lastDropLogMs = now;
+    return true;
+}
+
+int MStudentServer::newHandshakeNumber() const
+{
+    // Random, so that nobody can answer for a client by guessing its number;
+    // positive, because clients read it back as a decimal int.
+    for (;;) {
+        const int number = int(QRandomGenerator::system()->bounded(
+            1u, quint32(std::numeric_limits<int>::max())));
+        bool taken = false;
+        for (const NonReadyClient& client : nonReadyClients) {
+            if (client.seqNumber == number) {
+                taken = true;
+                break;
+            }
+        }
+        if (!taken)
+            return number;
+    }
+}
+
+bool MStudentServer::admitTcpPacket(MTcpSocket* conn, const QByteArray& data)
+{
+    auto budget = m_tcpBudgets.find(conn);
+    if (budget == m_tcpBudgets.end())
+        return true;
+    // The frame's length and tag count as well: an empty frame is not free.
+    const qint64 size = WireFormat::kTcpHeaderSize + data.size();
+    switch (budget->guard.admit(size, m_clock.elapsed())) {
+    case FloodGuard::Pass:
+        return true;
+    case FloodGuard::Drop:
+        if (mayLogDrop())
+            qDebug() << kTag << "Dropped traffic beyond the client limits from"
+                     << conn->PeerIpAndPort() << budget->guard.droppedPackets()
+                     << "packets so far";
+        return false;
+    case FloodGuard::Disconnect:
+        break;
+    }
+    qDebug() << kTag << "Closing a flooding connection" << conn->PeerIpAndPort()
+             << budget->guard.droppedPackets() << "packets dropped";
+    if (readyClients.contains(conn))
+        removeClient(conn);
+    else
+        removeNonReadyClient(conn);
+    conn->abort();
+    return false;
+}
+
+void MStudentServer::checkBacklog(MTcpSocket* conn)
+{
+    const qint64 unsent = conn->bytesToWrite();
+    if (unsent <= ClientLimits::kMaxUnsentBytes || !readyClients.contains(conn))
         return;
-    m_lastDropLog.start();
-    qDebug() << kTag << "Dropped" << reason << connection->PeerIpAndPort();
+    qDebug() << kTag << "Too slow, dropping" << conn->PeerIpAndPort() << "with" << unsent
+             << "bytes unsent";
+    removeClient(conn);
+    // close() would keep the unsent bytes until they are written, which for
+    // this client is never.
+    conn->abort();
+}
+
+void MStudentServer::readyEndsChanged()
+{
+    m_fanOutStale = true;
+}
+
+void MStudentServer::acceptFailed(QAbstractSocket::SocketError err)
+{
+    // QTcpServer has paused accepting. The clients already here are served on;
+    // connections waiting in the listen queue are closed so that they fail at
+    // once instead of hanging, and accepting resumes.
+    if (!m_acceptFailing) {
+        m_acceptFailing = true;
+        qDebug() << kTag << "Cannot accept connections, turning new ones away:" << err
+                 << errorString();
+    }
+    if (shedPendingConnections() > 0)
+        resumeAccepting();
+    else
+        m_acceptRetryTimer->start();
+}
+
+int MStudentServer::shedPendingConnections()
+{
+    int shed = 0;
+#ifdef Q_OS_UNIX
+    const int listener = int(socketDescriptor());
+    while (listener >= 0 && m_spareDescriptor >= 0 && shed < kMaxShedAtOnce) {
+        ::close(m_spareDescriptor);
+        const int waiting = ::accept(listener, nullptr, nullptr);
+        if (waiting >= 0)
+            ::close(waiting);
+        m_spareDescriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (waiting < 0)
+            break;
+        ++shed;
+    }
+#endif
+    return shed;
 }
 
 void MStudentServer::udpRequestResponseReceived(MAbstractSocket* u_connection, int seqNumber)
@@ -396,7 +572,7 @@ void MStudentServer::tryConnectToClientUdp(MTcpSocket* conn)
         it->retryTimer = new QTimer;
         connect(it->retryTimer, &QTimer::timeout, udpCopyMapper, qOverload<>(&QSignalMapper::map));
         udpCopyMapper->setMapping(it->retryTimer, conn);
-        it->seqNumber = ++seqCounter;
+        it->seqNumber = newHandshakeNumber();
     } else if (it->retryCount >= kMaxHandshakeMessages) {
         removeNonReadyClient(conn);
         return;
@@ -439,8 +615,10 @@ void MStudentServer::udpCopyResponseReceived(int seqNumber)
 void MStudentServer::packetReceived(
     MAbstractSocket* connection, MDataType dataType, const QByteArray& data)
 {
-    qDebug() << kTag << "packetReceived: " << data.size() << data;
     auto* conn = dynamic_cast<MTcpSocket*>(connection);
+    if (conn && !admitTcpPacket(conn, data))
+        return;
+    qDebug() << kTag << "packetReceived: " << data.size() << loggedPayload(data);
     switch (dataType) {
     case CommandData:
         if (data
@@ -500,10 +678,12 @@ void MStudentServer::removeClientImpl_unsafe(MTcpSocket* conn)
     conn->close();
     conn->deleteLater();
     const ReadyClient client = readyClients.take(conn);
+    m_tcpBudgets.remove(conn);
     const UdpEnd end(client.udpAddress, client.udpPort);
     auto endIt = m_readyUdpEnds.find(end);
-    if (endIt != m_readyUdpEnds.end() && --endIt.value() <= 0)
+    if (endIt != m_readyUdpEnds.end() && --endIt->clients <= 0)
         m_readyUdpEnds.erase(endIt);
+    readyEndsChanged();
 }
 
 void MStudentServer::handleClientError(QAbstractSocket::SocketError err)
@@ -540,8 +720,10 @@ void MStudentServer::broadcastCommand(const QString& command, MTcpSocket* except
 {
     const QHash<MTcpSocket*, ReadyClient> clients = readyClients;
     for (const ReadyClient& client : clients) {
-        if (client.conn != except && client.conn->usable())
+        if (client.conn != except && client.conn->usable()) {
             client.conn->ourProtocolSendCommand(command);
+            checkBacklog(client.conn);
+        }
     }
 }
 
@@ -555,6 +737,7 @@ void MStudentServer::broadcastText(const QString& name, const QString& message, 
                  << "********************************************************* broadcastText"
                  << client.conn->PeerIpAndPort();
         client.conn->ourProtocolSendText(name, message);
+        checkBacklog(client.conn);
         if (settings.udpTextProbe) {
             udpSocket->setPeerHostAndPort(client.udpAddress, client.udpPort);
             udpSocket->ourProtocolSendText(name, QLatin1String("[SC-UDP] ") + message);
@@ -565,13 +748,21 @@ void MStudentServer::broadcastText(const QString& name, const QString& message, 
 void MStudentServer::broadcastVoice(
     const QByteArray& voice, int sequenceNumber, const QHostAddress& address, quint16 port)
 {
-    const QHash<MTcpSocket*, ReadyClient> clients = readyClients;
-    for (const ReadyClient& client : clients) {
-        if (client.udpAddress == address && client.udpPort == port)
-            continue;
-        udpSocket->setPeerHostAndPort(client.udpAddress, client.udpPort);
-        udpSocket->ourProtocolSendVoice(voice, sequenceNumber);
+    if (m_fanOutStale) {
+        QVector<DatagramFanOut::End> ends;
+        ends.reserve(readyClients.size());
+        for (const ReadyClient& client : qAsConst(readyClients))
+            ends.append(DatagramFanOut::End(client.udpAddress, client.udpPort));
+        m_fanOut->setEnds(ends);
+        m_fanOutStale = false;
     }
+    // The frame ourProtocolSendVoice would send, built once for every copy.
+    QByteArray datagram;
+    datagram.reserve(WireFormat::kTagSize + kVoiceHeaderSize + voice.size());
+    datagram.append(WireFormat::kVoiceTag.data(), WireFormat::kTagSize);
+    datagram.append(MAbstractSocket::intToByteArray(quint32(sequenceNumber)));
+    datagram.append(voice);
+    m_fanOut->send(datagram, DatagramFanOut::End(address, port));
 }
 
 void MStudentServer::broadcastXData(const QByteArray& data, MTcpSocket* except)
@@ -584,7 +775,9 @@ void MStudentServer::broadcastXData(const QByteArray& data, MTcpSocket* except)
     const QByteArray rest = data.mid(kXDataHeaderSize);
     const QHash<MTcpSocket*, ReadyClient> clients = readyClients;
     for (const ReadyClient& client : clients) {
-        if (client.conn != except && client.conn->usable())
+        if (client.conn != except && client.conn->usable()) {
             client.conn->ourProtocolSendXData(rest, first, second);
+            checkBacklog(client.conn);
+        }
     }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "clientlimits.h"
+#include "floodguard.h"
 #include "mabstractsocket.h"
 #include "nonreadyclient.h"
 #include "readyclient.h"
@@ -10,9 +12,13 @@
 #include <QPair>
 #include <QTcpServer>
 
+#include <memory>
+
+class DatagramFanOut;
 class MTcpSocket;
 class MUdpSocket;
 class QSignalMapper;
+class QTimer;
 
 // The classroom server's listening object: accepts TCP connections, runs the
 // admission and UDP binding handshake of each one, and relays the traffic of
@@ -38,6 +44,8 @@ public:
 
     const QHash<MTcpSocket*, ReadyClient>& readyClientList() const { return readyClients; }
     const QHash<MTcpSocket*, NonReadyClient>& nonReadyClientList() const { return nonReadyClients; }
+    // Voice datagrams from ready clients dropped for exceeding the voice limit.
+    qint64 droppedVoiceDatagrams() const { return m_droppedVoice; }
     // Port the UDP socket really got (differs from the setting when that is 0).
     quint16 boundUdpPort() const;
 
@@ -72,6 +80,7 @@ protected slots:
     void tryConnectToClientUdp(MTcpSocket* conn);
     void udpCopyTimeOut(QObject* connection);
     void udpCopyResponseReceived(int seqNumber);
+    void acceptFailed(QAbstractSocket::SocketError err);
 
 public slots:
     void removeClient(MTcpSocket* conn);
@@ -79,24 +88,62 @@ public slots:
 private:
     using UdpEnd = QPair<QHostAddress, quint16>;
 
+    // What the server keeps per ready UDP end: how many ready clients share it
+    // and the voice budget of whoever sends from it.
+    struct UdpEndState
+    {
+        int clients = 0;
+        FloodGuard voice { ClientLimits::kVoicePerSecond, ClientLimits::kVoiceBurst };
+    };
+    struct TcpBudget
+    {
+        FloodGuard guard { ClientLimits::kFramesPerSecond, ClientLimits::kFrameBurst,
+            ClientLimits::kBytesPerSecond, ClientLimits::kByteBurst };
+    };
+
     void removeClientImpl_unsafe(MTcpSocket* conn);
     void removeAllClients();
+    // A fresh random handshake number, unique among the waiting clients.
+    int newHandshakeNumber() const;
+    // Judges a packet that arrived on conn against the client's budget: false
+    // when it must be dropped (the connection may be closed by then).
+    bool admitTcpPacket(MTcpSocket* conn, const QByteArray& data);
+    // Drops a ready client whose unsent data has grown past the bound.
+    void checkBacklog(MTcpSocket* conn);
+    // Closes every connection that waits in the listen queue without
+    // adopting it, with the help of a spare descriptor; gives their count.
+    int shedPendingConnections();
+    // Logs a line about dropped traffic, at most once a second in all.
+    bool mayLogDrop();
     void handshakeDeadlinePassed(MTcpSocket* conn);
     // Whether a copy answer with this number may go on: false (and logged) when
     // it names a client whose recorded UDP end is not the datagram's sender.
     bool copyAnswerFromRecordedEnd(const MAbstractSocket* connection, int seqNumber);
     // Logs a dropped datagram, at most once a second so a flood cannot fill the log.
     void logDroppedDatagram(const char* reason, const MAbstractSocket* connection);
+    void readyEndsChanged();
 
     ServerSettings settings;
     MUdpSocket* udpSocket = nullptr;
-    int seqCounter = 0;
     QHash<MTcpSocket*, NonReadyClient> nonReadyClients;
     QSignalMapper* udpRequestMapper = nullptr;
     QSignalMapper* udpCopyMapper = nullptr;
     QHash<MTcpSocket*, ReadyClient> readyClients;
 
-    // UDP ends of ready clients, counted, for the voice sender check.
-    QHash<UdpEnd, int> m_readyUdpEnds;
-    QElapsedTimer m_lastDropLog;
+    // UDP ends of ready clients, for the voice sender check and budget.
+    QHash<UdpEnd, UdpEndState> m_readyUdpEnds;
+    // Relays voice to the ready clients' UDP ends; rebuilt when they change.
+    std::unique_ptr<DatagramFanOut> m_fanOut;
+    bool m_fanOutStale = true;
+    QHash<MTcpSocket*, TcpBudget> m_tcpBudgets;
+    FloodGuard m_handshakeAnswers { ClientLimits::kHandshakeAnswersPerSecond,
+        ClientLimits::kHandshakeAnswerBurst };
+    QElapsedTimer m_clock;
+    qint64 m_lastDropLogMs = -1;
+    qint64 m_droppedVoice = 0;
+    // Kept open so that a connection can still be taken and closed when the
+    // process has no descriptor left; -1 when none could be opened.
+    int m_spareDescriptor = -1;
+    bool m_acceptFailing = false;
+    QTimer* m_acceptRetryTimer = nullptr;
 };

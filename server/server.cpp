@@ -1,5 +1,6 @@
 #include "server.h"
 
+#include "clientlimits.h"
 #include "mstudentserver.h"
 #include "mtcpsocket.h"
 #include "sessioncommands.h"
@@ -7,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QTimer>
 
 namespace {
 
@@ -21,7 +23,15 @@ QByteArray keyword(QLatin1String word)
 
 Server::Server(const ServerSettings& settingsArg, QObject* parent)
     : QObject(parent), settings(settingsArg)
-{ }
+{
+    // Every change of the class reaches every client as a list, but one
+    // admission must not cost a list sent to everybody: 500 clients arriving
+    // at once would otherwise move some 2 GB of lists.
+    m_clientListTimer = new QTimer(this);
+    m_clientListTimer->setSingleShot(true);
+    m_clientListTimer->setInterval(ClientLimits::kClientListWindowMs);
+    connect(m_clientListTimer, &QTimer::timeout, this, &Server::broadcastClientList);
+}
 
 Server::~Server()
 {
@@ -40,6 +50,7 @@ void Server::stopStudentServer()
     studentServer->closeServer();
     studentServer->deleteLater();
     studentServer = nullptr;
+    m_clientListTimer->stop();
     // The speakers were sockets of that server; they are gone with it.
     speakers.clear();
 }
@@ -55,7 +66,8 @@ void Server::start()
     studentServer = new MStudentServer(settings, this);
     connect(studentServer, &MStudentServer::rawPacketReceived, this, &Server::clientPacketReceived);
     connect(studentServer, &MStudentServer::clientRaisedError, this, &Server::clientRaisedError);
-    connect(studentServer, &MStudentServer::clientsChanged, this, &Server::studentClientsChanged);
+    // studentClientsChanged is emitted with the gathered list (its log line
+    // names every client, so it is gathered too).
     connect(
         studentServer, &MStudentServer::clientsChanged, this, &Server::sendClientsListToEachOther);
     // A departing speaker would otherwise stay counted for the rest of the class.
@@ -180,8 +192,15 @@ void Server::broadcastSpeakerCount()
 
 void Server::sendClientsListToEachOther()
 {
+    if (studentServer && !m_clientListTimer->isActive())
+        m_clientListTimer->start();
+}
+
+void Server::broadcastClientList()
+{
     if (!studentServer)
         return;
+    emit studentClientsChanged();
     using namespace SessionCommand;
     const auto& clients = studentServer->readyClientList();
     studentServer->broadcastCommand(kNClients + QString::number(clients.size()), nullptr);

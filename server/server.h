@@ -9,6 +9,7 @@
 
 class MStudentServer;
 class MTcpSocket;
+class QTimer;
 
 // The classroom as a whole: owns the current MStudentServer (re-created by
 // start()), answers the classroom-level commands of ready clients and relays
@@ -51,6 +52,9 @@ private slots:
     void sendClientsListToEachOther();
 
 private:
+    // Sends the count and the list of the class as it is now; changes within
+    // ClientLimits::kClientListWindowMs are gathered into one call.
+    void broadcastClientList();
     void stopStudentServer();
     void handleCommand(MTcpSocket* conn, const QByteArray& data);
     void forgetSpeaker(MTcpSocket* conn);
@@ -61,4 +65,5 @@ private:
     ServerSettings settings;
     bool running = false;
     MStudentServer* studentServer = nullptr;
+    QTimer* m_clientListTimer = nullptr;
 };

@@ -1,4 +1,6 @@
 #include "classroomclient.h"
+#include "clientlimits.h"
+#include "clientnames.h"
 #include "mstudentserver.h"
 #include "mtcpsocket.h"
 #include "mudpsocket.h"
@@ -8,6 +10,9 @@
 
 #include <memory>
 
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QSet>
 #include <QSignalMapper>
 #include <QSignalSpy>
 #include <QtTest>
@@ -31,6 +36,20 @@ QByteArray voicePayload(int sequenceNumber, const QByteArray& voice)
     return MAbstractSocket::intToByteArray(quint32(sequenceNumber)) + voice;
 }
 
+// The number of the client's last UDPREQUEST; empty before the first.
+QString requestNumber(const ClassroomClient* client)
+{
+    return client->lastArgument(kUdpRequest);
+}
+
+// The number of the last DOYOUCOPY? the client got over UDP; empty before the first.
+QString copyNumber(const ClassroomClient* client)
+{
+    const QStringList asked = client->commands(true).filter(QRegularExpression(
+        QStringLiteral("^") + QRegularExpression::escape(kDoYouCopy)));
+    return asked.isEmpty() ? QString() : asked.last().mid(kDoYouCopy.size());
+}
+
 // Captures the "SERVER: " lines while a test runs.
 QStringList g_log;
 void captureLog(QtMsgType, const QMessageLogContext&, const QString& message)
@@ -51,7 +70,7 @@ private slots:
 
     void handshakeInEitherOrder_data();
     void handshakeInEitherOrder();
-    void tokensAreNumberedInOrder();
+    void handshakeNumbersCannotBeGuessed();
     void repeatedOrEmptyUdpResponseIsIgnored();
     void unknownCommandsAreOnlyLogged_data();
     void unknownCommandsAreOnlyLogged();
@@ -86,6 +105,13 @@ private slots:
     void shortPayloadsAreDropped();
     void badFrameCostsOnlyThatClient_data();
     void badFrameCostsOnlyThatClient();
+
+    // What one client can cost the others.
+    void forgedNamesListAsOneEntry_data();
+    void forgedNamesListAsOneEntry();
+    void floodIsBoundedAndOthersStillTalk_data();
+    void floodIsBoundedAndOthersStillTalk();
+    void clientThatNeverReadsIsDropped();
 
 private:
     void startServer(const ServerSettings& settings = ServerSettings());
@@ -205,7 +231,8 @@ void TstMStudentServer::handshakeInEitherOrder()
     QFETCH(bool, identifyFirst);
     startServer(loopbackSettings());
     ClassroomClient* client = connectClient(QStringLiteral("ann"), false);
-    QTRY_VERIFY(client->commands().contains(cmd(kUdpRequest, QStringLiteral("1"))));
+    QTRY_VERIFY(!requestNumber(client).isEmpty());
+    const QString request = requestNumber(client);
 
     auto identify = [client] {
         client->sendCommand(kGetProtocol);
@@ -216,11 +243,13 @@ void TstMStudentServer::handshakeInEitherOrder()
     if (identifyFirst)
         identify();
 
-    client->sendUdpCommand(cmd(kUdpResponse, QStringLiteral("1")));
+    client->sendUdpCommand(cmd(kUdpResponse, request));
     QTRY_COMPARE(client->lastArgument(kYourUdpIpPort), udpEndText(client));
     client->sendCommand(kUdpIpPortBound);
-    QTRY_COMPARE(client->commands(true), QStringList { cmd(kDoYouCopy, QStringLiteral("2")) });
-    client->sendUdpCommand(cmd(kIDoCopy, QStringLiteral("2")));
+    QTRY_COMPARE(client->commands(true).size(), 1);
+    // The copy step draws a number of its own.
+    QVERIFY(copyNumber(client) != request);
+    client->sendUdpCommand(cmd(kIDoCopy, copyNumber(client)));
 
     if (!identifyFirst) {
         QTRY_COMPARE(nonReadyRecordOf(client).udpState, 3);
@@ -235,28 +264,49 @@ void TstMStudentServer::handshakeInEitherOrder()
     QVERIFY(students()->nonReadyClientList().isEmpty());
 }
 
-void TstMStudentServer::tokensAreNumberedInOrder()
+void TstMStudentServer::handshakeNumbersCannotBeGuessed()
 {
     startServer(loopbackSettings());
-    ClassroomClient* first = connectClient(QStringLiteral("a"), false);
-    QTRY_COMPARE(first->commands(), QStringList { cmd(kUdpRequest, QStringLiteral("1")) });
-    ClassroomClient* second = connectClient(QStringLiteral("b"), false);
-    QTRY_COMPARE(second->commands(), QStringList { cmd(kUdpRequest, QStringLiteral("2")) });
+    QList<ClassroomClient*> waiting;
+    for (int i = 0; i < 8; ++i)
+        waiting.append(connectClient(QStringLiteral("w%1").arg(i), false));
+    QSet<QString> numbers;
+    for (ClassroomClient* client : qAsConst(waiting)) {
+        QTRY_VERIFY(!requestNumber(client).isEmpty());
+        const QString number = requestNumber(client);
+        bool decimal = false;
+        QVERIFY(number.toInt(&decimal) > 0);
+        QVERIFY(decimal);
+        numbers.insert(number);
+    }
+    QCOMPARE(numbers.size(), waiting.size());
 
-    first->sendUdpCommand(cmd(kUdpResponse, QStringLiteral("1")));
-    QTRY_VERIFY(!first->lastArgument(kYourUdpIpPort).isEmpty());
-    first->sendCommand(kUdpIpPortBound);
-    QTRY_COMPARE(first->commands(true), QStringList { cmd(kDoYouCopy, QStringLiteral("3")) });
+    // A stranger answers with the numbers a counter would have handed out;
+    // none takes over a waiting client's UDP end.
+    ClassroomClient* target = waiting.first();
+    MUdpSocket stranger;
+    QVERIFY(stranger.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    stranger.setPeerHostAndPort(QHostAddress(QHostAddress::LocalHost), udpPort());
+    for (int guess = 0; guess <= 64; ++guess)
+        stranger.ourProtocolSendCommand(cmd(kUdpResponse, QString::number(guess)));
+    // The target's own answer comes after every guess on the same path.
+    target->sendUdpCommand(cmd(kUdpResponse, requestNumber(target)));
+    QTRY_COMPARE(target->lastArgument(kYourUdpIpPort), udpEndText(target));
+    QCOMPARE(target->commands().filter(kYourUdpIpPort).size(), 1);
+    for (ClassroomClient* client : qAsConst(waiting)) {
+        if (client != target)
+            QCOMPARE(nonReadyRecordOf(client).udpState, 1);
+    }
 }
 
 void TstMStudentServer::repeatedOrEmptyUdpResponseIsIgnored()
 {
     startServer(loopbackSettings());
     ClassroomClient* client = connectClient(QStringLiteral("a"), false);
-    QTRY_VERIFY(client->commands().contains(cmd(kUdpRequest, QStringLiteral("1"))));
+    QTRY_VERIFY(!requestNumber(client).isEmpty());
     client->sendUdpCommand(kUdpResponse);
-    client->sendUdpCommand(cmd(kUdpResponse, QStringLiteral("1")));
-    client->sendUdpCommand(cmd(kUdpResponse, QStringLiteral("1")));
+    client->sendUdpCommand(cmd(kUdpResponse, requestNumber(client)));
+    client->sendUdpCommand(cmd(kUdpResponse, requestNumber(client)));
     QTRY_VERIFY(!client->lastArgument(kYourUdpIpPort).isEmpty());
     // A TCP round trip after the datagrams: every answer has been handled.
     client->sendCommand(kGetProtocol);
@@ -285,7 +335,7 @@ void TstMStudentServer::unknownCommandsAreOnlyLogged()
     qInstallMessageHandler(captureLog);
     startServer(loopbackSettings());
     ClassroomClient* client = connectClient(QStringLiteral("a"), false);
-    QTRY_VERIFY(client->commands().contains(cmd(kUdpRequest, QStringLiteral("1"))));
+    QTRY_VERIFY(!requestNumber(client).isEmpty());
     if (overUdp)
         client->sendUdpCommand(command);
     else
@@ -297,7 +347,7 @@ void TstMStudentServer::unknownCommandsAreOnlyLogged()
     QTRY_VERIFY(client->commands().contains(cmd(kProtocolVer, kProtocolVersion)));
     QCOMPARE(client->commands(),
         (QStringList {
-            cmd(kUdpRequest, QStringLiteral("1")), cmd(kProtocolVer, kProtocolVersion) }));
+            cmd(kUdpRequest, requestNumber(client)), cmd(kProtocolVer, kProtocolVersion) }));
     QVERIFY(client->commands(true).isEmpty());
     QCOMPARE(nonReadyRecordOf(client).udpState, 1);
 }
@@ -409,12 +459,17 @@ void TstMStudentServer::sameNamesGiveOneInfoEntry()
     QTRY_COMPARE(server->readyClientList().size(), 2);
     QCOMPARE(cli.server()->studentClientsInfo().size(), 1);
 
+    // The change is logged with the gathered client list, after both joined.
     int header = -1;
-    for (int i = 0; i < g_log.size(); ++i) {
-        if (g_log.at(i).contains(QStringLiteral("Students Changed: =====")))
-            header = i;
-    }
-    QVERIFY(header >= 0);
+    QTRY_VERIFY([&] {
+        header = -1;
+        for (int i = 0; i < g_log.size(); ++i) {
+            if (g_log.at(i).contains(QStringLiteral("Students Changed: =====")))
+                header = i;
+        }
+        return header >= 0 && g_log.size() > header + 2
+            && g_log.at(header + 2).endsWith(QStringLiteral("====="));
+    }());
     QVERIFY(g_log.value(header + 1).contains(QStringLiteral("twin (127.0.0.1:")));
     QVERIFY(g_log.value(header + 2).endsWith(QStringLiteral("=====")));
     QVERIFY(g_log.filter(QStringLiteral("Servers Listening...")).size() == 1);
@@ -647,7 +702,8 @@ void TstMStudentServer::unansweredRequestsRemoveTheClient()
     QTRY_VERIFY(nonReadyRecordOf(client).conn);
     QObject* conn = nonReadyRecordOf(client).conn;
     QVERIFY(gone.wait(10000));
-    QCOMPARE(client->commands().count(cmd(kUdpRequest, QStringLiteral("1"))),
+    // Every request of the step repeats the same number.
+    QCOMPARE(client->commands().count(cmd(kUdpRequest, requestNumber(client))),
         MStudentServer::kMaxHandshakeMessages);
     QVERIFY(students()->nonReadyClientList().isEmpty());
     // Its timer's mapping went with it (compared as an address only).
@@ -663,12 +719,12 @@ void TstMStudentServer::unansweredCopiesRemoveTheClient()
     startServer(settings);
     ClassroomClient* client = connectClient(QStringLiteral("deaf"), false);
     QSignalSpy gone(client, &ClassroomClient::tcpDisconnected);
-    QTRY_VERIFY(client->commands().contains(cmd(kUdpRequest, QStringLiteral("1"))));
-    client->sendUdpCommand(cmd(kUdpResponse, QStringLiteral("1")));
+    QTRY_VERIFY(!requestNumber(client).isEmpty());
+    client->sendUdpCommand(cmd(kUdpResponse, requestNumber(client)));
     QTRY_VERIFY(!client->lastArgument(kYourUdpIpPort).isEmpty());
     client->sendCommand(kUdpIpPortBound);
     QVERIFY(gone.wait(10000));
-    QTRY_COMPARE(client->commands(true).count(cmd(kDoYouCopy, QStringLiteral("2"))),
+    QTRY_COMPARE(client->commands(true).count(cmd(kDoYouCopy, copyNumber(client))),
         MStudentServer::kMaxHandshakeMessages);
 }
 
@@ -792,8 +848,8 @@ void TstMStudentServer::clientNotReadyInTimeIsRemoved()
     startServer(settings);
     ClassroomClient* client = connectClient(QStringLiteral("shy"), false);
     QSignalSpy gone(client, &ClassroomClient::tcpDisconnected);
-    QTRY_VERIFY(client->commands().contains(cmd(kUdpRequest, QStringLiteral("1"))));
-    client->sendUdpCommand(cmd(kUdpResponse, QStringLiteral("1")));
+    QTRY_VERIFY(!requestNumber(client).isEmpty());
+    client->sendUdpCommand(cmd(kUdpResponse, requestNumber(client)));
     QTRY_VERIFY(!client->lastArgument(kYourUdpIpPort).isEmpty());
     client->sendCommand(kUdpIpPortBound);
     QTRY_VERIFY(!client->commands(true).isEmpty());
@@ -810,17 +866,17 @@ void TstMStudentServer::udpBoundOutsideTheCopyStepIsIgnored()
 {
     startServer(loopbackSettings());
     ClassroomClient* client = connectClient(QStringLiteral("eager"), false);
-    QTRY_VERIFY(client->commands().contains(cmd(kUdpRequest, QStringLiteral("1"))));
+    QTRY_VERIFY(!requestNumber(client).isEmpty());
     client->sendCommand(kUdpIpPortBound);
     client->sendCommand(kGetProtocol);
     QTRY_VERIFY(client->commands().contains(cmd(kProtocolVer, kProtocolVersion)));
 
-    client->sendUdpCommand(cmd(kUdpResponse, QStringLiteral("1")));
+    client->sendUdpCommand(cmd(kUdpResponse, requestNumber(client)));
     QTRY_VERIFY(!client->lastArgument(kYourUdpIpPort).isEmpty());
     client->sendCommand(kUdpIpPortBound);
-    // The premature UDPI:PBOUND neither probed nor used up a number.
-    QTRY_COMPARE(client->commands(true), QStringList { cmd(kDoYouCopy, QStringLiteral("2")) });
-    client->sendUdpCommand(cmd(kIDoCopy, QStringLiteral("2")));
+    // The premature UDPI:PBOUND did not probe: one DOYOUCOPY? only.
+    QTRY_COMPARE(client->commands(true).size(), 1);
+    client->sendUdpCommand(cmd(kIDoCopy, copyNumber(client)));
     QTRY_COMPARE(nonReadyRecordOf(client).udpState, 3);
 
     client->sendCommand(kUdpIpPortBound);
@@ -840,18 +896,19 @@ void TstMStudentServer::copyAnswerCountsOnlyFromTheRecordedEnd()
     qInstallMessageHandler(captureLog);
     startServer(loopbackSettings());
     ClassroomClient* client = connectClient(QStringLiteral("ann"), false);
-    QTRY_VERIFY(client->commands().contains(cmd(kUdpRequest, QStringLiteral("1"))));
+    QTRY_VERIFY(!requestNumber(client).isEmpty());
     client->sendCommand(cmd(kIdentify, QStringLiteral("ann")));
-    client->sendUdpCommand(cmd(kUdpResponse, QStringLiteral("1")));
+    client->sendUdpCommand(cmd(kUdpResponse, requestNumber(client)));
     QTRY_VERIFY(!client->lastArgument(kYourUdpIpPort).isEmpty());
     client->sendCommand(kUdpIpPortBound);
-    QTRY_COMPARE(client->commands(true), QStringList { cmd(kDoYouCopy, QStringLiteral("2")) });
+    QTRY_COMPARE(client->commands(true).size(), 1);
+    const QString number = copyNumber(client);
 
-    // Another end of the same host guesses the number first.
+    // Another end of the same host learnt the number and answers first.
     MUdpSocket stranger;
     QVERIFY(stranger.bind(QHostAddress(QHostAddress::LocalHost), 0));
     stranger.setPeerHostAndPort(QHostAddress(QHostAddress::LocalHost), udpPort());
-    stranger.ourProtocolSendCommand(cmd(kIDoCopy, QStringLiteral("2")));
+    stranger.ourProtocolSendCommand(cmd(kIDoCopy, number));
     const QString ignored
         = QStringLiteral("SERVER:  Copy answer ignored, it came from \"127.0.0.1:%1\" and not from "
                          "\"%2\"")
@@ -862,7 +919,7 @@ void TstMStudentServer::copyAnswerCountsOnlyFromTheRecordedEnd()
     QVERIFY(!client->commands().contains(kConnected));
 
     // The client's own answer still counts: the foreign one used up nothing.
-    client->sendUdpCommand(cmd(kIDoCopy, QStringLiteral("2")));
+    client->sendUdpCommand(cmd(kIDoCopy, number));
     QTRY_VERIFY(client->isReady());
     QCOMPARE(MAbstractSocket::addressText(
                  readyRecordOf(client).udpAddress, readyRecordOf(client).udpPort),
@@ -922,6 +979,173 @@ void TstMStudentServer::badFrameCostsOnlyThatClient()
     QTRY_COMPARE(b->payloads(TextData, false).size(), 1);
     b->sendVoice("v", 1);
     QTRY_COMPARE(a->payloads(VoiceData, true).size(), 1);
+}
+
+void TstMStudentServer::forgedNamesListAsOneEntry_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("a name with the list separator")
+        << QStringLiteral("ann|bo") << QStringLiteral("ann_bo");
+    QTest::newRow("a name with the field separator")
+        << QStringLiteral("ann\\bo") << QStringLiteral("ann_bo");
+    QTest::newRow("a name that spells two more entries")
+        << QStringLiteral("x|1.2.3.4:5\\6.7.8.9:10\\mallory|y")
+        << QStringLiteral("x_1.2.3.4:5_6.7.8.9:10_mallory_y");
+}
+
+void TstMStudentServer::forgedNamesListAsOneEntry()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, stored);
+    qInstallMessageHandler(captureLog);
+    startServer(loopbackSettings());
+    ClassroomClient* honest = joinClient(QStringLiteral("honest"));
+    QVERIFY(honest);
+    // joinClient waits until every list holds as many entries as clients.
+    ClassroomClient* forger = joinClient(name);
+    QVERIFY(forger);
+    QCOMPARE(readyRecordOf(forger).clientIdName, stored);
+    QCOMPARE(ClientNames::listSafe(name), stored);
+
+    const QStringList entries = honest->lastArgument(kClientList).split(kListSeparator);
+    QCOMPARE(entries.size(), 2);
+    int forged = 0;
+    for (const QString& entry : entries) {
+        QCOMPARE(entry.split(kFieldSeparator).size(), 3);
+        forged += entry.endsWith(kFieldSeparator + stored) ? 1 : 0;
+    }
+    QCOMPARE(forged, 1);
+    QCOMPARE(g_log.filter(QStringLiteral("Name with list separators stored as")).size(), 1);
+
+    // Chat carries the stored name too.
+    forger->sendText(name, QStringLiteral("hi"));
+    QTRY_COMPARE(honest->payloads(TextData, false),
+        QList<QByteArray> { MAbstractSocket::encodeTextPacket(stored, QStringLiteral("hi")) });
+}
+
+void TstMStudentServer::floodIsBoundedAndOthersStillTalk_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<bool>("closed");
+    QTest::newRow("chat text as fast as the socket takes it") << int(TextData) << true;
+    QTest::newRow("a relayed command as fast as the socket takes it") << int(CommandData) << true;
+    QTest::newRow("voice at a hundred times a speaker's rate") << int(VoiceData) << false;
+}
+
+void TstMStudentServer::floodIsBoundedAndOthersStillTalk()
+{
+    QFETCH(int, kind);
+    QFETCH(bool, closed);
+    startServer(loopbackSettings());
+    ClassroomClient* flooder = joinClient(QStringLiteral("flooder"));
+    ClassroomClient* listener = joinClient(QStringLiteral("listener"));
+    ClassroomClient* speaker = joinClient(QStringLiteral("speaker"));
+    QVERIFY(flooder && listener && speaker);
+    listener->clearReceived();
+
+    const QByteArray mark("flood");
+    QElapsedTimer elapsed;
+    elapsed.start();
+    if (kind == VoiceData) {
+        // 5000 datagrams, 100 s of a speaker, sent at once.
+        for (int i = 1; i <= 5000; ++i)
+            flooder->sendVoice(mark, i);
+    } else {
+        const QByteArray tag = kind == TextData ? QByteArray("TEXT") : QByteArray("COMD");
+        const QByteArray payload = kind == TextData
+            ? MAbstractSocket::encodeTextPacket(QString(), QString::fromLatin1(mark))
+            : QByteArray(kCallTeacher.data()) + mark;
+        const QByteArray frame = tcpFrame(quint32(8 + payload.size()), tag + payload);
+        flooder->sendRawTcp(frame.repeated(20000));
+    }
+
+    if (closed) {
+        QTRY_VERIFY_WITH_TIMEOUT(!flooder->isTcpConnected(), 30000);
+        QTRY_COMPARE(students()->readyClientList().size(), 2);
+    } else {
+        QTRY_VERIFY(students()->droppedVoiceDatagrams() > 0);
+        QVERIFY(flooder->isTcpConnected());
+    }
+
+    // The others still talk: the speaker's voice and text reach the listener.
+    auto heard = [listener] {
+        for (const QByteArray& voice : listener->payloads(VoiceData, true)) {
+            if (voice.endsWith("still here"))
+                return true;
+        }
+        return false;
+    };
+    int sequence = 1;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            speaker->sendVoice("still here", sequence++);
+            return heard();
+        }(),
+        30000);
+    speaker->sendText(QString(), QStringLiteral("after"));
+    const QByteArray after
+        = MAbstractSocket::encodeTextPacket(QStringLiteral("speaker"), QStringLiteral("after"));
+    // Relayed over the same connection after everything of the flood.
+    QTRY_VERIFY(listener->payloads(TextData, false).contains(after));
+
+    int relayed = 0;
+    double rate = ClientLimits::kFramesPerSecond;
+    double burst = ClientLimits::kFrameBurst;
+    if (kind == VoiceData) {
+        rate = ClientLimits::kVoicePerSecond;
+        burst = ClientLimits::kVoiceBurst;
+        for (const QByteArray& voice : listener->payloads(VoiceData, true))
+            relayed += voice.endsWith(mark) ? 1 : 0;
+    } else if (kind == TextData) {
+        relayed = listener->payloads(TextData, false).size() - 1;
+    } else {
+        relayed = listener->commands().filter(kCallTeacher).size();
+    }
+    const double bound = burst + rate * (double(elapsed.elapsed()) / 1000.0 + 1.0);
+    QVERIFY2(relayed > 0 && relayed <= bound,
+        qPrintable(QStringLiteral("%1 of the flood relayed, bound %2").arg(relayed).arg(bound)));
+}
+
+void TstMStudentServer::clientThatNeverReadsIsDropped()
+{
+    qInstallMessageHandler(captureLog);
+    startServer(loopbackSettings());
+    ClassroomClient* sender = joinClient(QStringLiteral("sender"));
+    ClassroomClient* reader = joinClient(QStringLiteral("reader"));
+    ClassroomClient* sloth = joinClient(QStringLiteral("sloth"));
+    QVERIFY(sender && reader && sloth);
+    MTcpSocket* slothOnServer = readyRecordOf(sloth).conn;
+    QVERIFY(slothOnServer);
+    // The sloth stops reading; small kernel buffers on its path leave the
+    // backlog to the server's own memory, where the bound applies.
+    sloth->tcpSocket()->setReadBufferSize(1);
+    sloth->tcpSocket()->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+    slothOnServer->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 4096);
+
+    // 7 MiB of file chunks: more than the bound, within the sender's budget.
+    const QByteArray chunk(128 * 1024, 'c');
+    const int chunks = 56;
+    for (int i = 0; i < chunks; ++i)
+        sender->sendXData(chunk, 7, i);
+    QTRY_COMPARE_WITH_TIMEOUT(reader->payloads(ExtraData, false).size(), chunks, 60000);
+    QTRY_VERIFY(!readyRecordOf(sloth).conn);
+    QCOMPARE(students()->readyClientList().size(), 2);
+
+    const QStringList dropped = g_log.filter(QStringLiteral("Too slow, dropping"));
+    QCOMPARE(dropped.size(), 1);
+    const QRegularExpressionMatch unsent
+        = QRegularExpression(QStringLiteral("with (\\d+) bytes unsent")).match(dropped.first());
+    QVERIFY2(unsent.hasMatch(), qPrintable(dropped.first()));
+    const qint64 held = unsent.captured(1).toLongLong();
+    QVERIFY(held > ClientLimits::kMaxUnsentBytes);
+    QVERIFY(held <= ClientLimits::kMaxUnsentBytes + chunk.size() + 16);
+
+    // Relayed chunks go into the log by size and first bytes only.
+    const QStringList relayed = g_log.filter(QStringLiteral("packetReceived: "));
+    QVERIFY(relayed.size() >= chunks);
+    for (const QString& line : relayed)
+        QVERIFY2(line.size() < 400, qPrintable(line.left(100)));
 }
 
 QTEST_GUILESS_MAIN(TstMStudentServer)
