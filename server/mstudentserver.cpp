@@ -10,6 +10,7 @@
 #include <limits>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QSignalMapper>
+#include <QSocketNotifier>
 #include <QTimer>
 
 namespace {
@@ -37,11 +39,15 @@ const char* plainItem(QLatin1String text)
 constexpr int kXDataHeaderSize = 2 * WireFormat::kNumberSize;
 constexpr int kVoiceHeaderSize = WireFormat::kNumberSize;
 
-// With no spare descriptor to shed waiting connections, accepting is retried
-// this often; admitted clients are served in between.
+// Descriptors held back for the time the process is full: one to take a
+// connection in order to close it, the rest for what the process or its
+// runtime must still open (a pipe, a file).
+constexpr int kSpareDescriptors = 4;
+// When even the spares are gone, the listener is looked at again this often;
+// admitted clients are served in between.
 constexpr int kAcceptRetryMs = 1000;
-// Waiting connections closed in one go when descriptors have run out.
-constexpr int kMaxShedAtOnce = 64;
+// Waiting connections closed in one go.
+constexpr int kMaxTurnedAwayAtOnce = 64;
 
 // A payload as the log shows it: whole when short, else its first bytes.
 QByteArray loggedPayload(const QByteArray& data)
@@ -72,13 +78,11 @@ MStudentServer::MStudentServer(const ServerSettings& settingsArg, QObject* paren
     udpSocket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 4 * 1024 * 1024);
     m_fanOut = std::make_unique<DatagramFanOut>(udpSocket);
 
-#ifdef Q_OS_UNIX
-    m_spareDescriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-#endif
+    reserveSpareDescriptors();
     m_acceptRetryTimer = new QTimer(this);
     m_acceptRetryTimer->setSingleShot(true);
     m_acceptRetryTimer->setInterval(kAcceptRetryMs);
-    connect(m_acceptRetryTimer, &QTimer::timeout, this, &QTcpServer::resumeAccepting);
+    connect(m_acceptRetryTimer, &QTimer::timeout, this, &MStudentServer::resumeAcceptingIfRoom);
     connect(this, &QTcpServer::acceptError, this, &MStudentServer::acceptFailed);
 
     connect(this, QOverload<MAbstractSocket*>::of(&MStudentServer::newConnection), this,
@@ -94,10 +98,7 @@ MStudentServer::~MStudentServer()
     qDebug() << "SERVER: MStudentServer: Closing";
     removeAllClients();
     close();
-#ifdef Q_OS_UNIX
-    if (m_spareDescriptor >= 0)
-        ::close(m_spareDescriptor);
-#endif
+    releaseSpareDescriptors();
 }
 
 quint16 MStudentServer::boundUdpPort() const
@@ -107,6 +108,18 @@ quint16 MStudentServer::boundUdpPort() const
 
 void MStudentServer::incomingConnection(qintptr socketDescriptor)
 {
+#ifdef Q_OS_UNIX
+    // A connection is admitted only while a descriptor stays free besides the
+    // spares; the one that would take the last is turned away instead.
+    const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (probe < 0) {
+        ::close(int(socketDescriptor));
+        pauseAccepting();
+        acceptFailed(QAbstractSocket::SocketResourceError);
+        return;
+    }
+    ::close(probe);
+#endif
     if (m_acceptFailing) {
         m_acceptFailing = false;
         qDebug() << kTag << "Accepting new connections again";
@@ -281,6 +294,9 @@ void MStudentServer::removeNonReadyClientImpl_unsafe(MTcpSocket* conn)
 
     const NonReadyClient client = nonReadyClients.take(conn);
     m_tcpBudgets.remove(conn);
+    if (m_full)
+        QMetaObject::invokeMethod(
+            this, &MStudentServer::resumeAcceptingIfRoom, Qt::QueuedConnection);
     // Timers may be the sender of the signal that led here: let them finish.
     for (QTimer* timer : { client.retryTimer, client.deadlineTimer }) {
         if (!timer)
@@ -493,36 +509,81 @@ void MStudentServer::readyEndsChanged()
 void MStudentServer::acceptFailed(QAbstractSocket::SocketError err)
 {
     // QTcpServer has paused accepting. The clients already here are served on;
-    // connections waiting in the listen queue are closed so that they fail at
-    // once instead of hanging, and accepting resumes.
+    // waiting connections are closed so that they fail at once instead of
+    // hanging, until a departure makes room again.
     if (!m_acceptFailing) {
         m_acceptFailing = true;
-        qDebug() << kTag << "Cannot accept connections, turning new ones away:" << err
-                 << errorString();
+        qDebug() << kTag << "Cannot accept connections, turning new ones away:" << err;
     }
-    if (shedPendingConnections() > 0)
-        resumeAccepting();
-    else
-        m_acceptRetryTimer->start();
+    m_full = true;
+    releaseSpareDescriptors();
+    if (!m_turnAwayNotifier) {
+        m_turnAwayNotifier = new QSocketNotifier(socketDescriptor(), QSocketNotifier::Read, this);
+        connect(m_turnAwayNotifier, &QSocketNotifier::activated, this,
+            &MStudentServer::turnAwayWaitingConnections);
+    }
+    m_turnAwayNotifier->setEnabled(true);
+    turnAwayWaitingConnections();
 }
 
-int MStudentServer::shedPendingConnections()
+void MStudentServer::turnAwayWaitingConnections()
 {
-    int shed = 0;
 #ifdef Q_OS_UNIX
     const int listener = int(socketDescriptor());
-    while (listener >= 0 && m_spareDescriptor >= 0 && shed < kMaxShedAtOnce) {
-        ::close(m_spareDescriptor);
+    for (int i = 0; listener >= 0 && i < kMaxTurnedAwayAtOnce; ++i) {
         const int waiting = ::accept(listener, nullptr, nullptr);
-        if (waiting >= 0)
+        if (waiting >= 0) {
             ::close(waiting);
-        m_spareDescriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-        if (waiting < 0)
-            break;
-        ++shed;
+            continue;
+        }
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            // Not even a spare left: look again later rather than spin.
+            m_turnAwayNotifier->setEnabled(false);
+            m_acceptRetryTimer->start();
+        }
+        return;
     }
 #endif
-    return shed;
+}
+
+void MStudentServer::resumeAcceptingIfRoom()
+{
+    if (!m_full)
+        return;
+    reserveSpareDescriptors();
+    if (m_spareDescriptors.size() < kSpareDescriptors) {
+        // Still full: keep turning connections away.
+        releaseSpareDescriptors();
+        if (m_turnAwayNotifier)
+            m_turnAwayNotifier->setEnabled(true);
+        m_acceptRetryTimer->start();
+        return;
+    }
+    m_full = false;
+    if (m_turnAwayNotifier)
+        m_turnAwayNotifier->setEnabled(false);
+    resumeAccepting();
+}
+
+void MStudentServer::reserveSpareDescriptors()
+{
+#ifdef Q_OS_UNIX
+    while (m_spareDescriptors.size() < kSpareDescriptors) {
+        const int spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (spare < 0)
+            return;
+        m_spareDescriptors.append(spare);
+    }
+#endif
+}
+
+void MStudentServer::releaseSpareDescriptors()
+{
+#ifdef Q_OS_UNIX
+    for (int spare : qAsConst(m_spareDescriptors))
+        ::close(spare);
+#endif
+    m_spareDescriptors.clear();
 }
 
 void MStudentServer::udpRequestResponseReceived(MAbstractSocket* u_connection, int seqNumber)
@@ -679,6 +740,10 @@ void MStudentServer::removeClientImpl_unsafe(MTcpSocket* conn)
     conn->deleteLater();
     const ReadyClient client = readyClients.take(conn);
     m_tcpBudgets.remove(conn);
+    // The descriptor goes once the socket is deleted, later in this loop.
+    if (m_full)
+        QMetaObject::invokeMethod(
+            this, &MStudentServer::resumeAcceptingIfRoom, Qt::QueuedConnection);
     const UdpEnd end(client.udpAddress, client.udpPort);
     auto endIt = m_readyUdpEnds.find(end);
     if (endIt != m_readyUdpEnds.end() && --endIt->clients <= 0)

@@ -18,6 +18,7 @@ class DatagramFanOut;
 class MTcpSocket;
 class MUdpSocket;
 class QSignalMapper;
+class QSocketNotifier;
 class QTimer;
 
 // The classroom server's listening object: accepts TCP connections, runs the
@@ -110,9 +111,13 @@ private:
     bool admitTcpPacket(MTcpSocket* conn, const QByteArray& data);
     // Drops a ready client whose unsent data has grown past the bound.
     void checkBacklog(MTcpSocket* conn);
-    // Closes every connection that waits in the listen queue without
-    // adopting it, with the help of a spare descriptor; gives their count.
-    int shedPendingConnections();
+    // While the process is out of descriptors: closes the connections that
+    // wait in the listen queue without admitting them.
+    void turnAwayWaitingConnections();
+    // Accepts again once the spare descriptors can be held again.
+    void resumeAcceptingIfRoom();
+    void reserveSpareDescriptors();
+    void releaseSpareDescriptors();
     // Logs a line about dropped traffic, at most once a second in all.
     bool mayLogDrop();
     void handshakeDeadlinePassed(MTcpSocket* conn);
@@ -141,9 +146,14 @@ private:
     QElapsedTimer m_clock;
     qint64 m_lastDropLogMs = -1;
     qint64 m_droppedVoice = 0;
-    // Kept open so that a connection can still be taken and closed when the
-    // process has no descriptor left; -1 when none could be opened.
-    int m_spareDescriptor = -1;
+    // Held while connections are admitted and given back when the process
+    // runs out, so that it can still turn connections away (and open the odd
+    // pipe or file) while full.
+    QVector<int> m_spareDescriptors;
+    // Out of descriptors: new connections are turned away.
+    bool m_full = false;
+    // The lack of descriptors has been logged (once until the next admission).
     bool m_acceptFailing = false;
+    QSocketNotifier* m_turnAwayNotifier = nullptr;
     QTimer* m_acceptRetryTimer = nullptr;
 };
