@@ -39,6 +39,9 @@ const char* plainItem(QLatin1String text)
 constexpr int kXDataHeaderSize = 2 * WireFormat::kNumberSize;
 constexpr int kVoiceHeaderSize = WireFormat::kNumberSize;
 
+// Socket buffers of the server's UDP socket.
+constexpr int kUdpBufferBytes = 4 * 1024 * 1024;
+
 // Descriptors held back for the time the process is full: one to take a
 // connection in order to close it, the rest for what the process or its
 // runtime must still open (a pipe, a file).
@@ -73,9 +76,12 @@ MStudentServer::MStudentServer(const ServerSettings& settingsArg, QObject* paren
     connect(udpSocket, &MUdpSocket::packetReceived, this, &MStudentServer::uPacketReceived);
     udpSocket->bind(settings.udpAddress, settings.udpPort,
         QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint);
-    // One voice datagram fans out into a copy per client at once; a larger
-    // send buffer keeps a big class from meeting a full one (the system caps it).
-    udpSocket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 4 * 1024 * 1024);
+    // One voice datagram fans out into a copy per client at once, and a class
+    // that joins at once answers the handshake at once: with the default
+    // buffers a big class meets a full one, and a lost answer costs its
+    // client a 5 s retry. The system caps both sizes.
+    udpSocket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kUdpBufferBytes);
+    udpSocket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kUdpBufferBytes);
     m_fanOut = std::make_unique<DatagramFanOut>(udpSocket);
 
     reserveSpareDescriptors();
@@ -89,8 +95,16 @@ MStudentServer::MStudentServer(const ServerSettings& settingsArg, QObject* paren
         &MStudentServer::acceptConnection);
 
     qDebug() << kTag << "MStudentServer: Listen: " << settings.listenAddress << settings.listenPort;
-    if (!listen(settings.listenAddress, settings.listenPort))
+    if (!listen(settings.listenAddress, settings.listenPort)) {
         qDebug() << "SERVER: MStudentServer: Listen Failed!";
+        return;
+    }
+#ifdef Q_OS_UNIX
+    // Qt listens with a queue of 50. A class that reconnects at once needs a
+    // place for everybody, or the rest wait for their connection request to
+    // be sent again (after 1 s, then 3 s, ...).
+    ::listen(int(socketDescriptor()), SOMAXCONN);
+#endif
 }
 
 MStudentServer::~MStudentServer()

@@ -2,8 +2,10 @@
 // loopback clients at once, lets two of them speak at 50 packets per second
 // with 60-byte payloads, and measures the share delivered, the relay latency
 // and the server's CPU per relayed datagram. The same datagrams then go
-// through a plain UDP fan-out loop (one sendto per recipient, no Qt) as the
-// physical limit. Every figure is printed as "name: value unit".
+// through two plain UDP fan-out loops without Qt, one sendto per recipient
+// and one sendmmsg per datagram, as references. With two or more cores the
+// server (and the reference loops) run on the first, the clients on the
+// second. Every figure is printed as "name: value unit".
 
 #include "mtcpsocket.h"
 #include "sessioncommands.h"
@@ -19,10 +21,13 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/resource.h>
 #include <mutex>
 #include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -46,6 +51,39 @@ constexpr int kPacketsPerSecond = 50;
 constexpr int kPayloadBytes = 60;
 constexpr int kTagBytes = 4;
 constexpr int kSeqBytes = 4;
+
+// The server and the reference loops run on the first core, the clients on
+// the second, so that neither measures the other's work.
+constexpr int kServerCore = 0;
+constexpr int kClientCore = 1;
+
+// Off with --no-pin: on a machine that others load, a pinned side gets only
+// its share of one core.
+bool g_pin = true;
+
+bool twoCores()
+{
+    return g_pin && sysconf(_SC_NPROCESSORS_ONLN) >= 2;
+}
+
+void pinThread(pid_t tid, int core)
+{
+    if (!twoCores())
+        return;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(core, &set);
+    sched_setaffinity(tid, sizeof set, &set);
+}
+
+// Every thread of a process.
+void pinProcess(qint64 pid, int core)
+{
+    const QStringList ids = QDir(QStringLiteral("/proc/%1/task").arg(pid))
+                                .entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& id : ids)
+        pinThread(pid_t(id.toInt()), core);
+}
 
 qint64 nowNs()
 {
@@ -237,11 +275,13 @@ qint64 speak(UdpSide& udp, const sockaddr_in& target, double seconds)
     return sent;
 }
 
-// The physical limit: receive a datagram, send it to every other client.
+// The references: receive a datagram, send it to every other client, with
+// one sendto each or with sendmmsg in batches.
 class PlainFanOut
 {
 public:
-    explicit PlainFanOut(const std::vector<sockaddr_in>& recipients) : m_recipients(recipients)
+    PlainFanOut(const std::vector<sockaddr_in>& recipients, bool batched)
+        : m_recipients(recipients), m_batched(batched)
     {
         m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         sockaddr_in local = loopbackAddress(0);
@@ -271,7 +311,24 @@ public:
 private:
     void run()
     {
+        pinThread(0, kServerCore);
         char buffer[2048];
+        iovec vector { buffer, 0 };
+        std::vector<mmsghdr> messages(m_recipients.size());
+        for (size_t i = 0; i < m_recipients.size(); ++i) {
+            messages[i].msg_hdr = {};
+            messages[i].msg_hdr.msg_name = &m_recipients[i];
+            messages[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
+            messages[i].msg_hdr.msg_iov = &vector;
+            messages[i].msg_hdr.msg_iovlen = 1;
+        }
+        auto sendRun = [&](size_t begin, size_t end) {
+            while (begin < end) {
+                const int sent = ::sendmmsg(m_fd, &messages[begin],
+                    unsigned(std::min<size_t>(end - begin, UIO_MAXIOV)), 0);
+                begin += sent > 0 ? size_t(sent) : 1;
+            }
+        };
         while (!m_stop) {
             sockaddr_in source {};
             socklen_t length = sizeof source;
@@ -279,12 +336,23 @@ private:
                 m_fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&source), &length);
             if (size <= 0)
                 continue;
-            for (const sockaddr_in& to : m_recipients) {
-                if (to.sin_port == source.sin_port && to.sin_addr.s_addr == source.sin_addr.s_addr)
+            vector.iov_len = size_t(size);
+            size_t runStart = 0;
+            for (size_t i = 0; i < m_recipients.size(); ++i) {
+                const sockaddr_in& to = m_recipients[i];
+                if (to.sin_port == source.sin_port && to.sin_addr.s_addr == source.sin_addr.s_addr) {
+                    if (m_batched) {
+                        sendRun(runStart, i);
+                        runStart = i + 1;
+                    }
                     continue;
-                ::sendto(m_fd, buffer, size_t(size), 0, reinterpret_cast<const sockaddr*>(&to),
-                    sizeof to);
+                }
+                if (!m_batched)
+                    ::sendto(m_fd, buffer, size_t(size), 0,
+                        reinterpret_cast<const sockaddr*>(&to), sizeof to);
             }
+            if (m_batched)
+                sendRun(runStart, m_recipients.size());
         }
         timespec cpu {};
         clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);
@@ -292,6 +360,7 @@ private:
     }
 
     std::vector<sockaddr_in> m_recipients;
+    bool m_batched = false;
     int m_fd = -1;
     sockaddr_in m_address {};
     std::atomic<bool> m_stop { false };
@@ -304,6 +373,8 @@ struct RunResult
     bool ok = false;
     double serverCpuPerCopyNs = 0;
     double delivered = 0;
+    // Share of one core the server used while the class spoke.
+    double serverCoreShare = 0;
 };
 
 bool waitUntil(const std::function<bool()>& done, int timeoutMs)
@@ -318,7 +389,15 @@ bool waitUntil(const std::function<bool()>& done, int timeoutMs)
     return true;
 }
 
-RunResult runClass(const QString& podium, int clients, double seconds)
+// The figures of one relay run.
+struct Relay
+{
+    double share = 0;
+    double p99Us = 0;
+    double cpuPerCopyNs = 0;
+};
+
+RunResult runClass(const QString& podium, int clients, double seconds, bool references)
 {
     RunResult result;
     const QString prefix = QStringLiteral("server_%1clients_").arg(clients);
@@ -357,6 +436,7 @@ RunResult runClass(const QString& podium, int clients, double seconds)
         std::fprintf(stderr, "bench: the server did not start listening\n");
         return result;
     }
+    pinProcess(server.processId(), kServerCore);
     const sockaddr_in serverUdp = loopbackAddress(udpPort);
 
     UdpSide udp(clients);
@@ -364,9 +444,11 @@ RunResult runClass(const QString& podium, int clients, double seconds)
     int ready = 0;
     // Clients whose last client list holds the whole class.
     int settled = 0;
+    qint64 listBytes = 0;
     using namespace SessionCommand;
     QElapsedTimer handshake;
     handshake.start();
+    const qint64 handshakeCpuBefore = processCpuNs(server.processId());
     for (int i = 0; i < clients; ++i) {
         auto* socket = new MTcpSocket(&server);
         sockets.push_back(socket);
@@ -376,7 +458,7 @@ RunResult runClass(const QString& podium, int clients, double seconds)
             socket->ourProtocolSendCommand(kIdentify + QStringLiteral("bench%1").arg(i));
         });
         QObject::connect(socket, &MTcpSocket::packetReceived, socket,
-            [socket, fd, serverUdp, clients, &ready, &settled](
+            [socket, fd, serverUdp, clients, &ready, &settled, &listBytes](
                 MAbstractSocket*, MDataType type, const QByteArray& data) {
                 if (type != CommandData)
                     return;
@@ -390,9 +472,10 @@ RunResult runClass(const QString& podium, int clients, double seconds)
                     socket->ourProtocolSendCommand(kUdpIpPortBound);
                 } else if (text == kConnected) {
                     ++ready;
-                } else if (text.startsWith(kClientList)
-                    && text.count(kListSeparator) + 1 == clients) {
-                    ++settled;
+                } else if (text.startsWith(kClientList)) {
+                    listBytes += data.size();
+                    if (text.count(kListSeparator) + 1 == clients)
+                        ++settled;
                 }
             });
         socket->connectToHost(QHostAddress(QHostAddress::LocalHost), tcpPort);
@@ -412,6 +495,10 @@ RunResult runClass(const QString& podium, int clients, double seconds)
         std::fprintf(stderr, "bench: only %d of %d clients got the full list\n", settled, clients);
         return result;
     }
+    printFigure(prefix + QStringLiteral("handshake_client_list_bytes"),
+        double(listBytes) / (1024.0 * 1024.0), "MiB");
+    printFigure(prefix + QStringLiteral("handshake_server_cpu"),
+        double(processCpuNs(server.processId()) - handshakeCpuBefore) / 1e6, "ms");
 
     const qint64 expectedCopies = clients - 1;
     auto report = [&](const QString& name, qint64 sent, double cpuNs) {
@@ -427,7 +514,8 @@ RunResult runClass(const QString& podium, int clients, double seconds)
             name + QStringLiteral("cpu_per_datagram_in"), cpuNs / double(sent) / 1000.0, "us");
         printFigure(name + QStringLiteral("cpu_per_datagram_out"),
             cpuNs / double(sent * expectedCopies) / 1000.0, "us");
-        return share;
+        return Relay { share, percentileUs(latencies, 0.99),
+            cpuNs / double(sent * expectedCopies) };
     };
 
     // Relay through the server; its CPU is read before and after.
@@ -440,26 +528,39 @@ RunResult runClass(const QString& podium, int clients, double seconds)
     drain.start();
     waitUntil([&] { return drain.elapsed() > 300; }, 1000);
     const double serverCpu = double(processCpuNs(server.processId()) - cpuBefore);
-    result.delivered = report(prefix, sent, serverCpu);
-    result.serverCpuPerCopyNs = serverCpu / double(sent * expectedCopies);
+    const Relay relay = report(prefix, sent, serverCpu);
+    result.delivered = relay.share;
+    result.serverCpuPerCopyNs = relay.cpuPerCopyNs;
+    result.serverCoreShare = serverCpu / (seconds * 1e9);
+    printFigure(prefix + QStringLiteral("server_core_share"), 100.0 * result.serverCoreShare, "%");
 
     server.terminate();
     server.waitForFinished(30000);
     for (MTcpSocket* socket : sockets)
         socket->abort();
 
-    // The same datagrams through the plain loop.
-    const QString plain = QStringLiteral("fanout_%1clients_").arg(clients);
-    udp.stats().reset();
-    PlainFanOut fanOut(udp.locals());
-    const qint64 plainSent = speak(udp, fanOut.address(), seconds);
-    QElapsedTimer plainDrain;
-    plainDrain.start();
-    waitUntil([&] { return plainDrain.elapsed() > 300; }, 1000);
-    fanOut.stop();
-    report(plain, plainSent, double(fanOut.cpuNs()));
-    printFigure(prefix + QStringLiteral("cpu_ratio_to_plain_fanout"),
-        serverCpu / double(sent) / (double(fanOut.cpuNs()) / double(plainSent)), "x");
+    // The same datagrams through the two plain loops.
+    if (references) {
+        for (const bool batched : { false, true }) {
+            const QString plain = QStringLiteral("%1_%2clients_")
+                                      .arg(batched ? QStringLiteral("sendmmsg_loop")
+                                                   : QStringLiteral("sendto_loop"))
+                                      .arg(clients);
+            udp.stats().reset();
+            PlainFanOut fanOut(udp.locals(), batched);
+            const qint64 plainSent = speak(udp, fanOut.address(), seconds);
+            QElapsedTimer plainDrain;
+            plainDrain.start();
+            waitUntil([&] { return plainDrain.elapsed() > 300; }, 1000);
+            fanOut.stop();
+            const Relay reference = report(plain, plainSent, double(fanOut.cpuNs()));
+            const QString versus = batched ? QStringLiteral("sendmmsg_loop") : QStringLiteral("sendto_loop");
+            printFigure(prefix + QStringLiteral("cpu_ratio_to_") + versus,
+                relay.cpuPerCopyNs / reference.cpuPerCopyNs, "x");
+            printFigure(prefix + QStringLiteral("latency_p99_ratio_to_") + versus,
+                reference.p99Us > 0 ? relay.p99Us / reference.p99Us : 0, "x");
+        }
+    }
     result.ok = true;
     return result;
 }
@@ -470,9 +571,22 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     std::signal(SIGPIPE, SIG_IGN);
+    // 1000 clients take two descriptors each here and one each in the server.
+    rlimit files {};
+    getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+    if (QCoreApplication::arguments().contains(QStringLiteral("--no-pin")))
+        g_pin = false;
+    // Threads created from here on inherit the clients' core.
+    pinThread(0, kClientCore);
     QStringList arguments = QCoreApplication::arguments().mid(1);
-    double seconds = 20;
-    QList<int> sizes { 10, 100, 500 };
+    double seconds = 10;
+    QList<int> sizes { 10, 100, 500, 1000 };
+    // Larger classes tried after the sizes, shorter, until one loses voice or
+    // its server needs more than the core.
+    QList<int> probes { 1500, 2000, 3000 };
+    double probeSeconds = 5;
     QString podium = QCoreApplication::applicationDirPath() + QStringLiteral("/../podium");
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
@@ -485,29 +599,51 @@ int main(int argc, char* argv[])
             for (const QString& size : value.split(QLatin1Char(',')))
                 sizes.append(size.toInt());
             ++i;
+        } else if (argument == QStringLiteral("--probe")) {
+            probes.clear();
+            for (const QString& size : value.split(QLatin1Char(','), Qt::SkipEmptyParts))
+                probes.append(size.toInt());
+            ++i;
+        } else if (argument == QStringLiteral("--no-pin")) {
         } else if (argument == QStringLiteral("--podium")) {
             podium = value;
             ++i;
         } else {
             std::fprintf(stderr,
-                "usage: bench_classroomserver [--duration seconds(20)] [--clients 10,100,500] "
-                "[--podium path]\n");
+                "usage: bench_classroomserver [--duration seconds(10)] "
+                "[--clients 10,100,500,1000] [--probe 1500,2000,3000 (empty: none)] "
+                "[--no-pin] [--podium path]\n");
             return 2;
         }
     }
 
     printFigure(QStringLiteral("server_speak_duration"), seconds, "s");
+    printFigure(QStringLiteral("server_pinned_to_own_core"), twoCores() ? 1 : 0, "");
+    int largestWhole = 0;
     RunResult largest;
     int largestSize = 0;
     for (int size : qAsConst(sizes)) {
-        const RunResult result = runClass(podium, size, seconds);
+        const RunResult result = runClass(podium, size, seconds, true);
         if (!result.ok)
             return 1;
+        if (result.delivered >= 100.0 && result.serverCoreShare < 1.0)
+            largestWhole = std::max(largestWhole, size);
         if (size > largestSize) {
             largest = result;
             largestSize = size;
         }
     }
+    // Measured: a class counts when every copy arrived and the server needed
+    // less than its core.
+    for (int size : qAsConst(probes)) {
+        const RunResult result = runClass(podium, size, probeSeconds, false);
+        if (!result.ok || result.delivered < 100.0 || result.serverCoreShare >= 1.0)
+            break;
+        largestWhole = std::max(largestWhole, size);
+        largest = result;
+        largestSize = size;
+    }
+    printFigure(QStringLiteral("server_largest_class_no_loss_measured"), largestWhole, "clients");
     // Two speakers at 50 packets per second: one core relays 1 s of CPU per
     // second, each incoming datagram costs (clients - 1) copies.
     if (largest.serverCpuPerCopyNs > 0) {
