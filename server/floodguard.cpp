@@ -46,11 +46,3 @@ FloodGuard::Verdict FloodGuard::admit(qint64 bytes, qint64 nowMs)
         return Disconnect;
     return Drop;
 }
-
-bool FloodGuard::mayLog(qint64 nowMs)
-{
-    if (m_lastLogMs >= 0 && nowMs - m_lastLogMs < ClientLimits::kDropLogIntervalMs)
-        return false;
-    m_lastLogMs = nowMs;
-    return true;
-}

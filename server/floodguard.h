@@ -34,8 +34,6 @@ public:
         double byteBurst = 0);
 
     Verdict admit(qint64 bytes, qint64 nowMs);
-    // True at most once a second, so a flood cannot fill the log.
-    bool mayLog(qint64 nowMs);
     qint64 droppedPackets() const { return m_totalDropped; }
 
 private:
@@ -47,5 +45,4 @@ private:
     qint64 m_windowPackets = 0;
     qint64 m_windowBytes = 0;
     qint64 m_totalDropped = 0;
-    qint64 m_lastLogMs = -1;
 };
