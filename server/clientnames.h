@@ -2,8 +2,8 @@
 
 #include <QString>
 
-// Names as the server stores and lists them. The client list joins entries
-// with "|" and fields with "\", unescaped, so a name must hold neither.
+// Names as the server lists them. The client list joins entries with "|" and
+// fields with "\", unescaped, so a listed name must hold neither.
 namespace ClientNames {
 
 // The character that stands for a separator found in a name.

@@ -124,12 +124,16 @@ void MStudentServer::incomingConnection(qintptr socketDescriptor)
 {
 #ifdef Q_OS_UNIX
     // A connection is admitted only while a descriptor stays free besides the
-    // spares; the one that would take the last is turned away instead.
-    const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    // spares; the one that would take the last is turned away instead. QTcpServer
+    // may go on accepting within the same round after it was paused: while
+    // full, those are turned away too, or they would eat the spares.
+    const int probe = m_full ? -1 : ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (probe < 0) {
         ::close(int(socketDescriptor));
-        pauseAccepting();
-        acceptFailed(QAbstractSocket::SocketResourceError);
+        if (!m_full) {
+            pauseAccepting();
+            acceptFailed(QAbstractSocket::SocketResourceError);
+        }
         return;
     }
     ::close(probe);
@@ -221,12 +225,13 @@ void MStudentServer::identifyNonReadyClient(MTcpSocket* conn, const QString& idn
     auto it = nonReadyClients.find(conn);
     if (it == nonReadyClients.end())
         return;
-    // The client list cannot escape separators: a name holding one would
-    // show as several entries.
-    const QString name = ClientNames::listSafe(idname);
-    if (name != idname)
-        qDebug() << kTag << "Name with list separators stored as" << name;
-    it->clientIdName = name;
+    // The client list cannot escape separators: a name holding one is listed
+    // with them replaced (chat carries names length-prefixed and keeps them,
+    // so the teacher console's "|Teacher|" still shows as the teacher).
+    const QString listed = ClientNames::listSafe(idname);
+    if (listed != idname)
+        qDebug() << kTag << "Name with list separators listed as" << listed;
+    it->clientIdName = idname;
     qDebug() << kTag << QByteArray("B" + QByteArray(75, 'A')).constData();
 
     using namespace SessionCommand;
@@ -237,7 +242,7 @@ void MStudentServer::identifyNonReadyClient(MTcpSocket* conn, const QString& idn
             return;
         }
         for (const ReadyClient& ready : qAsConst(readyClients)) {
-            if (ready.clientIdName == name) {
+            if (ready.clientIdName == idname) {
                 conn->ourProtocolSendCommand(kIdentifyReply + kIdentifyFail);
                 return;
             }

@@ -1,6 +1,7 @@
 #include "server.h"
 
 #include "clientlimits.h"
+#include "clientnames.h"
 #include "mstudentserver.h"
 #include "mtcpsocket.h"
 #include "sessioncommands.h"
@@ -153,7 +154,10 @@ void Server::handleCommand(MTcpSocket* conn, const QByteArray& data)
         const auto clients = studentServer->readyClientList();
         for (const ReadyClient& client : clients) {
             qDebug() << client.clientIdName;
-            if (client.conn != conn && names.contains(client.clientIdName))
+            // A name is matched as given or as the list shows it.
+            if (client.conn != conn
+                && (names.contains(client.clientIdName)
+                    || names.contains(ClientNames::listSafe(client.clientIdName))))
                 studentServer->removeClient(client.conn);
         }
     } else if (data == keyword(kGetUniqueXDataId)) {
@@ -209,7 +213,7 @@ void Server::broadcastClientList()
     for (const ReadyClient& client : clients) {
         text += client.conn->PeerIpAndPort() + kFieldSeparator
             + MAbstractSocket::addressText(client.udpAddress, client.udpPort) + kFieldSeparator
-            + client.clientIdName + kListSeparator;
+            + ClientNames::listSafe(client.clientIdName) + kListSeparator;
     }
     if (text.size() > kClientList.size())
         text.chop(1);

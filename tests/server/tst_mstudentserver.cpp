@@ -1005,7 +1005,7 @@ void TstMStudentServer::forgedNamesListAsOneEntry()
     // joinClient waits until every list holds as many entries as clients.
     ClassroomClient* forger = joinClient(name);
     QVERIFY(forger);
-    QCOMPARE(readyRecordOf(forger).clientIdName, stored);
+    QCOMPARE(readyRecordOf(forger).clientIdName, name);
     QCOMPARE(ClientNames::listSafe(name), stored);
 
     const QStringList entries = honest->lastArgument(kClientList).split(kListSeparator);
@@ -1016,12 +1016,16 @@ void TstMStudentServer::forgedNamesListAsOneEntry()
         forged += entry.endsWith(kFieldSeparator + stored) ? 1 : 0;
     }
     QCOMPARE(forged, 1);
-    QCOMPARE(g_log.filter(QStringLiteral("Name with list separators stored as")).size(), 1);
+    QCOMPARE(g_log.filter(QStringLiteral("Name with list separators listed as")).size(), 1);
 
-    // Chat carries the stored name too.
-    forger->sendText(name, QStringLiteral("hi"));
+    // Chat carries names length-prefixed: the name goes as given.
+    forger->sendText(QString(), QStringLiteral("hi"));
     QTRY_COMPARE(honest->payloads(TextData, false),
-        QList<QByteArray> { MAbstractSocket::encodeTextPacket(stored, QStringLiteral("hi")) });
+        QList<QByteArray> { MAbstractSocket::encodeTextPacket(name, QStringLiteral("hi")) });
+
+    // The name as listed closes the client.
+    honest->sendCommand(cmd(kCloseAllClients, stored));
+    QTRY_VERIFY(!forger->isTcpConnected());
 }
 
 void TstMStudentServer::floodIsBoundedAndOthersStillTalk_data()
