@@ -220,13 +220,19 @@ void TestMVoicePlayback::aStarvedOutputCountsUnderruns()
     QTRY_COMPARE(playback.audioOutput()->state(), QAudio::ActiveState);
     const int before = playback.underruns();
 
-    // A thread that does not come back to its event loop for longer than the
-    // output holds lets the output run dry.
-    QElapsedTimer busy;
-    busy.start();
-    while (busy.elapsed() < 20 * AudioBuffers::kOutputBufferMs) { }
-
-    QTRY_VERIFY_WITH_TIMEOUT(playback.underruns() > before, 15000);
+    // A thread that does not come back to its event loop for much longer
+    // than the output holds lets the output run dry. The audio server reports
+    // it on its own time; a loaded machine may need a second try.
+    for (int attempt = 0; attempt < 5 && playback.underruns() == before; ++attempt) {
+        QElapsedTimer busy;
+        busy.start();
+        while (busy.elapsed() < 20 * AudioBuffers::kOutputBufferMs) { }
+        QElapsedTimer wait;
+        wait.start();
+        while (wait.elapsed() < 3000 && playback.underruns() == before)
+            QTest::qWait(20);
+    }
+    QVERIFY(playback.underruns() > before);
     QVERIFY(playback.decoder()->statisticsObject()->underruns > 0);
     // Fed again, the output plays on by itself: no restart is needed.
     QTRY_COMPARE(playback.audioOutput()->state(), QAudio::ActiveState);
