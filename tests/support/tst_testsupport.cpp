@@ -1,4 +1,5 @@
 #include "childprocess.h"
+#include "logcapture.h"
 
 #include <csignal>
 
@@ -17,7 +18,7 @@ void countSignal(int)
 
 } // namespace
 
-// The shared helpers other tests lean on: ending children.
+// The shared helpers other tests lean on: ending children and reading the log.
 class TestTestSupport : public QObject
 {
     Q_OBJECT
@@ -26,6 +27,8 @@ private slots:
     void endedChildIsNeverSignalled_data();
     void endedChildIsNeverSignalled();
     void runningChildIsSignalledAndAwaited();
+    void captureCollectsAndRestores();
+    void capturesNestAndCollectFromThreads();
 };
 
 void TestTestSupport::endedChildIsNeverSignalled_data()
@@ -72,6 +75,43 @@ void TestTestSupport::runningChildIsSignalledAndAwaited()
     QVERIFY(ChildProcess::signalAndWait(child, SIGTERM, 10000));
     QCOMPARE(child.state(), QProcess::NotRunning);
     QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+}
+
+void TestTestSupport::captureCollectsAndRestores()
+{
+    const QtMessageHandler before = qInstallMessageHandler(nullptr);
+    qInstallMessageHandler(before);
+    {
+        LogCapture log;
+        qDebug("first line");
+        qWarning("second %d", 2);
+        QCOMPARE(log.lines(), (QStringList { QStringLiteral("first line"),
+                                  QStringLiteral("second 2") }));
+        QVERIFY(log.contains(QStringLiteral("cond")));
+        QCOMPARE(log.count(QStringLiteral("line")), 1);
+        QTimer::singleShot(10, [] { qInfo("later"); });
+        QVERIFY(log.waitFor(QStringLiteral("later")));
+        log.clear();
+        QVERIFY(log.lines().isEmpty());
+    }
+    const QtMessageHandler after = qInstallMessageHandler(nullptr);
+    qInstallMessageHandler(after);
+    QVERIFY(after == before);
+}
+
+void TestTestSupport::capturesNestAndCollectFromThreads()
+{
+    LogCapture outer;
+    {
+        LogCapture inner;
+        QThread* thread = QThread::create([] { qDebug("from a thread"); });
+        thread->start();
+        QVERIFY(thread->wait(5000));
+        delete thread;
+        QCOMPARE(inner.lines(), QStringList { QStringLiteral("from a thread") });
+    }
+    qDebug("outer again");
+    QCOMPARE(outer.lines(), QStringList { QStringLiteral("outer again") });
 }
 
 QTEST_GUILESS_MAIN(TestTestSupport)
