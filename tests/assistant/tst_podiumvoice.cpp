@@ -6,6 +6,7 @@
 // the harness's own microphone path (FIFO and feed stream).
 
 #include "audioharness.h"
+#include "childprocess.h"
 #include "sourcefeeder.h"
 
 #include <QElapsedTimer>
@@ -77,16 +78,7 @@ public:
         return m_process.waitForStarted(10000);
     }
 
-    void stop()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        if (!m_process.waitForFinished(15000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
+    void stop() { ChildProcess::stop(m_process, 15000); }
 
     bool isRunning() const { return m_process.state() == QProcess::Running; }
 
