@@ -1,4 +1,5 @@
 #include "classroomclient.h"
+#include "logcapture.h"
 #include "mstudentserver.h"
 #include "mtcpsocket.h"
 #include "mudpsocket.h"
@@ -31,13 +32,6 @@ QByteArray voicePayload(int sequenceNumber, const QByteArray& voice)
     return MAbstractSocket::intToByteArray(quint32(sequenceNumber)) + voice;
 }
 
-// Captures the "SERVER: " lines while a test runs.
-QStringList g_log;
-void captureLog(QtMsgType, const QMessageLogContext&, const QString& message)
-{
-    g_log.append(message);
-}
-
 } // namespace
 
 // The classroom server in this process, its clients real loopback sockets.
@@ -46,7 +40,6 @@ class TstMStudentServer : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
     void cleanup();
 
     void handshakeInEitherOrder_data();
@@ -105,18 +98,12 @@ private:
     QList<ClassroomClient*> m_clients;
 };
 
-void TstMStudentServer::init()
-{
-    g_log.clear();
-}
-
 void TstMStudentServer::cleanup()
 {
     qDeleteAll(m_clients);
     m_clients.clear();
     m_server.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    qInstallMessageHandler(nullptr);
 }
 
 ServerSettings TstMStudentServer::loopbackSettings() const
@@ -282,7 +269,7 @@ void TstMStudentServer::unknownCommandsAreOnlyLogged()
 {
     QFETCH(bool, overUdp);
     QFETCH(QString, command);
-    qInstallMessageHandler(captureLog);
+    LogCapture log;
     startServer(loopbackSettings());
     ClassroomClient* client = connectClient(QStringLiteral("a"), false);
     QTRY_VERIFY(client->commands().contains(cmd(kUdpRequest, QStringLiteral("1"))));
@@ -291,7 +278,8 @@ void TstMStudentServer::unknownCommandsAreOnlyLogged()
     else
         client->sendCommand(command);
     // The keyword item is plain text, the command a quoted string.
-    QTRY_VERIFY(g_log.contains(QStringLiteral("SERVER:  Unknown Command:  \"%1\"").arg(command)));
+    const QString unknown = QStringLiteral("SERVER:  Unknown Command:  \"%1\"").arg(command);
+    QTRY_VERIFY(log.lines().contains(unknown));
 
     client->sendCommand(kGetProtocol);
     QTRY_VERIFY(client->commands().contains(cmd(kProtocolVer, kProtocolVersion)));
@@ -395,7 +383,7 @@ void TstMStudentServer::clientListJoinsEntries()
 
 void TstMStudentServer::sameNamesGiveOneInfoEntry()
 {
-    qInstallMessageHandler(captureLog);
+    LogCapture log;
     ServerCLI cli(loopbackSettings(), nullptr);
     QVERIFY(cli.isListening());
     MStudentServer* server = cli.server()->currentStudentServer();
@@ -409,15 +397,16 @@ void TstMStudentServer::sameNamesGiveOneInfoEntry()
     QTRY_COMPARE(server->readyClientList().size(), 2);
     QCOMPARE(cli.server()->studentClientsInfo().size(), 1);
 
+    const QStringList lines = log.lines();
     int header = -1;
-    for (int i = 0; i < g_log.size(); ++i) {
-        if (g_log.at(i).contains(QStringLiteral("Students Changed: =====")))
+    for (int i = 0; i < lines.size(); ++i) {
+        if (lines.at(i).contains(QStringLiteral("Students Changed: =====")))
             header = i;
     }
     QVERIFY(header >= 0);
-    QVERIFY(g_log.value(header + 1).contains(QStringLiteral("twin (127.0.0.1:")));
-    QVERIFY(g_log.value(header + 2).endsWith(QStringLiteral("=====")));
-    QVERIFY(g_log.filter(QStringLiteral("Servers Listening...")).size() == 1);
+    QVERIFY(lines.value(header + 1).contains(QStringLiteral("twin (127.0.0.1:")));
+    QVERIFY(lines.value(header + 2).endsWith(QStringLiteral("=====")));
+    QCOMPARE(log.count(QStringLiteral("Servers Listening...")), 1);
 }
 
 void TstMStudentServer::commandsGoToTheOthers()
@@ -594,7 +583,7 @@ void TstMStudentServer::closeAllClients()
     QFETCH(QStringList, names);
     QFETCH(QString, argument);
     QFETCH(QStringList, remaining);
-    qInstallMessageHandler(captureLog);
+    LogCapture log;
     startServer(loopbackSettings());
     QList<ClassroomClient*> clients;
     for (const QString& name : qAsConst(names)) {
@@ -606,8 +595,9 @@ void TstMStudentServer::closeAllClients()
     // follow in the same call.
     const QString received
         = QStringLiteral("SERVER recieve:  \"%1\"").arg(cmd(kCloseAllClients, argument));
-    QTRY_VERIFY(g_log.contains(received));
-    QCOMPARE(g_log.value(g_log.indexOf(received) + 1), QStringLiteral("\"%1\"").arg(argument));
+    QTRY_VERIFY(log.lines().contains(received));
+    const QStringList lines = log.lines();
+    QCOMPARE(lines.value(lines.indexOf(received) + 1), QStringLiteral("\"%1\"").arg(argument));
 
     QTRY_COMPARE(clients.first()->lastArgument(kNClients), QString::number(remaining.size()));
     QStringList left;
@@ -646,7 +636,7 @@ void TstMStudentServer::unansweredRequestsRemoveTheClient()
     QSignalSpy gone(client, &ClassroomClient::tcpDisconnected);
     QTRY_VERIFY(nonReadyRecordOf(client).conn);
     QObject* conn = nonReadyRecordOf(client).conn;
-    QVERIFY(gone.wait(10000));
+    QTRY_COMPARE_WITH_TIMEOUT(gone.count(), 1, 10000);
     QCOMPARE(client->commands().count(cmd(kUdpRequest, QStringLiteral("1"))),
         MStudentServer::kMaxHandshakeMessages);
     QVERIFY(students()->nonReadyClientList().isEmpty());
@@ -667,7 +657,7 @@ void TstMStudentServer::unansweredCopiesRemoveTheClient()
     client->sendUdpCommand(cmd(kUdpResponse, QStringLiteral("1")));
     QTRY_VERIFY(!client->lastArgument(kYourUdpIpPort).isEmpty());
     client->sendCommand(kUdpIpPortBound);
-    QVERIFY(gone.wait(10000));
+    QTRY_COMPARE_WITH_TIMEOUT(gone.count(), 1, 10000);
     QTRY_COMPARE(client->commands(true).count(cmd(kDoYouCopy, QStringLiteral("2"))),
         MStudentServer::kMaxHandshakeMessages);
 }
@@ -801,7 +791,7 @@ void TstMStudentServer::clientNotReadyInTimeIsRemoved()
     QTRY_COMPARE(nonReadyRecordOf(client).udpState, 3);
     // UDP confirmed, never identified: no step timer runs any more, yet the
     // admission ends.
-    QVERIFY(gone.wait(10000));
+    QTRY_COMPARE_WITH_TIMEOUT(gone.count(), 1, 10000);
     QVERIFY(students()->nonReadyClientList().isEmpty());
     QVERIFY(!client->isReady());
 }
@@ -837,7 +827,7 @@ void TstMStudentServer::udpBoundOutsideTheCopyStepIsIgnored()
 
 void TstMStudentServer::copyAnswerCountsOnlyFromTheRecordedEnd()
 {
-    qInstallMessageHandler(captureLog);
+    LogCapture log;
     startServer(loopbackSettings());
     ClassroomClient* client = connectClient(QStringLiteral("ann"), false);
     QTRY_VERIFY(client->commands().contains(cmd(kUdpRequest, QStringLiteral("1"))));
@@ -857,7 +847,7 @@ void TstMStudentServer::copyAnswerCountsOnlyFromTheRecordedEnd()
                          "\"%2\"")
               .arg(stranger.localPort())
               .arg(udpEndText(client));
-    QTRY_VERIFY(g_log.contains(ignored));
+    QTRY_VERIFY(log.lines().contains(ignored));
     QCOMPARE(nonReadyRecordOf(client).udpState, 2);
     QVERIFY(!client->commands().contains(kConnected));
 
