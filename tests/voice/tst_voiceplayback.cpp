@@ -7,6 +7,7 @@
 #include "maudiooutputfeeder.h"
 #include "mm.h"
 #include "mopusadvanceddecoder.h"
+#include "pcmpipe.h"
 #include "voicetestdata.h"
 
 #include "audiotestmain.h"
@@ -26,7 +27,71 @@ private slots:
     // A minute of 50 packets a second: keep the log to what matters.
     void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false")); }
     void everyFrameOnceAndInOrder();
+    void feederCarriesWhatTheDeviceRefuses_data();
+    void feederCarriesWhatTheDeviceRefuses();
+    void smallOutputBufferTakesPartOfEachWrite();
 };
+
+namespace {
+
+// A stretch of noise without a silent sample frame, so that silence a sink
+// adds (an underrun on a loaded machine) can be told from the stream itself.
+QByteArray noiseWithoutSilence(int ms, quint32 seed)
+{
+    QByteArray pcm = AudioHarness::testPattern(ms, seed);
+    for (int i = 0; i + 4 <= pcm.size(); i += 4) {
+        if (qFromLittleEndian<quint32>(pcm.constData() + i) == 0)
+            pcm[i] = 1;
+    }
+    return pcm;
+}
+
+// Where two streams first differ, for a failure message.
+QString firstDifference(const QByteArray& got, const QByteArray& want)
+{
+    int i = 0;
+    while (i < got.size() && i < want.size() && got.at(i) == want.at(i))
+        ++i;
+    return QStringLiteral("%1 bytes instead of %2, first difference at byte %3")
+        .arg(got.size())
+        .arg(want.size())
+        .arg(i);
+}
+
+// What a decoder does on each of the feeder's requests: hand over blocks
+// while the feeder wants them. Block sizes cycle through `sizes`.
+class FeedingLoop
+{
+public:
+    FeedingLoop(MAudioOutputFeeder* feeder, const QByteArray& stream, const QList<int>& sizes)
+        : m_feeder(feeder), m_stream(stream), m_sizes(sizes)
+    { }
+
+    void round()
+    {
+        m_feeder->beginRound();
+        // needsData() first: it also writes what an earlier round left over.
+        while (m_feeder->needsData() && m_offset < m_stream.size()) {
+            const int size
+                = qMin(m_sizes.at(m_blocks++ % m_sizes.size()), m_stream.size() - m_offset);
+            if (m_feeder->write(m_stream.constData() + m_offset, size) < size)
+                ++m_partialWrites;
+            m_offset += size;
+        }
+    }
+    bool done() const { return m_offset == m_stream.size() && m_feeder->carryBytes() == 0; }
+    int partialWrites() const { return m_partialWrites; }
+
+private:
+    MAudioOutputFeeder* m_feeder;
+    const QByteArray m_stream;
+    const QList<int> m_sizes;
+    int m_offset = 0;
+    int m_blocks = 0;
+    int m_partialWrites = 0;
+};
+
+} // namespace
 
 void TestVoicePlayback::everyFrameOnceAndInOrder()
 {
@@ -150,6 +215,61 @@ void TestVoicePlayback::everyFrameOnceAndInOrder()
     }
     qInfo() << "frames" << frames.size() << "missing" << missing.size() << "states"
             << states.size();
+}
+
+void TestVoicePlayback::feederCarriesWhatTheDeviceRefuses_data()
+{
+    // Bytes the device takes from each write in turn, cycled.
+    QTest::addColumn<QList<int>>("limits");
+    QTest::newRow("the device takes part of every write") << QList<int> { 3000, 1000, 2500 };
+    QTest::newRow("the device now and then takes nothing for a round")
+        << QList<int> { 5000, 0, 1200, 0, 0, 3840, 7000, 0 };
+    QTest::newRow("the device takes a few bytes at a time") << QList<int> { 4, 100, 8 };
+}
+
+void TestVoicePlayback::feederCarriesWhatTheDeviceRefuses()
+{
+    QFETCH(QList<int>, limits);
+    const QByteArray stream = noiseWithoutSilence(800, 5);
+    PcmPipe device;
+    device.setWriteLimits(limits);
+    // Without an output the feeder paces by rounds: one period per round.
+    MAudioOutputFeeder feeder(nullptr, &device, kFrameBytes);
+    FeedingLoop loop(&feeder, stream, { kFrameBytes });
+    for (int rounds = 0; !loop.done() && rounds < 100000; ++rounds)
+        loop.round();
+    // Each byte reached the device once, in order.
+    QVERIFY2(device.written() == stream, qPrintable(firstDifference(device.written(), stream)));
+    QVERIFY(loop.done());
+    QCOMPARE(feeder.totalAccepted(), qint64(stream.size()));
+    QVERIFY(loop.partialWrites() > 0);
+}
+
+void TestVoicePlayback::smallOutputBufferTakesPartOfEachWrite()
+{
+    const QAudioFormat format = MM::deviceAudioFormat(MM::defaultAudioFormat());
+    const QByteArray stream = noiseWithoutSilence(2000, 9);
+    const qint64 captureStart = AudioHarness::sinkCaptureSize();
+    QAudioOutput output(format);
+    output.setBufferSize(format.bytesForDuration(40000));
+    QIODevice* device = output.start();
+    QVERIFY(device);
+    QVERIFY(output.bufferSize() < format.bytesForDuration(100000));
+    MAudioOutputFeeder feeder(&output, device, output.periodSize());
+    // Every other block is three frames, more than the whole buffer holds.
+    FeedingLoop loop(&feeder, stream, { kFrameBytes, 3 * kFrameBytes });
+    connect(&feeder, &MAudioOutputFeeder::wantsData, this, [&] { loop.round(); });
+    feeder.start(20);
+    loop.round();
+
+    QTRY_VERIFY_WITH_TIMEOUT(loop.done(), 30000);
+    // Let the output play out its short queue.
+    QVERIFY(AudioHarness::waitForSinkCapture(AudioHarness::sinkCaptureSize() + 300 * 192, 5000));
+    output.stop();
+    QVERIFY(loop.partialWrites() > 0);
+
+    const QByteArray played = withoutSilence(AudioHarness::readSinkCapture(captureStart));
+    QVERIFY2(played == stream, qPrintable(firstDifference(played, stream)));
 }
 
 CLASSROOM_AUDIO_TEST_GUILESS_MAIN(TestVoicePlayback)
