@@ -119,8 +119,14 @@ void TestVoicePlayback::everyFrameOnceAndInOrder()
     const qint64 captureStart = AudioHarness::sinkCaptureSize();
     QAudioOutput output(format);
     QList<QAudio::State> states;
-    connect(
-        &output, &QAudioOutput::stateChanged, this, [&](QAudio::State state) { states << state; });
+    bool stalled = false;
+    // A loaded machine may starve the output before the planned stall too.
+    bool ranDryBeforeStall = false;
+    connect(&output, &QAudioOutput::stateChanged, this, [&](QAudio::State state) {
+        ranDryBeforeStall = ranDryBeforeStall
+            || (!stalled && state == QAudio::IdleState && states.contains(QAudio::ActiveState));
+        states << state;
+    });
     QIODevice* device = output.start();
     QVERIFY(device);
     auto* decoder = new MOpusAdvancedDecoder(&output, device, format, this);
@@ -130,7 +136,6 @@ void TestVoicePlayback::everyFrameOnceAndInOrder()
     QElapsedTimer clock;
     clock.start();
     int sent = 0;
-    bool stalled = false;
     qint64 pauseStart = -1;
     qint64 shift = 0;
     QTimer sender;
@@ -169,20 +174,24 @@ void TestVoicePlayback::everyFrameOnceAndInOrder()
     // Let the output play out its queue (at most its 250 ms buffer).
     QVERIFY(AudioHarness::waitForSinkCapture(AudioHarness::sinkCaptureSize() + 400 * 192, 5000));
     output.stop();
+    const int lostAtTheEnd = decoder->discardedFrames() + decoder->overflowDiscards();
     delete decoder;
 
     QVERIFY2(states.contains(QAudio::IdleState), "the stall did not make the output run dry");
+    // The stall and the pause each let the output run dry once; more often
+    // means a loaded machine starved it, and frames were dropped elsewhere.
+    const bool starved = ranDryBeforeStall || states.count(QAudio::IdleState) > 2;
     const int lastIdle = states.lastIndexOf(QAudio::IdleState);
     QVERIFY2(states.indexOf(QAudio::ActiveState, lastIdle) > lastIdle
             || states.indexOf(QAudio::IdleState) < states.lastIndexOf(QAudio::ActiveState),
         "playback did not resume after the output fell idle");
 
     const QByteArray capture = AudioHarness::readSinkCapture(captureStart);
-    // Before the stall nothing ran dry: the frames follow one another in
-    // the capture byte for byte, with nothing in between.
+    // Unless the machine starved the output before the stall, the frames
+    // follow one another in the capture byte for byte, with nothing between.
     const qint64 firstFrame = AudioHarness::findExact(capture, frames.at(0));
     QVERIFY(firstFrame >= 0);
-    const int steadyFrames = stallAtFrame - 50;
+    const int steadyFrames = ranDryBeforeStall ? 0 : stallAtFrame - 50;
     for (int k = 1; k < steadyFrames; ++k) {
         QVERIFY2(capture.mid(int(firstFrame) + k * kFrameBytes, kFrameBytes) == frames.at(k),
             qPrintable(QStringLiteral("frame %1 is not where it belongs").arg(k)));
@@ -201,7 +210,10 @@ void TestVoicePlayback::everyFrameOnceAndInOrder()
     }
     // Nothing but the frames was played: no repeat, no stray or cut piece.
     QCOMPARE(cursor, played.size());
-    if (VoiceBuild::kPodium) {
+    if (starved) {
+        // Every frame not played was dropped on purpose, and counted.
+        QCOMPARE(missing.size(), lostAtTheEnd);
+    } else if (VoiceBuild::kPodium) {
         QCOMPARE(missing, QList<int>());
         QCOMPARE(discarded, 0);
     } else {
@@ -214,7 +226,7 @@ void TestVoicePlayback::everyFrameOnceAndInOrder()
         QVERIFY(missing.size() < 50);
     }
     qInfo() << "frames" << frames.size() << "missing" << missing.size() << "states"
-            << states.size();
+            << states.size() << "starved" << starved;
 }
 
 void TestVoicePlayback::feederCarriesWhatTheDeviceRefuses_data()
