@@ -177,7 +177,7 @@ void TestPodiumVoice::speechReachesTheOtherPodium()
     const QList<int> starts { kBytesPerSecond, (speech.size() / 2) / aligned * aligned,
         (speech.size() - 2 * kBytesPerSecond) / aligned * aligned };
     qint64 firstDelay = -1;
-    qint64 lastDelay = 0;
+    qint64 lastHeardAt = -1;
     int recognised = 0;
     for (int start : starts) {
         // Searched where it can be: after it was spoken, within the longest
@@ -197,13 +197,14 @@ void TestPodiumVoice::speechReachesTheOtherPodium()
         QVERIFY(delayBytes > 0);
         if (firstDelay < 0)
             firstDelay = delayBytes;
-        // One stream, in order: every stretch arrives at about the same delay,
-        // or later where the speaker ran dry in between.
+        // One stream, in order: every stretch arrives at about the same delay;
+        // on a starved machine silence inserted and late frames dropped move
+        // the delay, but the stretches still come out in the order spoken.
         if (starved)
-            QVERIFY(delayBytes - lastDelay > -kBytesPerSecond / 5);
+            QVERIFY(start + delayBytes > lastHeardAt);
         else
             QVERIFY(qAbs(delayBytes - firstDelay) < kBytesPerSecond / 5);
-        lastDelay = delayBytes;
+        lastHeardAt = start + delayBytes;
     }
     if (starved) {
         qInfo("starved (longest event-loop gap %lld ms): %d of %d stretches recognised",
