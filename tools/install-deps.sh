@@ -14,6 +14,8 @@ packages=(
     pulseaudio pulseaudio-utils espeak-ng sox
     # screenshots and desktop runs without a display
     xvfb xauth imagemagick x11-utils
+    # CPU load for the test runs on a busy machine (tools/test-under-load.sh)
+    stress-ng
 )
 
 missing=()

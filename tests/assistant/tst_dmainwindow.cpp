@@ -7,6 +7,7 @@
 #include "assistantconfig.h"
 #include "classroomclient.h"
 #include "dmainwindow.h"
+#include "logcapture.h"
 #include "mstudentserver.h"
 #include "server.h"
 #include "servercli.h"
@@ -21,7 +22,6 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
-#include <QMutex>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTextEdit>
@@ -32,37 +32,6 @@
 namespace {
 
 constexpr int kJoinTimeoutMs = 15000;
-
-// Diagnostics of the process, kept so that tests can look for log lines.
-QMutex logMutex;
-QStringList logLines;
-QtMessageHandler previousHandler = nullptr;
-
-void captureMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    {
-        QMutexLocker lock(&logMutex);
-        logLines.append(message);
-    }
-    if (type != QtDebugMsg && previousHandler)
-        previousHandler(type, context, message);
-}
-
-bool logContains(const QString& text)
-{
-    QMutexLocker lock(&logMutex);
-    for (const QString& line : qAsConst(logLines)) {
-        if (line.contains(text))
-            return true;
-    }
-    return false;
-}
-
-void clearLog()
-{
-    QMutexLocker lock(&logMutex);
-    logLines.clear();
-}
 
 // One classroom server on loopback ports chosen by the system.
 class TestClass
@@ -184,6 +153,7 @@ class TestDMainWindow : public QObject
 
 private slots:
     void initTestCase();
+    void cleanupTestCase() { m_log.reset(); }
     void init();
 
     void handshakeEndsInVoiceInitialized();
@@ -211,17 +181,21 @@ private slots:
     void closingSaysGoodbye();
     void clearScrollbackFromTheContextMenu();
     void udpTextProbeMarksTextOverUdp();
+
+private:
+    // The process's diagnostics, for tests that look for log lines.
+    std::unique_ptr<LogCapture> m_log;
 };
 
 void TestDMainWindow::initTestCase()
 {
     QVERIFY2(qEnvironmentVariableIsSet("PULSE_SERVER"), "run through with-pulse.sh (ctest)");
-    previousHandler = qInstallMessageHandler(captureMessage);
+    m_log = std::make_unique<LogCapture>(LogCapture::Forward);
 }
 
 void TestDMainWindow::init()
 {
-    clearLog();
+    m_log->clear();
 }
 
 void TestDMainWindow::handshakeEndsInVoiceInitialized()
@@ -443,7 +417,7 @@ void TestDMainWindow::refusalEndsSession()
     QTRY_VERIFY_WITH_TIMEOUT(other->isReady(), kJoinTimeoutMs);
     QTRY_VERIFY(window->isSending());
 
-    clearLog();
+    m_log->clear();
     other->sendCommand(command);
 
     QTRY_VERIFY(window->findChild<QMessageBox*>(boxName));
@@ -455,7 +429,7 @@ void TestDMainWindow::refusalEndsSession()
     QVERIFY(!window->isSending());
     // The window said goodbye before it went: the server saw CLIENTEXIT, not
     // a dropped connection.
-    QTRY_VERIFY(logContains(QStringLiteral("Client exited")));
+    QTRY_VERIFY(m_log->contains(QStringLiteral("Client exited")));
     QTRY_COMPARE(room.readyCount(), 1);
 
     box->close();
@@ -493,11 +467,11 @@ void TestDMainWindow::newAddressSaysGoodbyeToOldServer()
 
     // The entry names one port for both TCP and UDP; only the goodbye to the
     // first server and the new address matter here.
-    clearLog();
+    m_log->clear();
     dialog->setTextValue(QStringLiteral("127.0.0.1:%1").arg(second.tcpPort()));
     dialog->accept();
 
-    QTRY_VERIFY(logContains(QStringLiteral("Client exited")));
+    QTRY_VERIFY(m_log->contains(QStringLiteral("Client exited")));
     QTRY_COMPARE(first.readyCount(), 0);
     QCOMPARE(window->configuration().serverTcpPort, second.tcpPort());
     QCOMPARE(window->configuration().serverUdpPort, second.tcpPort());
@@ -535,7 +509,7 @@ void TestDMainWindow::voiceCommands()
 
     other->sendCommand(command);
     const QString unknownLine = SessionCommand::kUnknownCommand + command;
-    QTRY_VERIFY(window->isPlaybackOn() == plays && logContains(unknownLine) == unknown);
+    QTRY_VERIFY(window->isPlaybackOn() == plays && m_log->contains(unknownLine) == unknown);
     // Settle: a late change would show up here.
     other->sendCommand(SessionCommand::kGetNClients);
     QTRY_VERIFY(other->lastArgument(SessionCommand::kNClients) == QStringLiteral("2"));
@@ -702,9 +676,9 @@ void TestDMainWindow::closingSaysGoodbye()
     QTRY_VERIFY_WITH_TIMEOUT(window->isSending(), kJoinTimeoutMs);
     QTRY_COMPARE(room.server()->speakerCount(), 1);
 
-    clearLog();
+    m_log->clear();
     window->close();
-    QTRY_VERIFY(logContains(QStringLiteral("Client exited")));
+    QTRY_VERIFY(m_log->contains(QStringLiteral("Client exited")));
     QTRY_COMPARE(room.readyCount(), 0);
     // Sending stopped first, with its announcements.
     QVERIFY(!window->isSending());

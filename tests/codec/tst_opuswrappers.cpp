@@ -1,3 +1,5 @@
+#include "childprocess.h"
+#include "logcapture.h"
 #include "opusdecoderwrapper.h"
 #include "opusencoderwrapper.h"
 
@@ -15,29 +17,6 @@ namespace {
 
 // Set in a child run of this executable that must die on a bad frame length.
 const char kDeathVariable[] = "CLASSROOM_OPUS_BAD_FRAME";
-
-QStringList capturedMessages;
-
-void captureMessage(QtMsgType, const QMessageLogContext&, const QString& message)
-{
-    capturedMessages.append(message);
-}
-
-// Collects what the code under test logs while it is alive.
-class MessageCapture
-{
-public:
-    MessageCapture() : previous(qInstallMessageHandler(captureMessage))
-    {
-        capturedMessages.clear();
-    }
-    ~MessageCapture() { qInstallMessageHandler(previous); }
-    QStringList messages() const { return capturedMessages; }
-
-private:
-    Q_DISABLE_COPY(MessageCapture)
-    QtMessageHandler previous;
-};
 
 constexpr int kRate = 48000;
 constexpr int kFrameBytes = 3840; // 20 ms stereo at 48000 Hz
@@ -130,14 +109,14 @@ void TestOpusWrappers::initializeEncoderAppliesSettings()
     QFETCH(int, expectedFec);
 
     OpusEncoderWrapper encoder(nullptr);
-    MessageCapture capture;
+    LogCapture capture;
     QCOMPARE(encoder.initializeEncoder(kRate, 2, 10, 28000, inbandFec), 0);
     QVERIFY(encoder.handle());
 
     // The defaults are logged before the settings are applied.
     const QStringList expected { QStringLiteral("OPUS -- 4 2 2 4"),
         QStringLiteral("OPUS -- COMPLEXITY: 9 BITRATE: 120000 LSB DEPTH: 24 INBAND FEC: 0") };
-    QCOMPARE(capture.messages(), expected);
+    QCOMPARE(capture.lines(), expected);
 
     OpusEncoder* state = encoder.handle();
     QCOMPARE(encoderSetting(state, OPUS_GET_COMPLEXITY_REQUEST), 10);
@@ -221,7 +200,7 @@ void TestOpusWrappers::invalidFrameSizeEndsProcess()
         QStringLiteral("%1,%2,%3").arg(sampleRate).arg(channels).arg(pcmBytes));
     child.setProcessEnvironment(environment);
     child.start(QCoreApplication::applicationFilePath(), QStringList());
-    QVERIFY(child.waitForFinished(30000));
+    QVERIFY(ChildProcess::waitForEnd(child));
 
     const QString output = QString::fromLocal8Bit(child.readAllStandardError());
     QCOMPARE(child.exitStatus(), QProcess::CrashExit);
@@ -256,7 +235,7 @@ void TestOpusWrappers::uninitialisedCallsFail()
     unsigned char* out = reinterpret_cast<unsigned char*>(pcm.data());
     unsigned char packet[100] = { 0x08 };
 
-    MessageCapture capture;
+    LogCapture capture;
     int result = 0;
     if (operation == QLatin1String("encode"))
         result = encoder.encode(pcm.constData(), pcm.size(), packet, int(sizeof packet));
@@ -267,7 +246,7 @@ void TestOpusWrappers::uninitialisedCallsFail()
     else
         result = decoder.decodePacketLossConcealment(out, pcm.size());
     QCOMPARE(result, -3);
-    QCOMPARE(capture.messages(), QStringList { logLine });
+    QCOMPARE(capture.lines(), QStringList { logLine });
 }
 
 void TestOpusWrappers::badCreationArgumentsLeaveWrapperUninitialised_data()
@@ -302,12 +281,12 @@ void TestOpusWrappers::badCreationArgumentsLeaveWrapperUninitialised()
 
     QByteArray pcm(kFrameBytes, '\0');
     unsigned char packet[100];
-    MessageCapture capture;
+    LogCapture capture;
     QCOMPARE(encoder.encode(pcm.constData(), pcm.size(), packet, int(sizeof packet)), -3);
     QCOMPARE(decoder.decodePacketLossConcealment(
                  reinterpret_cast<unsigned char*>(pcm.data()), pcm.size()),
         -3);
-    QCOMPARE(capture.messages().size(), 2);
+    QCOMPARE(capture.lines().size(), 2);
 }
 
 void TestOpusWrappers::decodeAndConcealTwentyMilliseconds()

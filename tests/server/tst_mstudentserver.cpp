@@ -1,6 +1,7 @@
 #include "classroomclient.h"
 #include "clientlimits.h"
 #include "clientnames.h"
+#include "logcapture.h"
 #include "mstudentserver.h"
 #include "mtcpsocket.h"
 #include "mudpsocket.h"
@@ -50,13 +51,6 @@ QString copyNumber(const ClassroomClient* client)
     return asked.isEmpty() ? QString() : asked.last().mid(kDoYouCopy.size());
 }
 
-// Captures the "SERVER: " lines while a test runs.
-QStringList g_log;
-void captureLog(QtMsgType, const QMessageLogContext&, const QString& message)
-{
-    g_log.append(message);
-}
-
 } // namespace
 
 // The classroom server in this process, its clients real loopback sockets.
@@ -65,7 +59,6 @@ class TstMStudentServer : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
     void cleanup();
 
     void handshakeInEitherOrder_data();
@@ -131,18 +124,12 @@ private:
     QList<ClassroomClient*> m_clients;
 };
 
-void TstMStudentServer::init()
-{
-    g_log.clear();
-}
-
 void TstMStudentServer::cleanup()
 {
     qDeleteAll(m_clients);
     m_clients.clear();
     m_server.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    qInstallMessageHandler(nullptr);
 }
 
 ServerSettings TstMStudentServer::loopbackSettings() const
@@ -332,7 +319,7 @@ void TstMStudentServer::unknownCommandsAreOnlyLogged()
 {
     QFETCH(bool, overUdp);
     QFETCH(QString, command);
-    qInstallMessageHandler(captureLog);
+    LogCapture log;
     startServer(loopbackSettings());
     ClassroomClient* client = connectClient(QStringLiteral("a"), false);
     QTRY_VERIFY(!requestNumber(client).isEmpty());
@@ -341,7 +328,8 @@ void TstMStudentServer::unknownCommandsAreOnlyLogged()
     else
         client->sendCommand(command);
     // The keyword item is plain text, the command a quoted string.
-    QTRY_VERIFY(g_log.contains(QStringLiteral("SERVER:  Unknown Command:  \"%1\"").arg(command)));
+    const QString unknown = QStringLiteral("SERVER:  Unknown Command:  \"%1\"").arg(command);
+    QTRY_VERIFY(log.lines().contains(unknown));
 
     client->sendCommand(kGetProtocol);
     QTRY_VERIFY(client->commands().contains(cmd(kProtocolVer, kProtocolVersion)));
@@ -445,7 +433,7 @@ void TstMStudentServer::clientListJoinsEntries()
 
 void TstMStudentServer::sameNamesGiveOneInfoEntry()
 {
-    qInstallMessageHandler(captureLog);
+    LogCapture log;
     ServerCLI cli(loopbackSettings(), nullptr);
     QVERIFY(cli.isListening());
     MStudentServer* server = cli.server()->currentStudentServer();
@@ -462,17 +450,19 @@ void TstMStudentServer::sameNamesGiveOneInfoEntry()
     // The change is logged with the gathered client list, after both joined.
     int header = -1;
     QTRY_VERIFY([&] {
+        const QStringList lines = log.lines();
         header = -1;
-        for (int i = 0; i < g_log.size(); ++i) {
-            if (g_log.at(i).contains(QStringLiteral("Students Changed: =====")))
+        for (int i = 0; i < lines.size(); ++i) {
+            if (lines.at(i).contains(QStringLiteral("Students Changed: =====")))
                 header = i;
         }
-        return header >= 0 && g_log.size() > header + 2
-            && g_log.at(header + 2).endsWith(QStringLiteral("====="));
+        return header >= 0 && lines.size() > header + 2
+            && lines.at(header + 2).endsWith(QStringLiteral("====="));
     }());
-    QVERIFY(g_log.value(header + 1).contains(QStringLiteral("twin (127.0.0.1:")));
-    QVERIFY(g_log.value(header + 2).endsWith(QStringLiteral("=====")));
-    QVERIFY(g_log.filter(QStringLiteral("Servers Listening...")).size() == 1);
+    const QStringList lines = log.lines();
+    QVERIFY(lines.value(header + 1).contains(QStringLiteral("twin (127.0.0.1:")));
+    QVERIFY(lines.value(header + 2).endsWith(QStringLiteral("=====")));
+    QCOMPARE(log.count(QStringLiteral("Servers Listening...")), 1);
 }
 
 void TstMStudentServer::commandsGoToTheOthers()
@@ -649,7 +639,7 @@ void TstMStudentServer::closeAllClients()
     QFETCH(QStringList, names);
     QFETCH(QString, argument);
     QFETCH(QStringList, remaining);
-    qInstallMessageHandler(captureLog);
+    LogCapture log;
     startServer(loopbackSettings());
     QList<ClassroomClient*> clients;
     for (const QString& name : qAsConst(names)) {
@@ -661,8 +651,9 @@ void TstMStudentServer::closeAllClients()
     // follow in the same call.
     const QString received
         = QStringLiteral("SERVER recieve:  \"%1\"").arg(cmd(kCloseAllClients, argument));
-    QTRY_VERIFY(g_log.contains(received));
-    QCOMPARE(g_log.value(g_log.indexOf(received) + 1), QStringLiteral("\"%1\"").arg(argument));
+    QTRY_VERIFY(log.lines().contains(received));
+    const QStringList lines = log.lines();
+    QCOMPARE(lines.value(lines.indexOf(received) + 1), QStringLiteral("\"%1\"").arg(argument));
 
     QTRY_COMPARE(clients.first()->lastArgument(kNClients), QString::number(remaining.size()));
     QStringList left;
@@ -701,7 +692,7 @@ void TstMStudentServer::unansweredRequestsRemoveTheClient()
     QSignalSpy gone(client, &ClassroomClient::tcpDisconnected);
     QTRY_VERIFY(nonReadyRecordOf(client).conn);
     QObject* conn = nonReadyRecordOf(client).conn;
-    QVERIFY(gone.wait(10000));
+    QTRY_COMPARE_WITH_TIMEOUT(gone.count(), 1, 10000);
     // Every request of the step repeats the same number.
     QCOMPARE(client->commands().count(cmd(kUdpRequest, requestNumber(client))),
         MStudentServer::kMaxHandshakeMessages);
@@ -723,7 +714,7 @@ void TstMStudentServer::unansweredCopiesRemoveTheClient()
     client->sendUdpCommand(cmd(kUdpResponse, requestNumber(client)));
     QTRY_VERIFY(!client->lastArgument(kYourUdpIpPort).isEmpty());
     client->sendCommand(kUdpIpPortBound);
-    QVERIFY(gone.wait(10000));
+    QTRY_COMPARE_WITH_TIMEOUT(gone.count(), 1, 10000);
     QTRY_COMPARE(client->commands(true).count(cmd(kDoYouCopy, copyNumber(client))),
         MStudentServer::kMaxHandshakeMessages);
 }
@@ -857,7 +848,7 @@ void TstMStudentServer::clientNotReadyInTimeIsRemoved()
     QTRY_COMPARE(nonReadyRecordOf(client).udpState, 3);
     // UDP confirmed, never identified: no step timer runs any more, yet the
     // admission ends.
-    QVERIFY(gone.wait(10000));
+    QTRY_COMPARE_WITH_TIMEOUT(gone.count(), 1, 10000);
     QVERIFY(students()->nonReadyClientList().isEmpty());
     QVERIFY(!client->isReady());
 }
@@ -893,7 +884,7 @@ void TstMStudentServer::udpBoundOutsideTheCopyStepIsIgnored()
 
 void TstMStudentServer::copyAnswerCountsOnlyFromTheRecordedEnd()
 {
-    qInstallMessageHandler(captureLog);
+    LogCapture log;
     startServer(loopbackSettings());
     ClassroomClient* client = connectClient(QStringLiteral("ann"), false);
     QTRY_VERIFY(!requestNumber(client).isEmpty());
@@ -914,7 +905,7 @@ void TstMStudentServer::copyAnswerCountsOnlyFromTheRecordedEnd()
                          "\"%2\"")
               .arg(stranger.localPort())
               .arg(udpEndText(client));
-    QTRY_VERIFY(g_log.contains(ignored));
+    QTRY_VERIFY(log.lines().contains(ignored));
     QCOMPARE(nonReadyRecordOf(client).udpState, 2);
     QVERIFY(!client->commands().contains(kConnected));
 
@@ -998,7 +989,7 @@ void TstMStudentServer::forgedNamesListAsOneEntry()
 {
     QFETCH(QString, name);
     QFETCH(QString, stored);
-    qInstallMessageHandler(captureLog);
+    LogCapture log;
     startServer(loopbackSettings());
     ClassroomClient* honest = joinClient(QStringLiteral("honest"));
     QVERIFY(honest);
@@ -1016,7 +1007,7 @@ void TstMStudentServer::forgedNamesListAsOneEntry()
         forged += entry.endsWith(kFieldSeparator + stored) ? 1 : 0;
     }
     QCOMPARE(forged, 1);
-    QCOMPARE(g_log.filter(QStringLiteral("Name with list separators listed as")).size(), 1);
+    QCOMPARE(log.count(QStringLiteral("Name with list separators listed as")), 1);
 
     // Chat carries names length-prefixed: the name goes as given.
     forger->sendText(QString(), QStringLiteral("hi"));
@@ -1113,7 +1104,7 @@ void TstMStudentServer::floodIsBoundedAndOthersStillTalk()
 
 void TstMStudentServer::clientThatNeverReadsIsDropped()
 {
-    qInstallMessageHandler(captureLog);
+    LogCapture log;
     startServer(loopbackSettings());
     ClassroomClient* sender = joinClient(QStringLiteral("sender"));
     ClassroomClient* reader = joinClient(QStringLiteral("reader"));
@@ -1136,7 +1127,7 @@ void TstMStudentServer::clientThatNeverReadsIsDropped()
     QTRY_VERIFY(!readyRecordOf(sloth).conn);
     QCOMPARE(students()->readyClientList().size(), 2);
 
-    const QStringList dropped = g_log.filter(QStringLiteral("Too slow, dropping"));
+    const QStringList dropped = log.linesContaining(QStringLiteral("Too slow, dropping"));
     QCOMPARE(dropped.size(), 1);
     const QRegularExpressionMatch unsent
         = QRegularExpression(QStringLiteral("with (\\d+) bytes unsent")).match(dropped.first());
@@ -1146,7 +1137,7 @@ void TstMStudentServer::clientThatNeverReadsIsDropped()
     QVERIFY(held <= ClientLimits::kMaxUnsentBytes + chunk.size() + 16);
 
     // Relayed chunks go into the log by size and first bytes only.
-    const QStringList relayed = g_log.filter(QStringLiteral("packetReceived: "));
+    const QStringList relayed = log.linesContaining(QStringLiteral("packetReceived: "));
     QVERIFY(relayed.size() >= chunks);
     for (const QString& line : relayed)
         QVERIFY2(line.size() < 400, qPrintable(line.left(100)));

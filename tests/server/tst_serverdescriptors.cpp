@@ -1,3 +1,4 @@
+#include "childprocess.h"
 #include "classroomclient.h"
 #include "mtcpsocket.h"
 #include "sessioncommands.h"
@@ -126,8 +127,7 @@ void TstServerDescriptors::admissionsBeyondTheLimitFailCleanly()
     QTRY_VERIFY_WITH_TIMEOUT(late->isReady(), 30000);
 
     QVERIFY(podium.state() == QProcess::Running);
-    ::kill(pid_t(podium.processId()), SIGTERM);
-    QVERIFY(podium.waitForFinished(30000));
+    QVERIFY(ChildProcess::signalAndWait(podium, SIGTERM));
     qDeleteAll(clients);
 }
 

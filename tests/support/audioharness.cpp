@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <complex>
+#include <csignal>
 #include <vector>
 
 #include <QCoreApplication>
@@ -13,6 +14,8 @@
 #include <QRandomGenerator>
 #include <QThread>
 #include <QtEndian>
+
+#include "childprocess.h"
 
 namespace {
 
@@ -31,9 +34,8 @@ bool runServerScript(const QString& action, const QString& dir)
     script.setProcessEnvironment(environment);
     script.start(QStringLiteral(CLASSROOM_PULSE_SERVER_SCRIPT), { action, dir });
     // Bounded by the script's own waits (5 s each) plus its shutdown waits.
-    if (!script.waitForFinished(30000)) {
-        script.kill();
-        script.waitForFinished();
+    if (!ChildProcess::waitForEnd(script, 30000)) {
+        ChildProcess::signalAndWait(script, SIGKILL);
         return false;
     }
     return script.exitStatus() == QProcess::NormalExit && script.exitCode() == 0;

@@ -1,4 +1,5 @@
 #include "audioharness.h"
+#include "childprocess.h"
 
 #include "audiotestmain.h"
 #include <QAudioDeviceInfo>
@@ -141,7 +142,7 @@ void TestAudioHarness::secondServerIsIndependent()
     QVERIFY(player.waitForStarted());
     player.write(pattern + AudioHarness::silence(300));
     player.closeWriteChannel();
-    QVERIFY(player.waitForFinished(10000));
+    QVERIFY(ChildProcess::waitForEnd(player, 10000));
     QCOMPARE(player.exitCode(), 0);
 
     QTRY_VERIFY_WITH_TIMEOUT(

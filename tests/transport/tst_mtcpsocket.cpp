@@ -36,6 +36,8 @@ private slots:
     void deliversFramesHoweverSplit();
     void waitsForTheRestOfAFrame();
     void receiverMayCloseInsideTheSignal();
+    void deliversFramesAtTheLengthLimits_data();
+    void deliversFramesAtTheLengthLimits();
     void abortsOnImpossibleLength_data();
     void abortsOnImpossibleLength();
     void usableFollowsTheConnection();
@@ -44,6 +46,7 @@ private slots:
 private:
     QList<Packet> received() const;
     void writeInPieces(const QByteArray& bytes, int pieceSize);
+    bool waitForPackets(int count, int timeoutMs);
 
     QTcpServer* m_server = nullptr;
     MTcpSocket* m_socket = nullptr;
@@ -96,6 +99,21 @@ void TestMTcpSocket::writeInPieces(const QByteArray& bytes, int pieceSize)
         if (pieceSize < bytes.size())
             QTest::qWait(1);
     }
+}
+
+// Runs an event loop until `count` packets have arrived. Unlike QTRY_*, which
+// sleeps between rounds of events, it moves megabytes through loopback at once.
+bool TestMTcpSocket::waitForPackets(int count, int timeoutMs)
+{
+    QEventLoop loop;
+    connect(m_socket, &MTcpSocket::packetReceived, &loop, [&] {
+        if (m_spy->count() >= count)
+            loop.quit();
+    });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    if (m_spy->count() < count)
+        loop.exec();
+    return m_spy->count() >= count;
 }
 
 void TestMTcpSocket::sendersWriteExactFrames_data()
@@ -212,12 +230,42 @@ void TestMTcpSocket::receiverMayCloseInsideTheSignal()
     QCOMPARE(m_socket->state(), QAbstractSocket::UnconnectedState);
 }
 
+void TestMTcpSocket::deliversFramesAtTheLengthLimits_data()
+{
+    QTest::addColumn<quint32>("length");
+    QTest::newRow("the shortest frame, a tag without payload")
+        << quint32(WireFormat::kMinTcpFrameLength);
+    QTest::newRow("a frame of exactly the largest allowed length")
+        << quint32(WireFormat::kMaxTcpFrameLength);
+}
+
+void TestMTcpSocket::deliversFramesAtTheLengthLimits()
+{
+    QFETCH(quint32, length);
+    QByteArray payload(int(length) - WireFormat::kTcpHeaderSize, Qt::Uninitialized);
+    // A byte pattern that does not repeat every power of two.
+    char* bytes = payload.data();
+    for (int i = 0; i < payload.size(); ++i)
+        bytes[i] = char(i % 251);
+    const QByteArray large = frame("PDTA", payload);
+    QCOMPARE(quint32(large.size()), length);
+    m_peer->write(large + frame("COMD", "AFTER"));
+    m_peer->flush();
+    QVERIFY(waitForPackets(2, 30000));
+    QCOMPARE(m_spy->count(), 2);
+    QVERIFY(received().at(0).data == payload);
+    QCOMPARE(received().at(1).data, QByteArray("AFTER"));
+    QVERIFY(m_socket->usable());
+}
+
 void TestMTcpSocket::abortsOnImpossibleLength_data()
 {
     QTest::addColumn<QByteArray>("lengthField");
     QTest::newRow("zero") << QByteArray::fromHex("00000000");
-    QTest::newRow("seven cannot cover length and tag") << QByteArray::fromHex("00000007");
-    QTest::newRow("just above 16 MiB") << QByteArray::fromHex("01000001");
+    QTest::newRow("seven cannot cover length and tag")
+        << MAbstractSocket::intToByteArray(quint32(WireFormat::kMinTcpFrameLength - 1));
+    QTest::newRow("one byte past the largest allowed length")
+        << MAbstractSocket::intToByteArray(WireFormat::kMaxTcpFrameLength + 1);
     QTest::newRow("four gigabytes") << QByteArray::fromHex("ffffffff");
 }
 

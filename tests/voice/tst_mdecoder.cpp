@@ -1,18 +1,14 @@
+#include "logcapture.h"
 #include "mabstractsocket.h"
 #include "mdecoder.h"
 #include "mm.h"
 #include "mstatistics.h"
 
+#include <memory>
+
 #include <QtTest>
 
 namespace {
-
-QStringList g_messages;
-
-void collect(QtMsgType, const QMessageLogContext&, const QString& message)
-{
-    g_messages << message;
-}
 
 QByteArray voicePacket(int seq, int payloadBytes)
 {
@@ -50,12 +46,8 @@ class TestMDecoder : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        g_messages.clear();
-        qInstallMessageHandler(collect);
-    }
-    void cleanup() { qInstallMessageHandler(nullptr); }
+    void init() { m_log = std::make_unique<LogCapture>(); }
+    void cleanup() { m_log.reset(); }
 
     void sequenceTracking_data();
     void sequenceTracking();
@@ -64,6 +56,9 @@ private slots:
     void shortPacketIsDroppedWithADiagnostic();
     void silenceBlock_data();
     void silenceBlock();
+
+private:
+    std::unique_ptr<LogCapture> m_log;
 };
 
 void TestMDecoder::sequenceTracking_data()
@@ -115,12 +110,7 @@ void TestMDecoder::sequenceTracking()
     QTEST(decoder.played, "played");
     QTEST(decoder.skipArguments.size(), "skipCalls");
     QTEST(decoder.lastSequence(), "lastSeq");
-    QStringList banners;
-    for (const QString& line : qAsConst(g_messages)) {
-        if (line.contains(QLatin1String("DETECTED!")))
-            banners << line;
-    }
-    QCOMPARE(banners, events);
+    QCOMPARE(m_log->linesContaining(QStringLiteral("DETECTED!")), events);
     // Every skip call carries the payload size of the last packet played
     // before the gap (payload sizes are 10, 11, ... in arrival order), and
     // they all come before the packet after the gap.
@@ -145,17 +135,17 @@ void TestMDecoder::senderRestartingAfter400IsDroppedUntilItPassesIt()
     RecordingDecoder decoder(true, MM::defaultAudioFormat());
     for (int seq = 1; seq <= 400; ++seq)
         decoder.voicePacketReceived(voicePacket(seq, 20));
-    g_messages.clear();
+    m_log->clear();
     for (int seq = 1; seq <= 401; ++seq)
         decoder.voicePacketReceived(voicePacket(seq, 20));
 
     QCOMPARE(decoder.played.size(), 401);
     QCOMPARE(decoder.played.last(), 401);
     QCOMPARE(decoder.lastSequence(), 401);
-    QCOMPARE(g_messages.count(QStringLiteral(
+    QCOMPARE(m_log->lines().count(QStringLiteral(
                  "======================== SEQ REWIND DETECTED! ========================")),
         399);
-    QCOMPARE(g_messages.count(QStringLiteral(
+    QCOMPARE(m_log->lines().count(QStringLiteral(
                  "======================== SEQ REPEAT DETECTED! ========================")),
         1);
     QVERIFY(decoder.skipArguments.isEmpty());
@@ -167,14 +157,14 @@ void TestMDecoder::diagnosticLineOfASkip()
     decoder.voicePacketReceived(voicePacket(1, 30));
     decoder.voicePacketReceived(voicePacket(2, 30));
     decoder.voicePacketReceived(voicePacket(5, 37));
-    const int banner = g_messages.indexOf(
+    const QStringList lines = m_log->lines();
+    const int banner = lines.indexOf(
         QStringLiteral("========================= SEQ SKIP DETECTED! ========================="));
     QVERIFY(banner >= 0);
-    QVERIFY(banner + 1 < g_messages.size());
+    QVERIFY(banner + 1 < lines.size());
     // clock, lastSeq before, seq, missing, payload size
     const QRegularExpression line(QStringLiteral("^\\d+ 2 5 2 37$"));
-    QVERIFY2(
-        line.match(g_messages.at(banner + 1)).hasMatch(), qPrintable(g_messages.at(banner + 1)));
+    QVERIFY2(line.match(lines.at(banner + 1)).hasMatch(), qPrintable(lines.at(banner + 1)));
 }
 
 void TestMDecoder::shortPacketIsDroppedWithADiagnostic()
@@ -184,7 +174,7 @@ void TestMDecoder::shortPacketIsDroppedWithADiagnostic()
     decoder.voicePacketReceived(QByteArray());
     QVERIFY(decoder.played.isEmpty());
     QCOMPARE(decoder.statisticsObject()->packetCount, 0);
-    QCOMPARE(g_messages.filter(QStringLiteral("shorter than its sequence number")).size(), 2);
+    QCOMPARE(m_log->count(QStringLiteral("shorter than its sequence number")), 2);
     // A packet of exactly the sequence number is an empty payload, still played.
     decoder.voicePacketReceived(voicePacket(1, 0));
     QCOMPARE(decoder.played, QList<int> { 1 });

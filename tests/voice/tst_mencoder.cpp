@@ -1,3 +1,4 @@
+#include "logcapture.h"
 #include "mencoder.h"
 #include "mm.h"
 #include "mstatistics.h"
@@ -6,18 +7,13 @@
 #include "packetlosssimulator.h"
 #endif
 
+#include <memory>
+
 #include <QtTest>
 
 #include <limits>
 
 namespace {
-
-QStringList g_messages;
-
-void collect(QtMsgType, const QMessageLogContext&, const QString& message)
-{
-    g_messages << message;
-}
 
 // An encoder whose "codec" hands each queued payload on unchanged; it has no
 // input device, the test calls send().
@@ -78,12 +74,8 @@ class TestMEncoder : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        g_messages.clear();
-        qInstallMessageHandler(collect);
-    }
-    void cleanup() { qInstallMessageHandler(nullptr); }
+    void init() { m_log = std::make_unique<LogCapture>(); }
+    void cleanup() { m_log.reset(); }
 
     void packetsAreNumberedFromOneAndCounted();
     void aFailedSendIsCountedAsFailure();
@@ -96,6 +88,9 @@ private slots:
     void burstsDropWholeRuns();
     void unboundSimulatorDropsEverything();
 #endif
+
+private:
+    std::unique_ptr<LogCapture> m_log;
 };
 
 void TestMEncoder::packetsAreNumberedFromOneAndCounted()
@@ -143,11 +138,11 @@ void TestMEncoder::flowValuesAndLines()
 
     encoder->send(QByteArray(100, 'a'));
     encoder->send(QByteArray(92, 'b'));
-    g_messages.clear();
+    m_log->clear();
     stats->flowTimerTimeout();
     QCOMPARE(spy.size(), 1);
     QCOMPARE(spy.at(0), (QList<QVariant> { 2, 108 + 100, 2, 0 }));
-    QCOMPARE(g_messages,
+    QCOMPARE(m_log->lines(),
         QStringList {
             QStringLiteral("Previous  1  secs:  2 packets,  208 bytes,  100 % success.") });
 
@@ -157,17 +152,17 @@ void TestMEncoder::flowValuesAndLines()
 
     // Flow line every third tick only; the signal every tick.
     stats->setPropagationIntervalSecs(3);
-    g_messages.clear();
+    m_log->clear();
     stats->flowTimerTimeout(); // tick 3
     stats->flowTimerTimeout();
     stats->flowTimerTimeout();
     QCOMPARE(spy.size(), 5);
-    QCOMPARE(g_messages.filter(QStringLiteral("Previous ")).size(), 1);
+    QCOMPARE(m_log->count(QStringLiteral("Previous ")), 1);
     QCOMPARE(stats->property("propagationIntervalSecs").toInt(), 3);
 
-    g_messages.clear();
+    m_log->clear();
     delete encoder;
-    QCOMPARE(g_messages.filter(QStringLiteral("OVERALL:")),
+    QCOMPARE(m_log->linesContaining(QStringLiteral("OVERALL:")),
         QStringList { QStringLiteral("OVERALL:  2 packets,  208 bytes,  average  104  bytes") });
 }
 
@@ -179,16 +174,16 @@ void TestMEncoder::intervalBelowOneIsTakenAsOne()
     QCOMPARE(stats.propagationIntervalSecs, 1);
     stats.setPropagationIntervalSecs(-5);
     QCOMPARE(stats.propagationIntervalSecs, 1);
-    g_messages.clear();
+    m_log->clear();
     stats.flowTimerTimeout();
-    QCOMPARE(g_messages.filter(QStringLiteral("Previous ")).size(), 1);
+    QCOMPARE(m_log->count(QStringLiteral("Previous ")), 1);
     // A decoder never counts sends, so its success rate is not a number.
-    QVERIFY(g_messages.first().endsWith(QLatin1String("nan % success.")));
+    QVERIFY(m_log->lines().first().endsWith(QLatin1String("nan % success.")));
     // Written past the setter, a zero still ticks as one.
     stats.propagationIntervalSecs = 0;
-    g_messages.clear();
+    m_log->clear();
     stats.flowTimerTimeout();
-    QCOMPARE(g_messages.filter(QStringLiteral("Previous ")).size(), 1);
+    QCOMPARE(m_log->count(QStringLiteral("Previous ")), 1);
 }
 
 void TestMEncoder::buildVariant()

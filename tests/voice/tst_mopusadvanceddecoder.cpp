@@ -1,3 +1,4 @@
+#include "logcapture.h"
 #include "maudiooutputfeeder.h"
 #include "mm.h"
 #include "mopusadvanceddecoder.h"
@@ -5,6 +6,9 @@
 #include "voicetestdata.h"
 
 #include "audiotestmain.h"
+
+#include <memory>
+
 #include <QAudioOutput>
 #include <QBuffer>
 #include <QtTest>
@@ -12,13 +16,6 @@
 using namespace VoiceTestData;
 
 namespace {
-
-QStringList g_messages;
-
-void collect(QtMsgType, const QMessageLogContext&, const QString& message)
-{
-    g_messages << message;
-}
 
 QByteArray slotBytes(const MOpusAdvancedDecoder& decoder, int index)
 {
@@ -61,12 +58,8 @@ class TestMOpusAdvancedDecoder : public QObject
 
 private slots:
     void initTestCase();
-    void init()
-    {
-        g_messages.clear();
-        qInstallMessageHandler(collect);
-    }
-    void cleanup() { qInstallMessageHandler(nullptr); }
+    void init() { m_log = std::make_unique<LogCapture>(); }
+    void cleanup() { m_log.reset(); }
 
     void startUpDelayWithARealOutput();
     void fecRepairsASingleLoss();
@@ -84,6 +77,7 @@ private slots:
 private:
     QAudioFormat m_format;
     QList<QByteArray> m_packets;
+    std::unique_ptr<LogCapture> m_log;
 };
 
 void TestMOpusAdvancedDecoder::initTestCase()
@@ -165,7 +159,7 @@ void TestMOpusAdvancedDecoder::fecRepairsASingleLoss()
     QCOMPARE(expected.at(2).size(), kFrameBytes);
     // Rebuilt from the redundancy, not merely concealed.
     QVERIFY(expected.at(2) != concealed);
-    QVERIFY(g_messages.contains(QStringLiteral("processVoicePacket : FEC 3840")));
+    QVERIFY(m_log->lines().contains(QStringLiteral("processVoicePacket : FEC 3840")));
 }
 
 void TestMOpusAdvancedDecoder::concealmentCoversADoubleLoss()
@@ -196,8 +190,8 @@ void TestMOpusAdvancedDecoder::concealmentCoversADoubleLoss()
 
     for (int i = 0; i < 5; ++i)
         QCOMPARE(slotBytes(decoder, ringIndex(first + i)), expected.at(i));
-    QVERIFY(g_messages.contains(QStringLiteral("processSeqSkip : PLC 3840")));
-    QVERIFY(g_messages.contains(QStringLiteral("processVoicePacket : FEC 3840")));
+    QVERIFY(m_log->lines().contains(QStringLiteral("processSeqSkip : PLC 3840")));
+    QVERIFY(m_log->lines().contains(QStringLiteral("processVoicePacket : FEC 3840")));
 
     // Played in order, each frame once.
     const QByteArray played = offline.drain();
@@ -374,7 +368,7 @@ void TestMOpusAdvancedDecoder::ringOverflowDiscardsTheOldestUnplayedFrame()
         decoder.voicePacketReceived(voicePacket(i + 1, m_packets.at(i)));
     QCOMPARE(decoder.bufferedFrames(), MOpusAdvancedDecoder::kRingSlots);
     QCOMPARE(decoder.overflowDiscards(), silenceSlots + sent - MOpusAdvancedDecoder::kRingSlots);
-    QVERIFY(!g_messages.filter(QStringLiteral("ring full")).isEmpty());
+    QVERIFY(m_log->contains(QStringLiteral("ring full")));
 
     // What is played is the newest ring-full of frames, in order, once each.
     const QList<QByteArray> frames = referenceDecode(m_packets.mid(0, sent));
@@ -412,7 +406,7 @@ void TestMOpusAdvancedDecoder::unusableOutput()
         decoder.reset(new MOpusAdvancedDecoder(period, &sink, m_format));
     }
     QVERIFY(!decoder->outputUsable());
-    QCOMPARE(g_messages.filter(QStringLiteral("staying silent")).size(), 1);
+    QCOMPARE(m_log->count(QStringLiteral("staying silent")), 1);
     for (int i = 0; i < 5; ++i)
         decoder->voicePacketReceived(voicePacket(i + 1, m_packets.at(i)));
     decoder->voicePacketReceived(voicePacket(9, m_packets.at(9)));
@@ -420,7 +414,7 @@ void TestMOpusAdvancedDecoder::unusableOutput()
     QCOMPARE(decoder->bufferedFrames(), 0);
     QCOMPARE(sink.size(), 0);
     QCOMPARE(decoder->lastSequence(), 9);
-    QCOMPARE(g_messages.filter(QStringLiteral("staying silent")).size(), 1);
+    QCOMPARE(m_log->count(QStringLiteral("staying silent")), 1);
 }
 
 void TestMOpusAdvancedDecoder::buildVariantOfTheStatistics()

@@ -1,3 +1,4 @@
+#include "logcapture.h"
 #include "mm.h"
 #include "mopusencoder.h"
 #include "mstatistics.h"
@@ -6,38 +7,29 @@
 #include "voicetestdata.h"
 
 #include "audiotestmain.h"
+
+#include <memory>
+
 #include <QAudioInput>
 #include <QtTest>
 
 using namespace VoiceTestData;
-
-namespace {
-
-QStringList g_messages;
-
-void collect(QtMsgType, const QMessageLogContext&, const QString& message)
-{
-    g_messages << message;
-}
-
-} // namespace
 
 class TestMOpusEncoder : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        g_messages.clear();
-        qInstallMessageHandler(collect);
-    }
-    void cleanup() { qInstallMessageHandler(nullptr); }
+    void init() { m_log = std::make_unique<LogCapture>(); }
+    void cleanup() { m_log.reset(); }
 
     void everyByteIsEncodedOnceInOrder_data();
     void everyByteIsEncodedOnceInOrder();
     void failedInitialisationSendsNothing();
     void anInputThatWasNotStartedSendsNothing();
+
+private:
+    std::unique_ptr<LogCapture> m_log;
 };
 
 void TestMOpusEncoder::everyByteIsEncodedOnceInOrder_data()
@@ -113,11 +105,11 @@ void TestMOpusEncoder::failedInitialisationSendsNothing()
     MOpusEncoder encoder(&input, &pipe, format, &sender, 10, 28000, false);
     input.stop();
     QVERIFY(
-        g_messages.contains(QStringLiteral("MOpusEncoder:: Encoder initialization failed. -1")));
+        m_log->lines().contains(QStringLiteral("MOpusEncoder:: Encoder initialization failed. -1")));
     pipe.push(QByteArray(2 * encoder.opusFrameBytes(), '\0'));
     emit pipe.readyRead();
     QCOMPARE(encoder.statisticsObject()->packetCount, 0);
-    QVERIFY(g_messages.contains(QStringLiteral("MOpusEncoder:: Encoding error  -3")));
+    QVERIFY(m_log->lines().contains(QStringLiteral("MOpusEncoder:: Encoding error  -3")));
 }
 
 void TestMOpusEncoder::anInputThatWasNotStartedSendsNothing()

@@ -1,3 +1,4 @@
+#include "childprocess.h"
 #include "classroomclient.h"
 #include "podiumlog.h"
 
@@ -43,13 +44,7 @@ public:
         m_process.setProcessEnvironment(env);
         m_process.setWorkingDirectory(dir.path());
     }
-    ~PodiumRun()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
+    ~PodiumRun() { ChildProcess::signalAndWait(m_process, SIGKILL, 5000); }
 
     bool copied() const { return m_copied; }
     void start(const QStringList& arguments) { m_process.start(m_program, arguments); }
@@ -83,8 +78,7 @@ public:
     }
     bool terminate(int signalNumber = SIGTERM)
     {
-        ::kill(pid_t(m_process.processId()), signalNumber);
-        const bool finished = m_process.waitForFinished(30000);
+        const bool finished = ChildProcess::signalAndWait(m_process, signalNumber);
         standardError();
         return finished;
     }
@@ -193,7 +187,7 @@ void TstPodium::configurationPrecedence()
         QVERIFY(podium.waitForServer(tcp, udp));
         QVERIFY(podium.terminate());
     } else {
-        QVERIFY(podium.process().waitForFinished(30000));
+        QVERIFY(ChildProcess::waitForEnd(podium.process()));
         QCOMPARE(podium.process().exitCode(), 2);
     }
     const QString line = podium.configurationLine();
@@ -207,7 +201,7 @@ void TstPodium::headlessWithoutServerIsAUsageError()
     PodiumRun podium(dir);
     QVERIFY(podium.copied());
     podium.start({ QStringLiteral("-n") });
-    QVERIFY(podium.process().waitForFinished(30000));
+    QVERIFY(ChildProcess::waitForEnd(podium.process()));
     QCOMPARE(podium.process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(podium.process().exitCode(), 2);
     const QStringList lines = podium.standardError().trimmed().split(QLatin1Char('\n'));
@@ -268,10 +262,9 @@ void TstPodium::terminationEndsTheClassCleanly()
     QTRY_VERIFY_WITH_TIMEOUT(!waiting.commands().isEmpty(), 20000);
     QSignalSpy waitingGone(&waiting, &ClassroomClient::tcpDisconnected);
 
-    ::kill(pid_t(podium.process().processId()), signalNumber);
-    QVERIFY(gone.wait(20000));
+    QVERIFY(podium.terminate(signalNumber));
+    QTRY_COMPARE_WITH_TIMEOUT(gone.count(), 1, 20000);
     QTRY_COMPARE_WITH_TIMEOUT(waitingGone.count(), 1, 20000);
-    QVERIFY(podium.process().waitForFinished(30000));
     QCOMPARE(podium.process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(podium.process().exitCode(), 0);
 
@@ -290,7 +283,7 @@ void TstPodium::fatalMessageFormat()
     env.insert(QString::fromLatin1(kFatalChildVariable), dir.filePath(QStringLiteral("fatal.log")));
     child.setProcessEnvironment(env);
     child.start(QCoreApplication::applicationFilePath(), QStringList());
-    QVERIFY(child.waitForFinished(30000));
+    QVERIFY(ChildProcess::waitForEnd(child));
     QCOMPARE(child.exitStatus(), QProcess::CrashExit);
     const QByteArray err = child.readAllStandardError();
     QVERIFY2(
