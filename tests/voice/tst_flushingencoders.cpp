@@ -9,12 +9,15 @@
 #include "mstatistics.h"
 #include "mudpsocket.h"
 #include "pcmpipe.h"
+#include "voicelink.h"
 
 #include "audiotestmain.h"
 #include <QAudioInput>
 #include <QtTest>
 
 #include <memory>
+
+using VoiceTestData::VoiceLink;
 
 namespace {
 
@@ -25,30 +28,6 @@ void collect(QtMsgType, const QMessageLogContext&, const QString& message)
     g_messages << message;
 }
 
-struct Loopback
-{
-    MUdpSocket receiver;
-    MUdpSocket sender;
-    QList<QByteArray> received;
-
-    Loopback()
-    {
-        receiver.bind(QHostAddress(QHostAddress::LocalHost), 0);
-        QObject::connect(&receiver, &MUdpSocket::packetReceived, &receiver,
-            [this](MAbstractSocket*, MDataType type, const QByteArray& data) {
-                if (type == VoiceData)
-                    received << data;
-            });
-        sender.setPeerHostAndPort(QHostAddress::LocalHost, receiver.localPort());
-    }
-    QByteArray payloads() const
-    {
-        QByteArray all;
-        for (const QByteArray& packet : received)
-            all += packet.mid(4);
-        return all;
-    }
-};
 
 QByteArray pattern(int bytes, int seed)
 {
@@ -101,7 +80,7 @@ void TestFlushingEncoders::flushChains()
     QFETCH(int, firstPackets);
     QFETCH(int, secondPackets);
     QFETCH(int, slowWarnings);
-    Loopback link;
+    VoiceLink link;
     PcmPipe pipe;
     MFlowControlEncoder encoder(&pipe, MM::defaultAudioFormat(), &link.sender, 0.1f, packetBytes);
     QCOMPARE(encoder.threshold(), 19200);
@@ -129,7 +108,7 @@ void TestFlushingEncoders::flushChains()
 
 void TestFlushingEncoders::oneStepPerTurnOfTheEventLoop()
 {
-    Loopback link;
+    VoiceLink link;
     PcmPipe pipe;
     MFlowControlEncoder encoder(&pipe, MM::defaultAudioFormat(), &link.sender, 0.1f, 3840);
     pipe.push(pattern(19200, 2));
@@ -145,7 +124,7 @@ void TestFlushingEncoders::oneStepPerTurnOfTheEventLoop()
 
 void TestFlushingEncoders::theSlowChainWaitsAQuarterLonger()
 {
-    Loopback link;
+    VoiceLink link;
     PcmPipe pipe;
     MNoneSlowSenderEncoderUsingFCE encoder(
         &pipe, MM::defaultAudioFormat(), &link.sender, 0.1f, 3840);
@@ -162,7 +141,7 @@ void TestFlushingEncoders::theSlowChainWaitsAQuarterLonger()
 
 void TestFlushingEncoders::aFlushWithNothingCollectedDoesNothing()
 {
-    Loopback link;
+    VoiceLink link;
     PcmPipe pipe;
     MFlowControlEncoder encoder(&pipe, MM::defaultAudioFormat(), &link.sender, 0.1f, 3840);
     QVERIFY(QMetaObject::invokeMethod(&encoder, "flush"));
@@ -189,7 +168,7 @@ void TestFlushingEncoders::parametersThatCannotWork()
     QFETCH(bool, slow);
     QFETCH(float, seconds);
     QFETCH(int, packetBytes);
-    Loopback link;
+    VoiceLink link;
     PcmPipe pipe;
     std::unique_ptr<MFlushingEncoder> encoder;
     if (slow)
@@ -230,7 +209,7 @@ void TestFlushingEncoders::slowSenderPacing()
     QVERIFY(input.start());
     QCOMPARE(input.periodSize(), period);
 
-    Loopback link;
+    VoiceLink link;
     PcmPipe pipe;
     MNoneSlowSenderEncoder encoder(&input, &pipe, format, &link.sender);
     QVERIFY(encoder.usable());
@@ -252,7 +231,7 @@ void TestFlushingEncoders::slowSenderWithoutAStartedInput()
     const QAudioFormat format = MM::deviceAudioFormat(MM::defaultAudioFormat());
     QAudioInput input(format);
     QCOMPARE(input.periodSize(), 0);
-    Loopback link;
+    VoiceLink link;
     PcmPipe pipe;
     MNoneSlowSenderEncoder encoder(&input, &pipe, format, &link.sender);
     QVERIFY(!encoder.usable());

@@ -12,12 +12,15 @@
 #include "mzlibdecoder.h"
 #include "mzlibencoder.h"
 #include "pcmpipe.h"
+#include "voicelink.h"
 
 #include <QBuffer>
 #include <QtEndian>
 #include <QtTest>
 
 #include <memory>
+
+using VoiceTestData::VoiceLink;
 
 namespace {
 
@@ -28,23 +31,6 @@ void collect(QtMsgType, const QMessageLogContext&, const QString& message)
     g_messages << message;
 }
 
-struct Loopback
-{
-    MUdpSocket receiver;
-    MUdpSocket sender;
-    QList<QByteArray> received;
-
-    Loopback()
-    {
-        receiver.bind(QHostAddress(QHostAddress::LocalHost), 0);
-        QObject::connect(&receiver, &MUdpSocket::packetReceived, &receiver,
-            [this](MAbstractSocket*, MDataType type, const QByteArray& data) {
-                if (type == VoiceData)
-                    received << data;
-            });
-        sender.setPeerHostAndPort(QHostAddress::LocalHost, receiver.localPort());
-    }
-};
 
 enum Encoder { None, Shifter, Exchanger, ZLib };
 
@@ -127,7 +113,7 @@ void TestRawCodecs::payloadLayouts()
     QFETCH(int, encoder);
     QFETCH(QList<QByteArray>, blocks);
     QFETCH(QList<QByteArray>, payloads);
-    Loopback link;
+    VoiceLink link;
     PcmPipe pipe;
     std::unique_ptr<MEncoder> coder(makeEncoder(encoder, &pipe, &link.sender));
     for (const QByteArray& block : blocks)
@@ -158,7 +144,7 @@ void TestRawCodecs::roundTrip()
 {
     QFETCH(bool, compressed);
     QFETCH(int, piece);
-    Loopback link;
+    VoiceLink link;
     PcmPipe pipe;
     std::unique_ptr<MEncoder> coder(makeEncoder(compressed ? ZLib : None, &pipe, &link.sender));
     QBuffer output;

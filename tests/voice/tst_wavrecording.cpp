@@ -11,6 +11,7 @@
 #include "mwavrecorderencoder.h"
 #include "mwavrecordersenderencoder.h"
 #include "pcmpipe.h"
+#include "voicelink.h"
 #include "wavrecorder.h"
 
 #include <QFile>
@@ -278,16 +279,9 @@ void TestWavRecording::theCollectorRecordsInBlocksAndKeepsItsTail()
 
 void TestWavRecording::encodersRecordWhatTheyRead()
 {
-    MUdpSocket receiver;
-    QVERIFY(receiver.bind(QHostAddress(QHostAddress::LocalHost), 0));
-    QList<QByteArray> received;
-    connect(&receiver, &MUdpSocket::packetReceived, this,
-        [&](MAbstractSocket*, MDataType type, const QByteArray& data) {
-            if (type == VoiceData)
-                received << data;
-        });
-    MUdpSocket sender;
-    sender.setPeerHostAndPort(QHostAddress::LocalHost, receiver.localPort());
+    VoiceTestData::VoiceLink link;
+    const QList<QByteArray>& received = link.received;
+    MUdpSocket& sender = link.sender;
     const QByteArray pcm = pattern(3 * kFrameBytes, 10);
     const QString quiet = path(QStringLiteral("quiet.wav"));
     const QString loud = path(QStringLiteral("loud.wav"));
