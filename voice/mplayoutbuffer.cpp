@@ -5,9 +5,11 @@
 namespace {
 
 // Played audio is released once this much has gathered in front of the read
-// position (about 5 s at 48 kHz stereo), and only when it is most of the
-// storage, so that the move costs little per byte played.
+// position (about 5 s at 48 kHz stereo), and only when it is at least
+// kReleaseRatio times what is still to be played, which has to be moved:
+// the move then costs at most 1/kReleaseRatio of a copy per byte played.
 const int kReleaseBytes = 1 << 20;
+const int kReleaseRatio = 8;
 
 } // namespace
 
@@ -57,7 +59,7 @@ void MPlayoutBuffer::advance(int size)
 void MPlayoutBuffer::releasePlayed()
 {
     const qint64 played = m_readPos - m_base;
-    if (played < kReleaseBytes || played * 2 < m_storage.size())
+    if (played < kReleaseBytes || played < kReleaseRatio * (m_storage.size() - played))
         return;
     m_storage.remove(0, int(played));
     m_base = m_readPos;

@@ -57,14 +57,14 @@ void MRawCollectorDecoderWN2::setUp()
 
 void MRawCollectorDecoderWN2::logPositions(const char* what) const
 {
+    if (!AudioMath::voiceLog().isDebugEnabled())
+        return;
+    const QByteArray label = QByteArray("======================== ") + what + ": ";
     if (collectorLock)
-        qCDebug(AudioMath::voiceLog).nospace()
-            << "======================== " << what << ": " << collector.position() << " "
-            << collector.readPosition();
+        qDebug() << label.constData() << collector.position() << collector.readPosition();
     else
-        qCDebug(AudioMath::voiceLog).nospace()
-            << "======================== " << what << ": " << collector.position() << " "
-            << resumePos << " " << collector.readPosition();
+        qDebug() << label.constData() << collector.position() << resumePos
+                 << collector.readPosition();
 }
 
 void MRawCollectorDecoderWN2::produceHalfSecondArtificialDelay()
