@@ -21,6 +21,8 @@ public:
     // Stream length: the end of everything ever written.
     qint64 size() const { return m_base + m_storage.size(); }
     qint64 readPosition() const { return m_readPos; }
+    // Bytes held in memory: from some point before the read position on.
+    int storedBytes() const { return m_storage.size(); }
     // Bytes between the read and the write position.
     qint64 available() const { return m_position - m_readPos; }
 

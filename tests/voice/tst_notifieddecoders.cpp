@@ -135,6 +135,7 @@ private slots:
     void opusDecoderBeforeAnyGoodFrame();
     void opusCollectorConcealsWithoutCollecting();
     void simpleCollectorFlushesInBursts();
+    void aLongStretchReleasesPlayedAudio();
 
 private:
     QAudioFormat m_format;
@@ -552,6 +553,35 @@ void TestNotifiedDecoders::simpleCollectorFlushesInBursts()
     decoder.voicePacketReceived(voicePacket(28, pcm.mid(25 * kFrameBytes, kFrameBytes)));
     QCOMPARE(decoder.collectedBytes(), kFrameBytes);
     QCOMPARE(sink.size(), 96000);
+}
+
+void TestNotifiedDecoders::aLongStretchReleasesPlayedAudio()
+{
+    // Forty seconds through a collector two seconds deep: positions keep
+    // counting the whole stream, every byte comes out in order, and what was
+    // played is let go.
+    MPlayoutBuffer buffer;
+    buffer.writeRepeated(QByteArray(kFrameBytes, '\0'), 100);
+    const QByteArray pcm = pattern(2000 * kFrameBytes, 15);
+    QByteArray out;
+    for (int i = 0; i < 2000; ++i) {
+        buffer.write(pcm.constData() + i * kFrameBytes, kFrameBytes);
+        int got = 0;
+        const char* data = buffer.peek(kFrameBytes, &got);
+        out.append(data, got);
+        buffer.advance(kFrameBytes);
+    }
+    QCOMPARE(buffer.size(), qint64(2100) * kFrameBytes);
+    QCOMPARE(buffer.position(), buffer.size());
+    QCOMPARE(buffer.readPosition(), qint64(2000) * kFrameBytes);
+    QVERIFY(out == QByteArray(100 * kFrameBytes, '\0') + pcm.left(1900 * kFrameBytes));
+    QVERIFY(buffer.storedBytes() < 4 * 1024 * 1024);
+    // Moving the write position back works on what is still held.
+    buffer.seek(buffer.readPosition() + kFrameBytes);
+    buffer.write(pattern(10, 16));
+    int got = 0;
+    const char* data = buffer.peek(kFrameBytes + 10, &got);
+    QCOMPARE(QByteArray(data + kFrameBytes, 10), pattern(10, 16));
 }
 
 CLASSROOM_AUDIO_TEST_GUILESS_MAIN(TestNotifiedDecoders)
