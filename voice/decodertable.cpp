@@ -44,8 +44,8 @@ QString itemText(int index)
     return QString::fromLatin1(kItemTexts[index]);
 }
 
-MDecoder* create(int index, QAudioOutput* output, QIODevice* device, const QAudioFormat& format,
-    QObject* parent)
+MDecoder* create(
+    int index, QAudioOutput* output, QIODevice* device, const QAudioFormat& format, QObject* parent)
 {
     switch (index) {
     case 0:
@@ -69,8 +69,7 @@ MDecoder* create(int index, QAudioOutput* output, QIODevice* device, const QAudi
     case 8:
         return new MRawCollectorDecoderWN2(output, device, format, kCollectSeconds, parent);
     case 9:
-        return new MRawCollectorDecoderWN2WithLock(
-            output, device, format, kCollectSeconds, parent);
+        return new MRawCollectorDecoderWN2WithLock(output, device, format, kCollectSeconds, parent);
     case 10:
         return new MOpusAdvancedDecoder(output, device, format, parent);
     default:

@@ -13,8 +13,8 @@ class VOICEPIPE_EXPORT MNoneSlowSenderEncoderUsingFCE : public MFlushingEncoder
     Q_DISABLE_COPY(MNoneSlowSenderEncoderUsingFCE)
 
 public:
-    MNoneSlowSenderEncoderUsingFCE(QIODevice* input, const QAudioFormat& format,
-        MUdpSocket* socket, float seconds, int packetBytes, QObject* parent = nullptr);
+    MNoneSlowSenderEncoderUsingFCE(QIODevice* input, const QAudioFormat& format, MUdpSocket* socket,
+        float seconds, int packetBytes, QObject* parent = nullptr);
     ~MNoneSlowSenderEncoderUsingFCE() override;
 
     int sendInterval() const { return sendIntervalMs; }

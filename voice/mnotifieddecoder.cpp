@@ -29,8 +29,8 @@ MNotifiedDecoder::MNotifiedDecoder(QAudioOutput* output, QIODevice* device,
     m_feeder = new MAudioOutputFeeder(output, device, period, this);
 }
 
-MNotifiedDecoder::MNotifiedDecoder(int period, QIODevice* device, const QAudioFormat& format,
-    const char* name, QObject* parent)
+MNotifiedDecoder::MNotifiedDecoder(
+    int period, QIODevice* device, const QAudioFormat& format, const char* name, QObject* parent)
     : MDecoder(device, format, parent), audioOutput(nullptr)
 {
     if (!device || !AudioMath::usablePeriod(period, format)) {

@@ -6,8 +6,8 @@
 #include <QIODevice>
 #include <QLoggingCategory>
 
-MZLibEncoder::MZLibEncoder(QIODevice* input, const QAudioFormat& format, MUdpSocket* udpSocket,
-    int level, QObject* parent)
+MZLibEncoder::MZLibEncoder(
+    QIODevice* input, const QAudioFormat& format, MUdpSocket* udpSocket, int level, QObject* parent)
     : MEncoder(input, format, udpSocket, parent), compressionLevel(level)
 { }
 

@@ -28,9 +28,9 @@ OpusFrameDecoder::~OpusFrameDecoder() = default;
 int OpusFrameDecoder::decodePacket(const QByteArray& packet)
 {
     const int payloadBytes = packet.size() - kSequenceBytes;
-    const int n = codec->decode(
-        reinterpret_cast<const unsigned char*>(packet.constData()) + kSequenceBytes, payloadBytes,
-        decodeBuffer.get(), MAX_DECDATA_BYTES);
+    const int n
+        = codec->decode(reinterpret_cast<const unsigned char*>(packet.constData()) + kSequenceBytes,
+            payloadBytes, decodeBuffer.get(), MAX_DECDATA_BYTES);
     if (n < 0) {
         qDebug().noquote() << QString::fromLatin1(m_name) + QStringLiteral(":: Decoding error ")
                            << n;

@@ -20,8 +20,8 @@ public:
     static constexpr int MAX_DECDATA_BYTES = 24576;
 
     // `name` prefixes the log lines ("<name>:: Decoder initialization failed.").
-    OpusFrameDecoder(QObject* owner, const QAudioFormat& format, int initialFrameBytes,
-        const char* name);
+    OpusFrameDecoder(
+        QObject* owner, const QAudioFormat& format, int initialFrameBytes, const char* name);
     ~OpusFrameDecoder();
     OpusFrameDecoder(const OpusFrameDecoder&) = delete;
     OpusFrameDecoder& operator=(const OpusFrameDecoder&) = delete;

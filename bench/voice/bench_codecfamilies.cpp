@@ -127,10 +127,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
-    const QStringList args = app.arguments();
-    const int roundsAt = int(args.indexOf(QStringLiteral("--rounds")));
-    if (roundsAt > 0 && roundsAt + 1 < args.size())
-        g_rounds = qMax(1, args.at(roundsAt + 1).toInt());
+    g_rounds = roundsArgument(app.arguments(), g_rounds);
     const QByteArray pcm = speech();
     if (pcm.isEmpty()) {
         std::fprintf(stderr, "bench_codecfamilies: no test speech at %s\n", CLASSROOM_SPEECH_RAW);
@@ -145,7 +142,8 @@ int main(int argc, char** argv)
     std::printf("codec_blocks_measured: %d blocks\n", count);
 
     // Raw: the payload copied into the output's buffer.
-    compare("codec_raw", count,
+    compare(
+        "codec_raw", count,
         [&] {
             CopySink sink;
             for (const QByteArray& packet : rawPackets)
@@ -189,7 +187,8 @@ int main(int argc, char** argv)
     receiver.bind(QHostAddress(QHostAddress::LocalHost), 0);
     MUdpSocket sender;
     sender.setPeerHostAndPort(QHostAddress::LocalHost, receiver.localPort());
-    compare("codec_zlib_encode", count,
+    compare(
+        "codec_zlib_encode", count,
         [&] {
             for (const QByteArray& block : raw) {
                 uLongf size = uLongf(packed.size());
@@ -214,14 +213,14 @@ int main(int argc, char** argv)
         compressed.push_back(qCompress(block, -1));
     const Blocks zlibPackets = voicePackets(compressed);
     std::vector<unsigned char> unpacked(kFrameBytes);
-    compare("codec_zlib_decode", count,
+    compare(
+        "codec_zlib_decode", count,
         [&] {
             CopySink sink;
             for (const QByteArray& block : compressed) {
                 uLongf size = kFrameBytes;
                 uncompress(unpacked.data(), &size,
-                    reinterpret_cast<const Bytef*>(block.constData()) + 4,
-                    uLong(block.size() - 4));
+                    reinterpret_cast<const Bytef*>(block.constData()) + 4, uLong(block.size() - 4));
                 sink.write(reinterpret_cast<const char*>(unpacked.data()), qint64(size));
             }
         },
@@ -248,9 +247,9 @@ int main(int argc, char** argv)
         int error = 0;
         OpusDecoder* decoder = opus_decoder_create(48000, 2, &error);
         for (const QByteArray& payload : opus) {
-            const int samples = opus_decode(decoder,
-                reinterpret_cast<const unsigned char*>(payload.constData()), payload.size(),
-                pcmOut.data(), 24576 / 4, 0);
+            const int samples
+                = opus_decode(decoder, reinterpret_cast<const unsigned char*>(payload.constData()),
+                    payload.size(), pcmOut.data(), 24576 / 4, 0);
             sink.write(reinterpret_cast<const char*>(pcmOut.data()), qMax(samples, 0) * 4);
         }
         opus_decoder_destroy(decoder);

@@ -28,7 +28,6 @@ void collect(QtMsgType, const QMessageLogContext&, const QString& message)
     g_messages << message;
 }
 
-
 QByteArray pattern(int bytes, int seed)
 {
     QByteArray data(bytes, Qt::Uninitialized);

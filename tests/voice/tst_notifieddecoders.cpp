@@ -438,7 +438,8 @@ void TestNotifiedDecoders::aRealOutputPlaysEveryByteOnceInOrder()
     sender.setTimerType(Qt::PreciseTimer);
     connect(&sender, &QTimer::timeout, this, [&] {
         while (sent < packets && sent < clock.elapsed() / 20 + 1) {
-            decoder.voicePacketReceived(voicePacket(sent + 1, pcm.mid(sent * kFrameBytes, kFrameBytes)));
+            decoder.voicePacketReceived(
+                voicePacket(sent + 1, pcm.mid(sent * kFrameBytes, kFrameBytes)));
             ++sent;
         }
     });

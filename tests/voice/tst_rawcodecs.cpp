@@ -31,7 +31,6 @@ void collect(QtMsgType, const QMessageLogContext&, const QString& message)
     g_messages << message;
 }
 
-
 enum Encoder { None, Shifter, Exchanger, ZLib };
 
 MEncoder* makeEncoder(int kind, QIODevice* input, MUdpSocket* socket)
@@ -125,8 +124,9 @@ void TestRawCodecs::payloadLayouts()
     }
     if (encoder == ZLib) {
         QCOMPARE(qFromBigEndian<quint32>(link.received.at(0).constData() + 4), 1000u);
-        QVERIFY(!g_messages.filter(QStringLiteral("MZLibEncoder::sendAvailableVoice(), Compression: "))
-                     .isEmpty());
+        QVERIFY(
+            !g_messages.filter(QStringLiteral("MZLibEncoder::sendAvailableVoice(), Compression: "))
+                 .isEmpty());
     }
 }
 

@@ -120,9 +120,8 @@ void TestWavRecording::numberedFileNames_data()
     QTest::newRow("a gap in the numbers is filled")
         << QStringList { "talk.wav", "talk2.wav" } << "talk.wav"
         << "talk1.wav";
-    QTest::newRow("a name without a suffix ends in a lone dot")
-        << QStringList { "talk" } << "talk"
-        << "talk1.";
+    QTest::newRow("a name without a suffix ends in a lone dot") << QStringList { "talk" } << "talk"
+                                                                << "talk1.";
     QTest::newRow("only the last suffix moves behind the number")
         << QStringList { "a.b.wav" } << "a.b.wav"
         << "a.b1.wav";
@@ -160,18 +159,18 @@ void TestWavRecording::oneSecondOfTheDefaultFormat()
     const QByteArray file = fileData(name);
     QCOMPARE(file.size(), 44 + 192000);
     QCOMPARE(file.left(44).toHex(),
-        QByteArray("52494646"   // RIFF
-                   "24ee0200"   // 192000 + 36
-                   "57415645"   // WAVE
-                   "666d7420"   // "fmt "
-                   "10000000"   // 16
-                   "0100"       // PCM, though the format says unsigned
-                   "0200"       // channels
-                   "80bb0000"   // 48000 Hz
-                   "00ee0200"   // byte rate 192000
-                   "0400"       // block alignment
-                   "1000"       // bits per sample
-                   "64617461"   // data
+        QByteArray("52494646" // RIFF
+                   "24ee0200" // 192000 + 36
+                   "57415645" // WAVE
+                   "666d7420" // "fmt "
+                   "10000000" // 16
+                   "0100" // PCM, though the format says unsigned
+                   "0200" // channels
+                   "80bb0000" // 48000 Hz
+                   "00ee0200" // byte rate 192000
+                   "0400" // block alignment
+                   "1000" // bits per sample
+                   "64617461" // data
                    "00ee0200")); // 192000 bytes
     QVERIFY(file.mid(44) == pcm);
     QCOMPARE(pythonWave(name), QStringLiteral("2 2 48000 48000"));
