@@ -20,8 +20,9 @@ MNotifiedDecoder::MNotifiedDecoder(QAudioOutput* output, QIODevice* device,
 {
     const int period = output ? output->periodSize() : 0;
     if (!device || !AudioMath::usablePeriod(period, format)) {
-        qWarning().noquote() << name << ":: unusable audio output (period size" << period
-                             << "bytes," << AudioMath::bytesPerSecond(format)
+        qWarning().noquote() << QString::fromLatin1(name) + QStringLiteral("::")
+                             << "unusable audio output (period size" << period << "bytes,"
+                             << AudioMath::bytesPerSecond(format)
                              << "bytes per second); staying silent";
         return;
     }
@@ -34,8 +35,8 @@ MNotifiedDecoder::MNotifiedDecoder(
     : MDecoder(device, format, parent), audioOutput(nullptr)
 {
     if (!device || !AudioMath::usablePeriod(period, format)) {
-        qWarning().noquote() << name << ":: unusable period size" << period
-                             << "bytes; staying silent";
+        qWarning().noquote() << QString::fromLatin1(name) + QStringLiteral("::")
+                             << "unusable period size" << period << "bytes; staying silent";
         return;
     }
     periodSize = period;
