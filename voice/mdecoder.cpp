@@ -40,7 +40,8 @@ void MDecoder::voicePacketReceived(const QByteArray& packet)
                    << packet.size();
         return;
     }
-    const int seq = int(MAbstractSocket::byteArrayToInt(packet.left(kSequenceBytes)));
+    // Reads the first four bytes; no copy of them for every packet.
+    const int seq = int(MAbstractSocket::byteArrayToInt(packet));
     const int payloadSize = packet.size() - kSequenceBytes;
     // Computed in 64 bits: a sequence number near the top of the range must
     // not wrap the gap into a negative count.

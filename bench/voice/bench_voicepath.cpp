@@ -121,10 +121,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
-    const QStringList args = app.arguments();
-    const int roundsAt = int(args.indexOf(QStringLiteral("--rounds")));
-    if (roundsAt > 0 && roundsAt + 1 < args.size())
-        g_rounds = qMax(1, args.at(roundsAt + 1).toInt());
+    g_rounds = roundsArgument(app.arguments(), g_rounds);
     const QByteArray pcm = speech();
     if (pcm.isEmpty()) {
         std::fprintf(stderr, "bench_voicepath: no test speech at %s\n", CLASSROOM_SPEECH_RAW);

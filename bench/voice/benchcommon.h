@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QIODevice>
+#include <QStringList>
 
 #include "pcmpipe.h"
 
@@ -21,6 +22,16 @@ inline QByteArray speech()
         return QByteArray();
     const QByteArray pcm = file.readAll();
     return pcm.left(pcm.size() / kFrameBytes * kFrameBytes);
+}
+
+// The value of "--rounds N" on the command line (1 under callgrind), or
+// `fallback`.
+inline int roundsArgument(const QStringList& args, int fallback)
+{
+    const int at = int(args.indexOf(QStringLiteral("--rounds")));
+    if (at > 0 && at + 1 < args.size())
+        return qMax(1, args.at(at + 1).toInt());
+    return fallback;
 }
 
 class SinkDevice : public QIODevice
