@@ -1,8 +1,11 @@
 #include "dmainwindow.h"
 #include "ui_dmainwindow.h"
 
+#include "daddresspublisher.h"
 #include "dcapturegate.h"
 #include "dfilebrowser.h"
+#include "dfilereceiver.h"
+#include "dfilesender.h"
 #include "mm.h"
 #include "mopusadvanceddecoder.h"
 #include "mopusencoder.h"
@@ -15,6 +18,7 @@
 #include <QAudioOutput>
 #include <QCloseEvent>
 #include <QDebug>
+#include <QDesktopServices>
 #include <QIcon>
 #include <QInputDialog>
 #include <QLabel>
@@ -24,6 +28,7 @@
 #include <QPixmap>
 #include <QStringList>
 #include <QTimer>
+#include <QUrl>
 
 // The resources live in this static library; a program linking it must still
 // register them, which the window does on its first construction.
@@ -94,11 +99,22 @@ DMainWindow::DMainWindow(const AssistantConfig& configuration, QWidget* parent)
     setWindowTitle(config.windowTitle);
     ui->lblnetstat->setText(QStringLiteral("Network Disconnected"));
 
-    // File sending is not part of this build yet: its controls keep their
-    // places, idle and disabled.
-    ui->btnSendFile->setEnabled(false);
-    ui->prgSendFile->hide();
-    ui->btnCancelSendFile->hide();
+    fileSender = new DFileSender(ui->btnSendFile, ui->prgSendFile, ui->btnCancelSendFile,
+        tcpSocket, config.identity, this, this);
+    connect(fileSender, &DFileSender::statusLine, this, &DMainWindow::appendText);
+    fileReceiver = new DFileReceiver(ui->lwFileTransfers,
+        { ui->action_Open, ui->action_Open_Folder, ui->action_Remove_From_List,
+            ui->action_Clean_List, ui->action_Cancel },
+        this, this);
+    connect(fileReceiver, &DFileReceiver::statusLine, this, &DMainWindow::appendText);
+    connect(fileReceiver, &DFileReceiver::showTransfersRequested, this,
+        &DMainWindow::showFileTransfers);
+    connect(fileReceiver, &DFileReceiver::hideTransfersRequested, this,
+        qOverload<>(&DMainWindow::hideFileTransfers));
+    connect(fileReceiver, &DFileReceiver::showInFolderRequested, this,
+        &DMainWindow::selectFileInExplorer);
+    connect(fileReceiver, &DFileReceiver::openFileRequested, this,
+        [](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); });
 
     statisticsLabel = new QLabel(this);
     statisticsLabel->setObjectName(QStringLiteral("lblStatistics"));
@@ -109,11 +125,24 @@ DMainWindow::DMainWindow(const AssistantConfig& configuration, QWidget* parent)
 
     connect(ui->actionClearScrollback, &QAction::triggered, ui->txtMessages, &QTextEdit::clear);
 
-    // Publishing and fetching the server's address come later; until then a
-    // configuration that asks for them connects to the configured address.
-    if (config.publishAddress || config.fetchAddress)
-        qDebug("Address publishing is not available; using the configured server address.");
-    setUpConnections();
+    addressPublisher = new DAddressPublisher(config.publishingHost, this);
+    connect(addressPublisher, &DAddressPublisher::statusLine, this, &DMainWindow::appendText);
+    connect(addressPublisher, &DAddressPublisher::addressReceived, this,
+        [this](const QHostAddress& address) {
+            config.serverTcpAddress = address;
+            config.serverUdpAddress = address;
+            setUpConnections();
+        });
+    // A service that fails or stays silent must not leave the window waiting
+    // for ever: the configured address is used instead.
+    connect(addressPublisher, &DAddressPublisher::addressUnavailable, this,
+        &DMainWindow::setUpConnections);
+    if (config.publishAddress)
+        sendUSetRequest();
+    if (config.fetchAddress)
+        sendUGetRequest();
+    else
+        setUpConnections();
 
     setUpVoice();
     setUpSendVoice();
@@ -142,6 +171,7 @@ DMainWindow::~DMainWindow()
         { static_cast<QAbstractSocket*>(tcpSocket), static_cast<QAbstractSocket*>(udpSocket) }) {
         if (socket) {
             disconnect(socket, nullptr, this, nullptr);
+            disconnect(socket, nullptr, fileSender, nullptr);
             delete socket;
         }
     }
@@ -161,6 +191,7 @@ void DMainWindow::setUpConnections()
     connect(tcpSocket, &QAbstractSocket::stateChanged, this, &DMainWindow::TStateChanged);
     connect(tcpSocket, &MTcpSocket::packetReceived, this, &DMainWindow::packetReceived);
     connect(tcpSocket, &QAbstractSocket::errorOccurred, this, &DMainWindow::Terror);
+    fileSender->setSocket(tcpSocket);
 
     udpSocket = new MUdpSocket(this);
     connect(udpSocket, &QAbstractSocket::stateChanged, this, &DMainWindow::UStateChanged);
@@ -182,6 +213,7 @@ void DMainWindow::tcpConnectionSucceeded()
 {
     if (config.identity.isEmpty())
         config.identity = tcpSocket->LocalIpAndPort();
+    fileSender->setSenderName(config.identity);
     queryServerProtocol();
     identifySelf();
 }
@@ -202,6 +234,7 @@ void DMainWindow::endConnection()
 {
     endVoice();
     endSendVoice();
+    fileSender->setSocket(nullptr);
 
     ui->btnRefreshConnection->setIcon(QIcon(kNetOff));
     connecting = false;
@@ -373,11 +406,12 @@ void DMainWindow::packetReceived(
             connectedReceived();
         } else if (command.startsWith(kClientList)) {
             clientListReceived(argument(kClientList));
-        } else if (command.startsWith(kXDataId) || command.startsWith(kFileX)
-            || command.startsWith(kCancelFileX)) {
-            // File transfer is not part of this build: offers, identities and
-            // cancels are recognised and left alone.
-            qDebug().noquote() << "File transfer command ignored:" << command;
+        } else if (command.startsWith(kXDataId)) {
+            fileSender->XDataIDReceived(payload.mid(kXDataId.size()));
+        } else if (command.startsWith(kFileX)) {
+            fileReceiver->offerReceived(connection->PeerIpAndPort(), payload.mid(kFileX.size()));
+        } else if (command.startsWith(kCancelFileX)) {
+            fileReceiver->cancelReceived(argument(kCancelFileX).toInt());
         } else if (command.startsWith(kNClients)) {
             numberOfClientsReceived(argument(kNClients).toInt());
         } else if (command.startsWith(kNSpeakingClients)) {
@@ -409,7 +443,7 @@ void DMainWindow::packetReceived(
             decoder->voicePacketReceived(payload);
         break;
     case ExtraData:
-        // File chunks: not part of this build.
+        fileReceiver->chunkReceived(payload);
         break;
     case UnrecognisedData:
         break;
@@ -633,6 +667,8 @@ void DMainWindow::decoderStatsPropagated(
     decoderSuccessful = sSuccessfulPackets;
     decoderFailed = sFailedPackets;
     updateStatistics();
+    fileSender->decoderStatsPropagated(
+        sFlowPacketCount, sFlowPacketSize, sSuccessfulPackets, sFailedPackets);
 }
 
 void DMainWindow::updateStatistics()
@@ -820,4 +856,33 @@ void DMainWindow::closeEvent(QCloseEvent* event)
 {
     endConnection();
     QMainWindow::closeEvent(event);
+}
+
+// ---------------------------------------------------------- file transfer
+
+void DMainWindow::removeTransfer(bool completed, int index)
+{
+    fileReceiver->removeTransfer(completed, index);
+}
+
+void DMainWindow::on_lwFileTransfers_customContextMenuRequested(const QPoint& pos)
+{
+    fileReceiver->contextMenuRequested(pos);
+}
+
+void DMainWindow::on_lwFileTransfers_itemActivated(QListWidgetItem* item)
+{
+    fileReceiver->itemActivated(item);
+}
+
+// ---------------------------------------------------- address publishing
+
+void DMainWindow::sendUSetRequest()
+{
+    addressPublisher->sendUSetRequest();
+}
+
+void DMainWindow::sendUGetRequest()
+{
+    addressPublisher->sendUGetRequest();
 }

@@ -15,7 +15,10 @@ class QLabel;
 class QListWidgetItem;
 class QMessageBox;
 class QPoint;
+class DAddressPublisher;
 class DCaptureGate;
+class DFileReceiver;
+class DFileSender;
 class MOpusAdvancedDecoder;
 class MOpusEncoder;
 class MTcpSocket;
@@ -64,6 +67,9 @@ public:
     // The last speaker count from the server; -1 before the first.
     int lastSpeakerCount() const { return m_lastSpeakerCount; }
     QAudioOutput* audioOutputObject() const { return audioOutput; }
+    DFileSender* fileSenderObject() const { return fileSender; }
+    DFileReceiver* fileReceiverObject() const { return fileReceiver; }
+    DAddressPublisher* addressPublisherObject() const { return addressPublisher; }
 
 public slots:
     // Session
@@ -123,6 +129,15 @@ public slots:
     void hideFileTransfers();
     void showFileTransfers();
 
+    // File transfer (DFileSender sends, DFileReceiver receives)
+    void removeTransfer(bool completed, int index);
+    void on_lwFileTransfers_customContextMenuRequested(const QPoint& pos);
+    void on_lwFileTransfers_itemActivated(QListWidgetItem* item);
+
+    // Server address publishing (DAddressPublisher)
+    void sendUSetRequest();
+    void sendUGetRequest();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -168,4 +183,8 @@ private:
     int m_lastSpeakerCount = -1;
 
     QLabel* statisticsLabel = nullptr;
+
+    DFileSender* fileSender = nullptr;
+    DFileReceiver* fileReceiver = nullptr;
+    DAddressPublisher* addressPublisher = nullptr;
 };
