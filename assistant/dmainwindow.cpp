@@ -164,17 +164,21 @@ DMainWindow::~DMainWindow()
     for (MDecoder* d : decoders)
         delete d;
     // Children still signal while QWidget's destructor deletes them, when
-    // this is no longer a DMainWindow: devices and sockets go now.
-    delete audioInput;
-    delete audioOutput;
+    // this is no longer a DMainWindow: sockets and devices go now. Sockets
+    // first: the audio backend runs the event loop while it closes a device,
+    // and a packet delivered then would reach the devices being deleted.
+    fileSender->setSocket(nullptr);
     for (QAbstractSocket* socket :
         { static_cast<QAbstractSocket*>(tcpSocket), static_cast<QAbstractSocket*>(udpSocket) }) {
         if (socket) {
             disconnect(socket, nullptr, this, nullptr);
-            disconnect(socket, nullptr, fileSender, nullptr);
             delete socket;
         }
     }
+    tcpSocket = nullptr;
+    udpSocket = nullptr;
+    delete audioInput;
+    delete audioOutput;
     delete ui;
 }
 

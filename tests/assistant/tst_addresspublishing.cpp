@@ -39,6 +39,8 @@ class TestAddressPublishing : public QObject
 private slots:
     void initTestCase();
 
+    void hostKeywords_data();
+    void hostKeywords();
     void serviceUrl_data();
     void serviceUrl();
     void answers_data();
@@ -55,6 +57,40 @@ void TestAddressPublishing::initTestCase()
 {
     QVERIFY2(qEnvironmentVariableIsSet("PULSE_SERVER"), "run through with-pulse.sh (ctest)");
     qRegisterMetaType<QHostAddress>();
+}
+
+void TestAddressPublishing::hostKeywords_data()
+{
+    QTest::addColumn<QString>("keyword");
+    QTest::addColumn<QString>("setting"); // PODIUM_PUBLISHING_HOST; empty: unset
+    QTest::addColumn<QString>("host");
+
+    QTest::newRow("the first keyword names the local stand-in")
+        << QStringLiteral("<def>") << QString() << QStringLiteral("127.0.0.1:8480");
+    QTest::newRow("the third keyword names the stand-in's third port")
+        << QStringLiteral("<def3>") << QString() << QStringLiteral("127.0.0.1:8482");
+    QTest::newRow("a setting replaces the first keyword")
+        << QStringLiteral("<def>") << QStringLiteral("addresses.example:8080")
+        << QStringLiteral("addresses.example:8080");
+    QTest::newRow("a setting for the first keyword leaves the second alone")
+        << QStringLiteral("<def2>") << QStringLiteral("addresses.example")
+        << QStringLiteral("127.0.0.1:8481");
+    QTest::newRow("any other text is the host itself")
+        << QStringLiteral("my.host:81") << QStringLiteral("addresses.example")
+        << QStringLiteral("my.host:81");
+}
+
+void TestAddressPublishing::hostKeywords()
+{
+    QFETCH(QString, keyword);
+    QFETCH(QString, setting);
+    QFETCH(QString, host);
+    if (setting.isEmpty())
+        qunsetenv("PODIUM_PUBLISHING_HOST");
+    else
+        qputenv("PODIUM_PUBLISHING_HOST", setting.toUtf8());
+    QCOMPARE(AssistantConfig::publishingHostFor(keyword), host);
+    qunsetenv("PODIUM_PUBLISHING_HOST");
 }
 
 void TestAddressPublishing::serviceUrl_data()
