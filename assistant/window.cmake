@@ -8,13 +8,13 @@ endif()
 
 add_library(podiumwindow STATIC
     dmainwindow.cpp dmainwindow.h dmainwindow.ui
-    dcapturegate.cpp dcapturegate.h
     dfilebrowser.cpp dfilebrowser.h
     dtransferrules.cpp dtransferrules.h
     dfilesender.cpp dfilesender.h
     dfilereceiver.cpp dfilereceiver.h filetransferrecord.h
     filetransferwidget.cpp filetransferwidget.h
     daddresspublisher.cpp daddresspublisher.h
+    dvoicerules.cpp dvoicerules.h
     podium.qrc)
 target_include_directories(podiumwindow PUBLIC $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}>)
 target_link_libraries(podiumwindow

@@ -1,0 +1,61 @@
+#include "audiobuffers.h"
+
+#include <QAudioFormat>
+#include <QAudioInput>
+#include <QAudioOutput>
+#include <QDebug>
+
+#include <atomic>
+
+namespace AudioBuffers {
+
+bool useQtDefaults()
+{
+    const bool qtDefaults = qgetenv(kEnvironmentVariable) == kQtDefaultValue;
+    static std::atomic<bool> logged { false };
+    if (!logged.exchange(true)) {
+        if (qtDefaults)
+            qDebug().noquote() << "Audio buffers: Qt's defaults (" << kEnvironmentVariable << "="
+                               << kQtDefaultValue << ")";
+        else
+            qDebug().noquote() << "Audio buffers: output" << kOutputBufferMs << "ms, input"
+                               << kInputBufferMs << "ms";
+    }
+    return qtDefaults;
+}
+
+int bytesFor(const QAudioFormat& format, int ms)
+{
+    const int frame = format.bytesPerFrame();
+    if (frame <= 0 || ms <= 0)
+        return 0;
+    return int(format.framesForDuration(qint64(ms) * 1000)) * frame;
+}
+
+namespace {
+
+// QAudioOutput and QAudioInput share these members without a common base.
+template <class Device>
+int applySize(Device* device, int ms)
+{
+    if (!device || useQtDefaults())
+        return 0;
+    const int bytes = bytesFor(device->format(), ms);
+    if (bytes > 0)
+        device->setBufferSize(bytes);
+    return bytes;
+}
+
+} // namespace
+
+int applyTo(QAudioOutput* output)
+{
+    return applySize(output, kOutputBufferMs);
+}
+
+int applyTo(QAudioInput* input)
+{
+    return applySize(input, kInputBufferMs);
+}
+
+} // namespace AudioBuffers
