@@ -248,7 +248,7 @@ int main(int argc, char** argv)
     printFigure("filetransfer_time_to_cap", topAtNs > 0 ? (topAtNs - startNs) / 1e9 : -1, "s");
     printFigure("filetransfer_rate_at_cap", topRate, "bytes/s");
     printFigure("filetransfer_whole_file_time", (endNs - startNs) / 1e9, "s");
-    printFigure("filetransfer_received_intact", bytesReceived == fileSize ? 1 : 0, "bool");
+    printFigure("filetransfer_all_bytes_received", bytesReceived == fileSize ? 1 : 0, "bool");
     printFigure("plain_tcp_copy_rate", tcpRate, "bytes/s");
     printFigure("filetransfer_share_of_plain_tcp", 100.0 * topRate / tcpRate, "%");
     printFigure("voice_delay_p50_no_transfer", percentile(quiet, 0.50), "ms");
