@@ -62,8 +62,10 @@ QNetworkReply* DAddressPublisher::get(bool announce)
     QNetworkRequest request(serviceUrl(m_host, announce));
     request.setTransferTimeout(m_timeoutMs);
     // The service answers one request per connection; nothing is cached.
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    request.setAttribute(
+        QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(
+        QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     return m_manager->get(request);
 }
 
@@ -119,9 +121,9 @@ void DAddressPublisher::uGetResponseReceived()
         failure = QStringLiteral("the answer is no address");
     if (!failure.isEmpty()) {
         qDebug().noquote() << "Getting the server address from" << m_host << "failed:" << failure;
-        emit statusLine(statusHtml(
-            QStringLiteral("Getting the server IP address failed: %1. Using the configured address.")
-                .arg(failure)));
+        emit statusLine(statusHtml(QStringLiteral(
+            "Getting the server IP address failed: %1. Using the configured address.")
+                                       .arg(failure)));
         emit addressUnavailable();
         return;
     }

@@ -136,8 +136,9 @@ void DFileReceiver::offerReceived(const QString& peerText, const QByteArray& off
     if (size > kMaxTransferBytes) {
         rec->accepted = false;
         rec->data.clear();
-        emit statusLine(statusHtml(QStringLiteral("%1 from %2 was refused: it is larger than %3.")
-                                       .arg(fileName, senderName, sizeText(kMaxTransferBytes, false))));
+        emit statusLine(
+            statusHtml(QStringLiteral("%1 from %2 was refused: it is larger than %3.")
+                           .arg(fileName, senderName, sizeText(kMaxTransferBytes, false))));
         completionCheck(id);
         refreshList();
         return;

@@ -50,8 +50,8 @@ public:
         QAction* cancel;
     };
 
-    DFileReceiver(QListWidget* list, const Actions& actions, QWidget* owner,
-        QObject* parent = nullptr);
+    DFileReceiver(
+        QListWidget* list, const Actions& actions, QWidget* owner, QObject* parent = nullptr);
     ~DFileReceiver() override;
 
     void setStallTimeout(int ms);

@@ -32,13 +32,9 @@ QString statusHtml(const QString& text)
 DFileSender::DFileSender(QPushButton* sendButton_, QProgressBar* progressBar_,
     QPushButton* cancelButton_, MTcpSocket* socket_, const QString& senderName_, QWidget* owner_,
     QObject* parent)
-    : QObject(parent)
-    , sendButton(sendButton_)
-    , progressBar(progressBar_)
-    , cancelButton(cancelButton_)
-    , senderName(senderName_)
-    , owner(owner_)
-    , chunkTimer(new QTimer(this))
+    : QObject(parent), sendButton(sendButton_), progressBar(progressBar_),
+      cancelButton(cancelButton_), senderName(senderName_), owner(owner_),
+      chunkTimer(new QTimer(this))
 {
     chunkTimer->setInterval(kTickMs);
     connect(chunkTimer, &QTimer::timeout, this, &DFileSender::sendNextFileChunk);
@@ -154,8 +150,8 @@ bool DFileSender::startTransfer(int id, const QString& path)
     m_fileName = QFileInfo(path).fileName();
     fileSize = opened->size();
     const QString sep = SessionCommand::kListSeparator;
-    socket->ourProtocolSendCommand(SessionCommand::kFileX + QString::number(id) + sep
-        + m_fileName + sep + QString::number(fileSize) + sep + senderName);
+    socket->ourProtocolSendCommand(SessionCommand::kFileX + QString::number(id) + sep + m_fileName
+        + sep + QString::number(fileSize) + sep + senderName);
     m_bytesSent = 0;
 
     if (fileSize == 0) {
@@ -236,8 +232,7 @@ void DFileSender::stopAsLocalCancel(const QString& why)
 {
     const int id = transferId;
     qDebug().noquote() << "File transfer" << id << "stopped:" << why;
-    emit statusLine(statusHtml(
-        QStringLiteral("Sending %1 stopped: %2.").arg(m_fileName, why)));
+    emit statusLine(statusHtml(QStringLiteral("Sending %1 stopped: %2.").arg(m_fileName, why)));
     endSendFile();
     emit transferFinished(id, true);
 }

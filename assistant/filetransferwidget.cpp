@@ -28,8 +28,8 @@ void FileTransferWidget::setFileName(const QString& name)
 {
     // Names come from other clients: shown as text. Only the window's own
     // placeholder is markup.
-    lblFileName->setText(name.isEmpty() ? QStringLiteral("<i>[Unknown File]</i>")
-                                        : name.toHtmlEscaped());
+    lblFileName->setText(
+        name.isEmpty() ? QStringLiteral("<i>[Unknown File]</i>") : name.toHtmlEscaped());
 }
 
 void FileTransferWidget::setSizeText(const QString& text)

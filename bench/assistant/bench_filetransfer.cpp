@@ -175,8 +175,11 @@ int main(int argc, char** argv)
     ClassroomClient* receiving = join("Receiver");
     ClassroomClient* speaker = join("Speaker");
     ClassroomClient* listener = join("Listener");
-    if (!waitFor([&] { return sending->isReady() && receiving->isReady() && speaker->isReady()
-                           && listener->isReady(); },
+    if (!waitFor(
+            [&] {
+                return sending->isReady() && receiving->isReady() && speaker->isReady()
+                    && listener->isReady();
+            },
             20000)) {
         std::fprintf(stderr, "bench_filetransfer: the members did not join\n");
         return 1;
@@ -201,8 +204,8 @@ int main(int argc, char** argv)
     qint64 climb = 0;
     for (int level = DTransferRules::kStartLevel; level < DTransferRules::kTopLevel; level += 2)
         climb += DTransferRules::bytesPerSecond(level);
-    const qint64 fileSize
-        = climb + qint64(kTopLevelSeconds) * DTransferRules::bytesPerSecond(DTransferRules::kTopLevel);
+    const qint64 fileSize = climb
+        + qint64(kTopLevelSeconds) * DTransferRules::bytesPerSecond(DTransferRules::kTopLevel);
     QByteArray data(int(fileSize), Qt::Uninitialized);
     QRandomGenerator generator(42);
     for (int i = 0; i < data.size(); ++i)
@@ -219,8 +222,8 @@ int main(int argc, char** argv)
     auto* sendButton = new QPushButton(&owner);
     auto* progress = new QProgressBar(&owner);
     auto* cancel = new QPushButton(&owner);
-    DFileSender sender(sendButton, progress, cancel, sending->tcpSocket(), QStringLiteral("Sender"),
-        &owner);
+    DFileSender sender(
+        sendButton, progress, cancel, sending->tcpSocket(), QStringLiteral("Sender"), &owner);
     qint64 topAtNs = -1;
     qint64 topAtBytes = 0;
     QObject::connect(&sender, &DFileSender::rateLevelChanged, [&](int level) {
@@ -243,8 +246,8 @@ int main(int argc, char** argv)
     const double tcpRate = double(fileSize) / tcpSeconds;
 
     printFigure("filetransfer_file_size", double(fileSize), "bytes");
-    printFigure("filetransfer_rate_cap",
-        DTransferRules::bytesPerSecond(DTransferRules::kTopLevel), "bytes/s");
+    printFigure("filetransfer_rate_cap", DTransferRules::bytesPerSecond(DTransferRules::kTopLevel),
+        "bytes/s");
     printFigure("filetransfer_time_to_cap", topAtNs > 0 ? (topAtNs - startNs) / 1e9 : -1, "s");
     printFigure("filetransfer_rate_at_cap", topRate, "bytes/s");
     printFigure("filetransfer_whole_file_time", (endNs - startNs) / 1e9, "s");

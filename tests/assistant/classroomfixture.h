@@ -25,10 +25,7 @@ constexpr int kJoinTimeoutMs = 15000;
 class LogLines
 {
 public:
-    static void install()
-    {
-        s_previous = qInstallMessageHandler(&LogLines::capture);
-    }
+    static void install() { s_previous = qInstallMessageHandler(&LogLines::capture); }
     static bool contains(const QString& text)
     {
         QMutexLocker lock(&s_mutex);

@@ -72,9 +72,8 @@ void TestAddressPublishing::hostKeywords_data()
     QTest::newRow("a setting replaces the first keyword")
         << QStringLiteral("<def>") << QStringLiteral("addresses.example:8080")
         << QStringLiteral("addresses.example:8080");
-    QTest::newRow("a setting for the first keyword leaves the second alone")
-        << QStringLiteral("<def2>") << QStringLiteral("addresses.example")
-        << QStringLiteral("127.0.0.1:8481");
+    QTest::newRow("a setting for the first keyword leaves the second alone") << QStringLiteral(
+        "<def2>") << QStringLiteral("addresses.example") << QStringLiteral("127.0.0.1:8481");
     QTest::newRow("any other text is the host itself")
         << QStringLiteral("my.host:81") << QStringLiteral("addresses.example")
         << QStringLiteral("my.host:81");
@@ -99,14 +98,12 @@ void TestAddressPublishing::serviceUrl_data()
     QTest::addColumn<bool>("announce");
     QTest::addColumn<QString>("url");
 
-    QTest::newRow("a host name asks port 80")
-        << QStringLiteral("addresses.example") << false
-        << QStringLiteral("http://addresses.example:80/ip.php");
-    QTest::newRow("announcing adds the set query")
-        << QStringLiteral("addresses.example") << true
-        << QStringLiteral("http://addresses.example:80/ip.php?set");
-    QTest::newRow("a host may carry its port")
-        << QStringLiteral("127.0.0.1:8480") << false << QStringLiteral("http://127.0.0.1:8480/ip.php");
+    QTest::newRow("a host name asks port 80") << QStringLiteral(
+        "addresses.example") << false << QStringLiteral("http://addresses.example:80/ip.php");
+    QTest::newRow("announcing adds the set query") << QStringLiteral(
+        "addresses.example") << true << QStringLiteral("http://addresses.example:80/ip.php?set");
+    QTest::newRow("a host may carry its port") << QStringLiteral("127.0.0.1:8480") << false
+                                               << QStringLiteral("http://127.0.0.1:8480/ip.php");
     QTest::newRow("blanks around the host are ignored")
         << QStringLiteral("  10.1.2.3 ") << true << QStringLiteral("http://10.1.2.3:80/ip.php?set");
     QTest::newRow("no host gives no address") << QString() << false << QString();
@@ -128,9 +125,10 @@ void TestAddressPublishing::answers_data()
     QTest::addColumn<bool>("ok");
     QTest::addColumn<QString>("address");
 
-    QTest::newRow("an address and a line end") << QByteArray("192.168.1.20\r\n") << true
-                                               << QStringLiteral("192.168.1.20");
-    QTest::newRow("blanks around it") << QByteArray("  10.0.0.7 \n") << true << QStringLiteral("10.0.0.7");
+    QTest::newRow("an address and a line end")
+        << QByteArray("192.168.1.20\r\n") << true << QStringLiteral("192.168.1.20");
+    QTest::newRow("blanks around it")
+        << QByteArray("  10.0.0.7 \n") << true << QStringLiteral("10.0.0.7");
     QTest::newRow("nothing announced yet") << QByteArray("\r\n") << false << QString();
     QTest::newRow("a web page") << QByteArray("<html>busy</html>") << false << QString();
     QTest::newRow("an address with a port is no address")
@@ -163,7 +161,8 @@ void TestAddressPublishing::announceRecordsTheRequester()
     QCOMPARE(service.requests().constFirst(),
         QStringLiteral("GET /ip.php?set HTTP/1.1\nHost: %1").arg(hostOf(service)));
     QCOMPARE(lines.size(), 2);
-    QVERIFY(lines.at(0).value(0).toString().contains(QStringLiteral("Publishing Server IP address...")));
+    QVERIFY(lines.at(0).value(0).toString().contains(
+        QStringLiteral("Publishing Server IP address...")));
     QVERIFY(lines.at(1).value(0).toString().contains(QStringLiteral("Server IP Announced.")));
 }
 

@@ -38,7 +38,8 @@ void TestDTransferRules::rowSums_data()
     const int sums[] = { 256, 512, 1024, 2048, 4096, 8192, 16384, 32768, 65536, 131072, 262144,
         524288, 1048576 };
     for (int level = 0; level <= kTopLevel; ++level)
-        QTest::addRow("level %d sends %d bytes a second", level, sums[level]) << level << sums[level];
+        QTest::addRow("level %d sends %d bytes a second", level, sums[level])
+            << level << sums[level];
     QTest::newRow("a level below the table sends nothing") << -1 << 0;
     QTest::newRow("a level above the table sends nothing") << 13 << 0;
 }
@@ -111,12 +112,12 @@ void TestDTransferRules::chunksPerTick_data()
     QTest::addColumn<int>("chunks");
     QTest::addColumn<qint64>("creditAfter");
 
-    QTest::newRow("a small allowance is saved up") << qint64(0) << 128 << qint64(100000) << 0
-                                                    << qint64(128);
+    QTest::newRow("a small allowance is saved up")
+        << qint64(0) << 128 << qint64(100000) << 0 << qint64(128);
     QTest::newRow("saved allowance pays for a whole chunk")
         << qint64(4000) << 128 << qint64(100000) << 1 << qint64(32);
-    QTest::newRow("one chunk's worth sends one chunk") << qint64(0) << 4096 << qint64(100000) << 1
-                                                        << qint64(0);
+    QTest::newRow("one chunk's worth sends one chunk")
+        << qint64(0) << 4096 << qint64(100000) << 1 << qint64(0);
     QTest::newRow("the top level sends thirty-two chunks")
         << qint64(0) << 131072 << qint64(1 << 20) << 32 << qint64(0);
     QTest::newRow("a short last chunk goes when the allowance covers it")
@@ -157,7 +158,8 @@ void TestDTransferRules::everyChunkButTheLastIsWhole()
     qint64 sent = 0;
     quint32 number = 0;
     for (int t = 0; sent < fileSize && t < 100000; ++t) {
-        const int chunks = chunksForTick(credit, tableBytes(level, t % kTicksPerSecond), fileSize - sent);
+        const int chunks
+            = chunksForTick(credit, tableBytes(level, t % kTicksPerSecond), fileSize - sent);
         for (int i = 0; i < chunks; ++i) {
             const qint64 length = qMin<qint64>(kChunkBytes, fileSize - sent);
             QCOMPARE(chunkOffset(number), sent);
@@ -185,8 +187,8 @@ void TestDTransferRules::chunksFit_data()
     QTest::newRow("a chunk wholly past the size") << 3u << qint64(1) << qint64(10000) << false;
     QTest::newRow("the empty chunk of an empty file") << 0u << qint64(0) << qint64(0) << true;
     QTest::newRow("a chunk longer than a chunk") << 0u << qint64(4097) << qint64(1 << 20) << false;
-    QTest::newRow("the largest chunk number") << 0xFFFFFFFFu << qint64(1) << qint64(1 << 30)
-                                              << false;
+    QTest::newRow("the largest chunk number")
+        << 0xFFFFFFFFu << qint64(1) << qint64(1 << 30) << false;
     QTest::newRow("a number whose offset wraps 32 bits")
         << 0x00100000u << qint64(16) << qint64(4096) << false;
     QTest::newRow("an unknown size bounds nothing but the length")
@@ -238,7 +240,8 @@ void TestDTransferRules::safeNames_data()
     QTest::addColumn<QString>("offered");
     QTest::addColumn<QString>("saved");
 
-    QTest::newRow("a plain name stays") << QStringLiteral("notes.pdf") << QStringLiteral("notes.pdf");
+    QTest::newRow("a plain name stays")
+        << QStringLiteral("notes.pdf") << QStringLiteral("notes.pdf");
     QTest::newRow("blanks inside stay")
         << QStringLiteral("week 3 notes.txt") << QStringLiteral("week 3 notes.txt");
     QTest::newRow("directories are dropped")

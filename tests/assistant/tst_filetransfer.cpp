@@ -119,9 +119,8 @@ bool sendFile(DMainWindow& window, const QString& path)
 
 QMessageBox* waitForOffer(const DMainWindow& window)
 {
-    const bool shown = QTest::qWaitFor([&window] {
-        return named<QMessageBox>(window, DFileReceiver::kOfferBoxName) != nullptr;
-    });
+    const bool shown = QTest::qWaitFor(
+        [&window] { return named<QMessageBox>(window, DFileReceiver::kOfferBoxName) != nullptr; });
     return !shown ? nullptr : named<QMessageBox>(window, DFileReceiver::kOfferBoxName);
 }
 
@@ -164,8 +163,8 @@ bool settled(ClassroomClient* member, const DMainWindow& window)
 QString offer(int id, const QString& name, qint64 size, const QString& sender)
 {
     const QString sep = SessionCommand::kListSeparator;
-    return SessionCommand::kFileX + QString::number(id) + sep + name + sep
-        + QString::number(size) + sep + sender;
+    return SessionCommand::kFileX + QString::number(id) + sep + name + sep + QString::number(size)
+        + sep + sender;
 }
 
 } // namespace
@@ -216,7 +215,8 @@ void TestFileTransfer::zeroByteFile()
     QMessageBox* box = waitForOffer(*pair.bob);
     QVERIFY(box);
     QCOMPARE(box->windowTitle(), QStringLiteral("Accept File Transfer"));
-    QVERIFY2(box->text().contains(QStringLiteral("File Name: <b>empty.txt</b>")), qPrintable(box->text()));
+    QVERIFY2(box->text().contains(QStringLiteral("File Name: <b>empty.txt</b>")),
+        qPrintable(box->text()));
     QVERIFY(box->text().contains(QStringLiteral("Size: <b>0.00 Bytes</b>")));
     QVERIFY(answerOffer(*pair.bob, target));
 
@@ -233,6 +233,32 @@ void TestFileTransfer::zeroByteFile()
     QCOMPARE(chunk.size(), 8);
     QCOMPARE(chunk.mid(4), QByteArray(4, '\0'));
     QVERIFY(named<QPushButton>(*pair.ann, "btnSendFile")->isEnabled());
+
+    // A completed row opens its file; its menu offers the file, its folder
+    // and removing it from the list.
+    DFileReceiver* receiver = pair.bob->fileReceiverObject();
+    QSignalSpy opened(receiver, &DFileReceiver::openFileRequested);
+    auto* list = named<QListWidget>(*pair.bob, "lwFileTransfers");
+    pair.bob->on_lwFileTransfers_itemActivated(list->item(0));
+    QCOMPARE(opened.count(), 1);
+    QCOMPARE(opened.constFirst().value(0).toString(), target);
+
+    pair.bob->on_lwFileTransfers_customContextMenuRequested(
+        list->visualItemRect(list->item(0)).center());
+    auto* menu = named<QMenu>(*pair.bob, DFileReceiver::kMenuName);
+    QVERIFY(menu);
+    QStringList texts;
+    for (QAction* action : menu->actions())
+        texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    QCOMPARE(texts,
+        (QStringList { QStringLiteral("&Open"), QStringLiteral("Open &Folder"), QStringLiteral("-"),
+            QStringLiteral("&Remove From List") }));
+    menu->actions().constLast()->trigger();
+    menu->close();
+    QCOMPARE(list->count(), 0);
+    QVERIFY(receiver->completedTransfers().isEmpty());
+    QTRY_VERIFY(!named<QGroupBox>(*pair.bob, "grpFileTransfers")->isVisible());
+    QVERIFY(QFile::exists(target));
 }
 
 void TestFileTransfer::fewMegabytesArriveIntact()
@@ -386,7 +412,8 @@ void TestFileTransfer::endingTheSessionStopsSendingAndTheReceiverGivesUp()
 
     pair.ann->endConnection();
     QVERIFY(!pair.ann->fileSenderObject()->isSending());
-    QVERIFY(chatText(*pair.ann).contains(QStringLiteral("Sending big.bin stopped: the session ended.")));
+    QVERIFY(chatText(*pair.ann).contains(
+        QStringLiteral("Sending big.bin stopped: the session ended.")));
     QVERIFY(!named<QPushButton>(*pair.ann, "btnSendFile")->isEnabled());
     // A few ticks with no socket at all.
     QTest::qWait(400);
@@ -413,8 +440,10 @@ void TestFileTransfer::hostileChunks_data()
         << true << 3u << 100 << 1 << qint64(0) << beyond;
     QTest::newRow("a last chunk running over the announced size")
         << true << 2u << 1809 << 1 << qint64(0) << beyond;
-    QTest::newRow("a chunk longer than 4096 bytes") << true << 0u << 5000 << 1 << qint64(0) << beyond;
-    QTest::newRow("the largest chunk number") << true << 0xFFFFFFFFu << 10 << 1 << qint64(0) << beyond;
+    QTest::newRow("a chunk longer than 4096 bytes")
+        << true << 0u << 5000 << 1 << qint64(0) << beyond;
+    QTest::newRow("the largest chunk number")
+        << true << 0xFFFFFFFFu << 10 << 1 << qint64(0) << beyond;
     QTest::newRow("a chunk sent twice counts once")
         << true << 1u << 4096 << 2 << qint64(4096) << QStringLiteral("dropped: seen before");
     QTest::newRow("a chunk far past the bound before any offer")
@@ -487,7 +516,8 @@ void TestFileTransfer::offeredNamesAreBareAndShownAsText()
     QCOMPARE(QFileInfo(dialog->selectedFiles().value(0)).fileName(), QStringLiteral("run<b>.sh"));
     QCOMPARE(bob->fileReceiverObject()->record(5)->fileName, QStringLiteral("run<b>.sh"));
     dialog->reject();
-    QTRY_VERIFY(!bob->fileReceiverObject()->record(5) || !bob->fileReceiverObject()->record(5)->accepted);
+    QTRY_VERIFY(
+        !bob->fileReceiverObject()->record(5) || !bob->fileReceiverObject()->record(5)->accepted);
 }
 
 void TestFileTransfer::aFailedWriteLeavesNoFile()

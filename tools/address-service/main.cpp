@@ -32,8 +32,9 @@ int main(int argc, char** argv)
     QTextStream out(stdout);
     out << "address-service listening on " << address.toString() << ':' << service.port() << '\n';
     out.flush();
-    QObject::connect(&service, &AddressService::requestServed, &app, [&service](const QString& line) {
-        QTextStream(stdout) << line << " -> " << service.recordedAddress() << Qt::endl;
-    });
+    QObject::connect(
+        &service, &AddressService::requestServed, &app, [&service](const QString& line) {
+            QTextStream(stdout) << line << " -> " << service.recordedAddress() << Qt::endl;
+        });
     return app.exec();
 }
