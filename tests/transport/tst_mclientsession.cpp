@@ -55,6 +55,21 @@ struct ScriptedServer
     QHostAddress lastUdpSource;
     quint16 lastUdpSourcePort = 0;
 
+    // Accepts the session's TCP connection; its commands go to tcpCommands.
+    MTcpSocket* acceptSession(MClientSession& session)
+    {
+        session.open(kLocal, listener.serverPort(), kLocal, udp.localPort());
+        MTcpSocket* end = listener.nextPacketConnection();
+        if (!end)
+            return nullptr;
+        QObject::connect(end, &MTcpSocket::packetReceived,
+            [this](MAbstractSocket*, MDataType type, const QByteArray& data) {
+                if (type == CommandData)
+                    tcpCommands << QString::fromUtf8(data);
+            });
+        return end;
+    }
+
     bool start()
     {
         if (!listener.listen(kLocal, 0) || !udp.bind(kLocal, 0))
@@ -142,15 +157,10 @@ void TestMClientSession::answersEveryStepOfTheServersHandshake()
             if (type == CommandData)
                 session.answerHandshake(connection, QString::fromUtf8(data));
         });
-    session.open(kLocal, server.listener.serverPort(), kLocal, server.udp.localPort());
-    MTcpSocket* serverEndSocket = server.listener.nextPacketConnection();
+    MTcpSocket* serverEndSocket = server.acceptSession(session);
     QVERIFY(serverEndSocket);
     MTcpSocket& serverEnd = *serverEndSocket;
-    QObject::connect(&serverEnd, &MTcpSocket::packetReceived,
-        [&server](MAbstractSocket*, MDataType type, const QByteArray& data) {
-            if (type == CommandData)
-                server.tcpCommands << QString::fromUtf8(data);
-        });
+    const QStringList& received = server.tcpCommands;
     QTRY_VERIFY(session.tcpUsable());
 
     // Step 1 and 2: the request over TCP is answered over UDP, to the
@@ -162,7 +172,7 @@ void TestMClientSession::answersEveryStepOfTheServersHandshake()
     // Step 3 and 4: the address the server saw is acknowledged over TCP.
     serverEnd.ourProtocolSendCommand(
         kYourUdpIpPort + MAbstractSocket::addressText(kLocal, server.lastUdpSourcePort));
-    QTRY_COMPARE(server.tcpCommands, QStringList { QStringLiteral("UDPI:PBOUND") });
+    QTRY_COMPARE(received, QStringList { QStringLiteral("UDPI:PBOUND") });
 
     // Step 5 and 6: the probe is answered with its token to where it came
     // from. (The UDP socket is connected to the server's UDP end, so the
@@ -185,15 +195,10 @@ void TestMClientSession::endSaysGoodbyeAndReleasesBothSockets()
     ScriptedServer server;
     QVERIFY(server.start());
     MClientSession session;
-    session.open(kLocal, server.listener.serverPort(), kLocal, server.udp.localPort());
-    MTcpSocket* serverEndSocket = server.listener.nextPacketConnection();
+    MTcpSocket* serverEndSocket = server.acceptSession(session);
     QVERIFY(serverEndSocket);
     MTcpSocket& serverEnd = *serverEndSocket;
-    QStringList received;
-    QObject::connect(&serverEnd, &MTcpSocket::packetReceived,
-        [&received](MAbstractSocket*, MDataType, const QByteArray& data) {
-            received << QString::fromUtf8(data);
-        });
+    const QStringList& received = server.tcpCommands;
     QTRY_VERIFY(session.tcpUsable());
 
     const QPointer<MTcpSocket> tcp = session.tcpSocket();
@@ -247,15 +252,8 @@ void TestMClientSession::openingAgainEndsTheOldSession()
     ScriptedServer server;
     QVERIFY(server.start());
     MClientSession session;
-    session.open(kLocal, server.listener.serverPort(), kLocal, server.udp.localPort());
-    MTcpSocket* oldEndSocket = server.listener.nextPacketConnection();
-    QVERIFY(oldEndSocket);
-    MTcpSocket& oldEnd = *oldEndSocket;
-    QStringList received;
-    QObject::connect(&oldEnd, &MTcpSocket::packetReceived,
-        [&received](MAbstractSocket*, MDataType, const QByteArray& data) {
-            received << QString::fromUtf8(data);
-        });
+    QVERIFY(server.acceptSession(session));
+    const QStringList& received = server.tcpCommands;
     QTRY_VERIFY(session.tcpUsable());
 
     session.open(kLocal, server.listener.serverPort(), kLocal, server.udp.localPort());
