@@ -9,10 +9,13 @@
 namespace {
 
 // Deployment values: the hosts of the address-publishing service behind the
-// three keywords, and the server that ".external" means. A site that deploys
-// the class replaces them here.
-const char* const kPublishingHosts[]
-    = { "classroom-address.local", "classroom-address-2.local", "classroom-address-3.local" };
+// three keywords, and the server that ".external" means. The keywords are
+// settings: the environment variables below replace them; without them they
+// name the local address-service stand-in (tools/address-service), so that a
+// demonstration works on one machine.
+const char* const kPublishingHosts[] = { "127.0.0.1:8480", "127.0.0.1:8481", "127.0.0.1:8482" };
+const char* const kPublishingHostSettings[]
+    = { "PODIUM_PUBLISHING_HOST", "PODIUM_PUBLISHING_HOST2", "PODIUM_PUBLISHING_HOST3" };
 const char* const kDefaultExternalServer = "127.0.0.1";
 
 constexpr int kIdentityLineMax = 1024;
@@ -171,12 +174,13 @@ bool AssistantConfig::headlessRequested(int argc, char** argv)
 
 QString AssistantConfig::publishingHostFor(const QString& keyword)
 {
-    if (keyword == QLatin1String("<def>"))
-        return QLatin1String(kPublishingHosts[0]);
-    if (keyword == QLatin1String("<def2>"))
-        return QLatin1String(kPublishingHosts[1]);
-    if (keyword == QLatin1String("<def3>"))
-        return QLatin1String(kPublishingHosts[2]);
+    const char* const keywords[] = { "<def>", "<def2>", "<def3>" };
+    for (int i = 0; i < 3; ++i) {
+        if (keyword != QLatin1String(keywords[i]))
+            continue;
+        const QString setting = qEnvironmentVariable(kPublishingHostSettings[i]).trimmed();
+        return setting.isEmpty() ? QLatin1String(kPublishingHosts[i]) : setting;
+    }
     return keyword;
 }
 

@@ -2,7 +2,10 @@
 #include "ui_dmainwindow.h"
 
 #include "chatformat.h"
+#include "daddresspublisher.h"
 #include "dfilebrowser.h"
+#include "dfilereceiver.h"
+#include "dfilesender.h"
 #include "mclientsession.h"
 #include "mm.h"
 #include "mopusadvanceddecoder.h"
@@ -18,6 +21,7 @@
 #include <QAudioOutput>
 #include <QCloseEvent>
 #include <QDebug>
+#include <QDesktopServices>
 #include <QIcon>
 #include <QInputDialog>
 #include <QLabel>
@@ -27,6 +31,7 @@
 #include <QPixmap>
 #include <QStringList>
 #include <QTimer>
+#include <QUrl>
 
 // The resources live in this static library; a program linking it must still
 // register them, which the window does on its first construction.
@@ -78,11 +83,22 @@ DMainWindow::DMainWindow(const AssistantConfig& configuration, QWidget* parent)
     setWindowTitle(config.windowTitle);
     ui->lblnetstat->setText(QStringLiteral("Network Disconnected"));
 
-    // File sending is not part of this build yet: its controls keep their
-    // places, idle and disabled.
-    ui->btnSendFile->setEnabled(false);
-    ui->prgSendFile->hide();
-    ui->btnCancelSendFile->hide();
+    fileSender = new DFileSender(ui->btnSendFile, ui->prgSendFile, ui->btnCancelSendFile,
+        nullptr, config.identity, this, this);
+    connect(fileSender, &DFileSender::statusLine, this, &DMainWindow::appendText);
+    fileReceiver = new DFileReceiver(ui->lwFileTransfers,
+        { ui->action_Open, ui->action_Open_Folder, ui->action_Remove_From_List,
+            ui->action_Clean_List, ui->action_Cancel },
+        this, this);
+    connect(fileReceiver, &DFileReceiver::statusLine, this, &DMainWindow::appendText);
+    connect(fileReceiver, &DFileReceiver::showTransfersRequested, this,
+        &DMainWindow::showFileTransfers);
+    connect(fileReceiver, &DFileReceiver::hideTransfersRequested, this,
+        qOverload<>(&DMainWindow::hideFileTransfers));
+    connect(fileReceiver, &DFileReceiver::showInFolderRequested, this,
+        &DMainWindow::selectFileInExplorer);
+    connect(fileReceiver, &DFileReceiver::openFileRequested, this,
+        [](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); });
 
     statisticsLabel = new QLabel(this);
     statisticsLabel->setObjectName(QStringLiteral("lblStatistics"));
@@ -100,11 +116,24 @@ DMainWindow::DMainWindow(const AssistantConfig& configuration, QWidget* parent)
     connect(m_session, &MClientSession::udpError, this, &DMainWindow::Uerror);
     connect(m_session, &MClientSession::packetReceived, this, &DMainWindow::packetReceived);
 
-    // Publishing and fetching the server's address come later; until then a
-    // configuration that asks for them connects to the configured address.
-    if (config.publishAddress || config.fetchAddress)
-        qDebug("Address publishing is not available; using the configured server address.");
-    setUpConnections();
+    addressPublisher = new DAddressPublisher(config.publishingHost, this);
+    connect(addressPublisher, &DAddressPublisher::statusLine, this, &DMainWindow::appendText);
+    connect(addressPublisher, &DAddressPublisher::addressReceived, this,
+        [this](const QHostAddress& address) {
+            config.serverTcpAddress = address;
+            config.serverUdpAddress = address;
+            setUpConnections();
+        });
+    // A service that fails or stays silent must not leave the window waiting
+    // for ever: the configured address is used instead.
+    connect(addressPublisher, &DAddressPublisher::addressUnavailable, this,
+        &DMainWindow::setUpConnections);
+    if (config.publishAddress)
+        sendUSetRequest();
+    if (config.fetchAddress)
+        sendUGetRequest();
+    else
+        setUpConnections();
 
     setUpVoice();
     setUpSendVoice();
@@ -117,6 +146,7 @@ DMainWindow::~DMainWindow()
     // Nothing reaches the window's slots from here on: stopping the audio
     // devices below may let packets through, and the voice members go first.
     disconnect(m_session, nullptr, this, nullptr);
+    fileSender->setSocket(nullptr);
     // Capture before the session: the encoder's destructor waits on the
     // session's UDP socket. All three before QWidget's destructor deletes the
     // remaining children, when this is no longer a DMainWindow.
@@ -138,6 +168,7 @@ void DMainWindow::setUpConnections()
     connecting = true;
     m_session->open(config.serverTcpAddress, config.serverTcpPort, config.serverUdpAddress,
         config.serverUdpPort);
+    fileSender->setSocket(m_session->tcpSocket());
 }
 
 void DMainWindow::startConnection()
@@ -148,6 +179,7 @@ void DMainWindow::startConnection()
 void DMainWindow::tcpConnectionSucceeded()
 {
     config.identity = m_session->identityOrLocalEnd(config.identity);
+    fileSender->setSenderName(config.identity);
     queryServerProtocol();
     identifySelf();
 }
@@ -166,6 +198,7 @@ void DMainWindow::endConnection()
 {
     endVoice();
     endSendVoice();
+    fileSender->setSocket(nullptr);
 
     ui->btnRefreshConnection->setIcon(QIcon(kNetOff));
     connecting = false;
@@ -325,11 +358,12 @@ void DMainWindow::packetReceived(
 
         if (command.startsWith(kClientList)) {
             clientListReceived(argument(kClientList));
-        } else if (command.startsWith(kXDataId) || command.startsWith(kFileX)
-            || command.startsWith(kCancelFileX)) {
-            // File transfer is not part of this build: offers, identities and
-            // cancels are recognised and left alone.
-            qDebug().noquote() << "File transfer command ignored:" << command;
+        } else if (command.startsWith(kXDataId)) {
+            fileSender->XDataIDReceived(payload.mid(kXDataId.size()));
+        } else if (command.startsWith(kFileX)) {
+            fileReceiver->offerReceived(connection->PeerIpAndPort(), payload.mid(kFileX.size()));
+        } else if (command.startsWith(kCancelFileX)) {
+            fileReceiver->cancelReceived(argument(kCancelFileX).toInt());
         } else if (command.startsWith(kNClients)) {
             numberOfClientsReceived(argument(kNClients).toInt());
         } else if (command.startsWith(kNSpeakingClients)) {
@@ -359,7 +393,7 @@ void DMainWindow::packetReceived(
             m_playback->voicePacketReceived(payload);
         break;
     case ExtraData:
-        // File chunks: not part of this build.
+        fileReceiver->chunkReceived(payload);
         break;
     case UnrecognisedData:
         break;
@@ -545,6 +579,8 @@ void DMainWindow::decoderStatsPropagated(
 {
     decoderCounts = { sFlowPacketCount, sFlowPacketSize, sSuccessfulPackets, sFailedPackets };
     updateStatistics();
+    fileSender->decoderStatsPropagated(
+        sFlowPacketCount, sFlowPacketSize, sSuccessfulPackets, sFailedPackets);
 }
 
 void DMainWindow::updateStatistics()
@@ -710,4 +746,33 @@ void DMainWindow::closeEvent(QCloseEvent* event)
 {
     endConnection();
     QMainWindow::closeEvent(event);
+}
+
+// ---------------------------------------------------------- file transfer
+
+void DMainWindow::removeTransfer(bool completed, int index)
+{
+    fileReceiver->removeTransfer(completed, index);
+}
+
+void DMainWindow::on_lwFileTransfers_customContextMenuRequested(const QPoint& pos)
+{
+    fileReceiver->contextMenuRequested(pos);
+}
+
+void DMainWindow::on_lwFileTransfers_itemActivated(QListWidgetItem* item)
+{
+    fileReceiver->itemActivated(item);
+}
+
+// ---------------------------------------------------- address publishing
+
+void DMainWindow::sendUSetRequest()
+{
+    addressPublisher->sendUSetRequest();
+}
+
+void DMainWindow::sendUGetRequest()
+{
+    addressPublisher->sendUGetRequest();
 }

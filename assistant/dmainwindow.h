@@ -16,6 +16,9 @@ class QLabel;
 class QListWidgetItem;
 class QMessageBox;
 class QPoint;
+class DAddressPublisher;
+class DFileReceiver;
+class DFileSender;
 class MClientSession;
 class MDecoder;
 class MEncoder;
@@ -67,6 +70,9 @@ public:
     MClientSession* session() const { return m_session; }
     MVoicePlayback* playback() const { return m_playback; }
     MVoiceCapture* capture() const { return m_capture; }
+    DFileSender* fileSenderObject() const { return fileSender; }
+    DFileReceiver* fileReceiverObject() const { return fileReceiver; }
+    DAddressPublisher* addressPublisherObject() const { return addressPublisher; }
 
 public slots:
     // Session
@@ -122,6 +128,15 @@ public slots:
     void hideFileTransfers();
     void showFileTransfers();
 
+    // File transfer (DFileSender sends, DFileReceiver receives)
+    void removeTransfer(bool completed, int index);
+    void on_lwFileTransfers_customContextMenuRequested(const QPoint& pos);
+    void on_lwFileTransfers_itemActivated(QListWidgetItem* item);
+
+    // Server address publishing (DAddressPublisher)
+    void sendUSetRequest();
+    void sendUGetRequest();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -156,4 +171,8 @@ private:
     int m_lastSpeakerCount = -1;
 
     QLabel* statisticsLabel = nullptr;
+
+    DFileSender* fileSender = nullptr;
+    DFileReceiver* fileReceiver = nullptr;
+    DAddressPublisher* addressPublisher = nullptr;
 };

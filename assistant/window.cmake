@@ -9,11 +9,16 @@ endif()
 add_library(podiumwindow STATIC
     dmainwindow.cpp dmainwindow.h dmainwindow.ui
     dfilebrowser.cpp dfilebrowser.h
+    dtransferrules.cpp dtransferrules.h
+    dfilesender.cpp dfilesender.h
+    dfilereceiver.cpp dfilereceiver.h filetransferrecord.h
+    filetransferwidget.cpp filetransferwidget.h
+    daddresspublisher.cpp daddresspublisher.h
     dvoicerules.cpp dvoicerules.h
     podium.qrc)
 target_include_directories(podiumwindow PUBLIC $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}>)
 target_link_libraries(podiumwindow
-    PUBLIC voicepipe_podium wirelib codecwrap Qt5::Widgets Qt5::Multimedia
+    PUBLIC voicepipe_podium wirelib codecwrap Qt5::Widgets Qt5::Multimedia Qt5::Network
     PRIVATE project_options)
 
 # The desktop's file manager is asked over D-Bus to select a file when Qt's

@@ -132,7 +132,7 @@ void TstAssistantConfig::configurationFirstLine_data()
         << QByteArray("  .internal") << before << true << false << false << QString();
     QTest::newRow(".internal.uset with the second built-in host")
         << QByteArray(".internal.uset<def2>") << before << true << true << false
-        << QStringLiteral("classroom-address-2.local");
+        << QStringLiteral("127.0.0.1:8481");
     QTest::newRow(".internal.uset with a host of its own")
         << QByteArray(".internal.usetaddr.example") << before << true << true << false
         << QStringLiteral("addr.example");
@@ -140,7 +140,7 @@ void TstAssistantConfig::configurationFirstLine_data()
         << QByteArray(".uget") << before << false << false << true << QString();
     QTest::newRow(".uget with the first built-in host")
         << QByteArray(".uget<def>") << before << false << false << true
-        << QStringLiteral("classroom-address.local");
+        << QStringLiteral("127.0.0.1:8480");
     QTest::newRow("an address and port go into both ends")
         << QByteArray("192.168.1.5:4100\r\n") << QStringLiteral("192.168.1.5:4100") << true << false
         << false << QString();

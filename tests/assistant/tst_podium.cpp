@@ -163,7 +163,7 @@ void TstPodium::configurationPrecedence_data()
         << QStringList { QStringLiteral("-s") }
         << QStringList { QStringLiteral("CL3.DAT"), QStringLiteral(".uget<def3>") }
         << QStringList { QStringLiteral("internal server no"), QStringLiteral("fetch yes"),
-               QStringLiteral("publishing host [classroom-address-3.local]") };
+               QStringLiteral("publishing host [127.0.0.1:8482]") };
 }
 
 void TstPodium::configurationPrecedence()
