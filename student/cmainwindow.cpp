@@ -14,6 +14,7 @@
 #include <QDebug>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
 #include <QScreen>
 #include <QStringList>
@@ -51,7 +52,6 @@ CMainWindow::CMainWindow(const StudentConfig& configuration, QWidget* parent)
     connect(m_reconnectTimer, &QTimer::timeout, this, &CMainWindow::connectToServer);
 
     setWindowFlags(Qt::WindowStaysOnTopHint);
-    placeWindow();
 
     tcpStatusLabel = new QLabel(config.advancedView ? QStringLiteral("TCP: Closed.")
                                                     : QStringLiteral("Connection Status: Closed."),
@@ -72,6 +72,8 @@ CMainWindow::CMainWindow(const StudentConfig& configuration, QWidget* parent)
         udpStatusLabel->hide();
         localStatusLabel->hide();
     }
+    // Sized once the hidden rows no longer count towards the minimum.
+    placeWindow();
 
     setWindowTitle(config.windowTitle);
     ui->leServerAddress->setText(
@@ -83,6 +85,15 @@ CMainWindow::CMainWindow(const StudentConfig& configuration, QWidget* parent)
 
 CMainWindow::~CMainWindow()
 {
+    // The sockets are children: cut them off before they report their end.
+    reconnectWanted = false;
+    m_reconnectTimer->stop();
+    endConnection();
+    // Decoders waiting for their deferred delete and the output go now,
+    // while their destroyed() still reaches this window.
+    const QList<MDecoder*> decoders = findChildren<MDecoder*>();
+    qDeleteAll(decoders);
+    delete audioOutput;
     delete ui;
 }
 
@@ -90,6 +101,8 @@ void CMainWindow::placeWindow()
 {
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    // The layout's minimum applies now, so width() below is the real one.
+    layout()->activate();
     resize(available.width() / 5, available.height() - available.height() / 20);
     if (config.windowX != -1 && config.windowY != -1) {
         move(config.windowX, config.windowY);

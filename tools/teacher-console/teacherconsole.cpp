@@ -195,6 +195,7 @@ void TeacherConsole::udpPacket(MAbstractSocket* connection, MDataType type, cons
             && candidate->udpPort == connection->peerPort())
             student = candidate;
     }
+    record(student, true, type, data);
     const QString command = type == CommandData ? QString::fromUtf8(data) : QString();
     if (command.startsWith(SessionCommand::kUdpResponse)) {
         Student* asked = findByToken(command.mid(SessionCommand::kUdpResponse.size()).toInt());
@@ -217,9 +218,7 @@ void TeacherConsole::udpPacket(MAbstractSocket* connection, MDataType type, cons
         asked->retry->stop();
         if (asked->identified)
             becomeReady(asked);
-        return;
     }
-    record(student, true, type, data);
 }
 
 TeacherConsole::Student* TeacherConsole::findByToken(int token) const
