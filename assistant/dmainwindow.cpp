@@ -1,7 +1,7 @@
 #include "dmainwindow.h"
 #include "ui_dmainwindow.h"
 
-#include "dcapturegate.h"
+#include "mcapturegate.h"
 #include "dfilebrowser.h"
 #include "mm.h"
 #include "mopusadvanceddecoder.h"
@@ -537,7 +537,7 @@ void DMainWindow::initializeEncoder()
     // two capture periods) between the microphone and the encoder.
     const int period = audioInput->periodSize();
     const int backlog = qMax(audioFormat.bytesForDuration(kCaptureBacklogMs * 1000), 2 * period);
-    captureGate = new DCaptureGate(inputDevice, backlog, audioFormat.bytesPerFrame(), this);
+    captureGate = new MCaptureGate(inputDevice, backlog, audioFormat.bytesPerFrame(), this);
     encoder = new MOpusEncoder(audioInput, captureGate, audioFormat, udpSocket, kEncoderComplexity,
         kEncoderBitrate, kEncoderInbandFec, this);
     captureGate->setReadChunk(encoder->periodBytes());

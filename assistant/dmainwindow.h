@@ -15,7 +15,7 @@ class QLabel;
 class QListWidgetItem;
 class QMessageBox;
 class QPoint;
-class DCaptureGate;
+class MCaptureGate;
 class MOpusAdvancedDecoder;
 class MOpusEncoder;
 class MTcpSocket;
@@ -48,7 +48,7 @@ public:
     static const char* const kPeerInfoBoxName;
     static const char* const kBrowserBoxName;
     static const char* const kAddressDialogName;
-    // Newest captured audio kept before encoding (see DCaptureGate).
+    // Newest captured audio kept before encoding (see MCaptureGate).
     static const int kCaptureBacklogMs = 60;
 
     explicit DMainWindow(const AssistantConfig& config, QWidget* parent = nullptr);
@@ -151,7 +151,7 @@ private:
     bool playbackOn = false;
     QAudioInput* audioInput = nullptr;
     QIODevice* inputDevice = nullptr;
-    DCaptureGate* captureGate = nullptr;
+    MCaptureGate* captureGate = nullptr;
     MOpusEncoder* encoder = nullptr;
     bool sending = false;
     bool autoStartSending = true;

@@ -8,7 +8,6 @@ endif()
 
 add_library(podiumwindow STATIC
     dmainwindow.cpp dmainwindow.h dmainwindow.ui
-    dcapturegate.cpp dcapturegate.h
     dfilebrowser.cpp dfilebrowser.h
     podium.qrc)
 target_include_directories(podiumwindow PUBLIC $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}>)
