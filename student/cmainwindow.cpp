@@ -1,10 +1,14 @@
 #include "cmainwindow.h"
 #include "ui_cmainwindow.h"
 
+#include "chatformat.h"
+#include "mclientsession.h"
+#include "mdecoder.h"
 #include "mm.h"
 #include "mopusadvanceddecoder.h"
 #include "mtcpsocket.h"
 #include "mudpsocket.h"
+#include "mvoiceplayback.h"
 #include "sessioncommands.h"
 #include "studentcommand.h"
 
@@ -24,11 +28,7 @@
 
 namespace {
 
-QString statusLine(const QString& colour, const QString& text)
-{
-    return QStringLiteral("<span style='color: ") + colour + QStringLiteral(";'><b>") + text
-        + QStringLiteral("</b></span>\r\n");
-}
+using ChatFormat::statusLine;
 
 template <typename T> QString listText(const QList<T>& values)
 {
@@ -45,9 +45,16 @@ const char* const CMainWindow::kIdentityBoxName = "identityRefusedBox";
 
 CMainWindow::CMainWindow(const StudentConfig& configuration, QWidget* parent)
     : QMainWindow(parent), ui(new Ui::CMainWindow), config(configuration),
-      m_reconnectTimer(new QTimer(this))
+      m_session(new MClientSession(this)), m_reconnectTimer(new QTimer(this))
 {
     ui->setupUi(this);
+    m_session->setUdpConnected(false);
+    m_session->setWaitLimits(kUdpReadyTimeoutMs, kFarewellWriteTimeoutMs);
+    connect(m_session, &MClientSession::tcpStateChanged, this, &CMainWindow::TStateChanged);
+    connect(m_session, &MClientSession::udpStateChanged, this, &CMainWindow::UStateChanged);
+    connect(m_session, &MClientSession::tcpError, this, &CMainWindow::Terror);
+    connect(m_session, &MClientSession::udpError, this, &CMainWindow::Uerror);
+    connect(m_session, &MClientSession::packetReceived, this, &CMainWindow::packetReceived);
     m_reconnectTimer->setSingleShot(true);
     connect(m_reconnectTimer, &QTimer::timeout, this, &CMainWindow::connectToServer);
 
@@ -89,11 +96,10 @@ CMainWindow::~CMainWindow()
     reconnectWanted = false;
     m_reconnectTimer->stop();
     endConnection();
-    // Decoders waiting for their deferred delete and the output go now,
-    // while their destroyed() still reaches this window.
-    const QList<MDecoder*> decoders = findChildren<MDecoder*>();
-    qDeleteAll(decoders);
-    delete audioOutput;
+    // Playback (with its output and decoder) goes now, while their
+    // destroyed() still reaches this window.
+    delete playback;
+    playback = nullptr;
     delete ui;
 }
 
@@ -115,7 +121,17 @@ void CMainWindow::placeWindow()
 
 bool CMainWindow::tcpUsable() const
 {
-    return connectionActive && tcpSocket && tcpSocket->usable();
+    return connectionActive && m_session->tcpUsable();
+}
+
+MTcpSocket* CMainWindow::tcpSocket() const
+{
+    return m_session->tcpSocket();
+}
+
+MUdpSocket* CMainWindow::udpSocket() const
+{
+    return m_session->udpSocket();
 }
 
 bool CMainWindow::isReconnectScheduled() const
@@ -131,28 +147,13 @@ void CMainWindow::connectToServer()
     if (connectionActive)
         endConnection();
     reconnectWanted = true;
-
-    tcpSocket = new MTcpSocket(this);
-    connect(tcpSocket, &QAbstractSocket::stateChanged, this, &CMainWindow::TStateChanged);
-    connect(tcpSocket, &MTcpSocket::packetReceived, this, &CMainWindow::packetReceived);
-    connect(tcpSocket, &QAbstractSocket::errorOccurred, this, &CMainWindow::Terror);
-
-    udpSocket = new MUdpSocket(this);
-    connect(udpSocket, &QAbstractSocket::stateChanged, this, &CMainWindow::UStateChanged);
-    connect(udpSocket, &MUdpSocket::packetReceived, this, &CMainWindow::packetReceived);
-    connect(udpSocket, &QAbstractSocket::errorOccurred, this, &CMainWindow::Uerror);
-
     connectionActive = true;
-    tcpSocket->connectToHost(config.serverTcpAddress, config.serverTcpPort, QIODevice::ReadWrite);
-    // Bound, not connected: a connected UDP socket only takes datagrams from
-    // the one address it was connected to, and a server (or console) whose
-    // UDP replies leave from another address of the same host would never
-    // be heard. Sends go to the configured end until a "DOYOUCOPY?" says
-    // where the server's UDP really is.
-    if (udpSocket->bind(QHostAddress(QHostAddress::AnyIPv4), 0))
-        udpSocket->setPeerHostAndPort(config.serverUdpAddress, config.serverUdpPort);
-    else
-        qDebug().noquote() << "Uerror: bind failed" << udpSocket->errorString();
+    // The UDP socket is bound, not connected (see MClientSession): a server
+    // or console whose UDP replies leave from another address of its host
+    // is still heard. Sends go to the configured UDP end until a
+    // "DOYOUCOPY?" says where the server's UDP really is.
+    m_session->open(config.serverTcpAddress, config.serverTcpPort, config.serverUdpAddress,
+        config.serverUdpPort);
 }
 
 void CMainWindow::endConnection()
@@ -160,22 +161,11 @@ void CMainWindow::endConnection()
     if (voiceActive)
         stopVoice(true);
     if (connectionActive) {
-        // Cut first: closing makes the socket report its new state, and
-        // either socket may be delivering the packet that ended the session.
-        disconnect(tcpSocket, nullptr, this, nullptr);
-        disconnect(udpSocket, nullptr, this, nullptr);
-        if (tcpSocket->usable()) {
-            qDebug("===endConnection===");
-            tcpSocket->ourProtocolSendCommand(SessionCommand::kClientExit);
-            tcpSocket->waitForBytesWritten(kFarewellWriteTimeoutMs);
-            tcpSocket->close();
-        }
-        tcpSocket->abort();
-        tcpSocket->deleteLater();
-        tcpSocket = nullptr;
-        udpSocket->close();
-        udpSocket->deleteLater();
-        udpSocket = nullptr;
+        connectionActive = false;
+        // Says goodbye, closes both sockets and cuts them off first: closing
+        // makes a socket report its new state, and either one may be
+        // delivering the packet that ended the session.
+        m_session->end();
         if (waitServer) {
             releaseLocalSocket();
             disconnect(waitServer, nullptr, this, nullptr);
@@ -208,26 +198,29 @@ void CMainWindow::appendText(const QString& html)
 void CMainWindow::queryServerProtocol()
 {
     qDebug("queryServerProtocol");
-    tcpSocket->ourProtocolSendCommand(SessionCommand::kGetProtocol);
+    m_session->queryServerProtocol();
 }
 
 void CMainWindow::identifySelf()
 {
     qDebug().noquote() << "identifySelf" << config.identity;
-    tcpSocket->ourProtocolSendCommand(SessionCommand::kIdentify + config.identity);
+    m_session->identifySelf(config.identity);
 }
 
 void CMainWindow::TStateChanged(QAbstractSocket::SocketState state)
 {
+    // Closing a session on purpose reports its states too; only the live
+    // session's count.
+    if (!connectionActive)
+        return;
     if (state == QAbstractSocket::ConnectedState) {
         m_pacer.connectionMade();
-        if (config.identity.isEmpty())
-            config.identity = tcpSocket->LocalIpAndPort();
+        config.identity = m_session->identityOrLocalEnd(config.identity);
         queryServerProtocol();
         identifySelf();
         appendText(statusLine(QStringLiteral("green"),
             QStringLiteral("Server %1 connected.")
-                .arg(config.advancedView ? tcpSocket->PeerIpAndPort() : QString())));
+                .arg(config.advancedView ? tcpSocket()->PeerIpAndPort() : QString())));
     } else if (state == QAbstractSocket::UnconnectedState) {
         endConnection();
         if (reconnectWanted)
@@ -307,7 +300,7 @@ void CMainWindow::packetReceived(
         QString sender;
         QString message;
         MAbstractSocket::decodeTextPacket(payload, sender, message);
-        if (config.udpTextProbe && connection != static_cast<MAbstractSocket*>(tcpSocket))
+        if (config.udpTextProbe && connection != static_cast<MAbstractSocket*>(tcpSocket()))
             message = QStringLiteral("[Client Confirms UDP] ") + message;
         appendMessage(sender, message);
         break;
@@ -315,9 +308,7 @@ void CMainWindow::packetReceived(
     case VoiceData:
         if (!voiceActive)
             startVoice(true);
-        // A voice packet begins with its 4-byte sequence number.
-        if (decoder && payload.size() >= 4)
-            decoder->voicePacketReceived(payload);
+        playback->voicePacketReceived(payload);
         break;
     case ExtraData:
         extraDataReceived(connection, payload);
@@ -417,14 +408,7 @@ void CMainWindow::identifyResultReceived(const QString& result)
 void CMainWindow::udpRequestReceived(const QString& token)
 {
     qDebug().noquote() << "udpRequestReceived" << token;
-    if (!udpSocket)
-        return;
-    // The socket is bound at once; the wait only covers a socket still on its way.
-    if (udpSocket->state() != QAbstractSocket::BoundState
-        && udpSocket->state() != QAbstractSocket::ConnectedState)
-        udpSocket->waitForConnected(kUdpReadyTimeoutMs);
-    udpSocket->setPeerHostAndPort(config.serverUdpAddress, config.serverUdpPort);
-    udpSocket->ourProtocolSendCommand(SessionCommand::kUdpResponse + token);
+    m_session->answerUdpRequest(token);
 }
 
 void CMainWindow::selfExternalUdpAddressPortReceived(
@@ -437,17 +421,13 @@ void CMainWindow::selfExternalUdpAddressPortReceived(
     qDebug().noquote() << "BOUND TO " + MAbstractSocket::addressText(address, port);
     qDebug().noquote() << "CONN WAS (TCP)" << connection->PeerIpAndPort() << " LOCAL: "
                        << connection->LocalIpAndPort();
-    if (tcpSocket)
-        tcpSocket->ourProtocolSendCommand(SessionCommand::kUdpIpPortBound);
+    m_session->answerUdpAddress();
 }
 
 void CMainWindow::doYouCopyReceived(MAbstractSocket* connection, const QString& token)
 {
     qDebug().noquote() << "doYouCopyReceived" << token;
-    if (!udpSocket)
-        return;
-    udpSocket->setPeerHostAndPort(connection->peerAddress(), connection->peerPort());
-    udpSocket->ourProtocolSendCommand(SessionCommand::kIDoCopy + token);
+    m_session->answerCopyProbe(connection, token);
 }
 
 void CMainWindow::connectedReceived()
@@ -461,21 +441,7 @@ void CMainWindow::connectedReceived()
 
 void CMainWindow::appendMessage(const QString& sender, const QString& message)
 {
-    QString name = sender;
-    QString style;
-    if (sender == SessionCommand::kTeacherSender) {
-        name = QStringLiteral("Teacher");
-        style = QStringLiteral("style='color: #FF4000;'");
-    } else if (sender == SessionCommand::kServerSender) {
-        name = QStringLiteral("Server");
-        style = QStringLiteral("style='color: #800020;'");
-    } else if (sender == config.identity) {
-        name = QStringLiteral("Me");
-        style = QStringLiteral("style='color: blue;'");
-    }
-    // Names and messages come from other people: shown as text, never as markup.
-    appendText(QStringLiteral("<span %3><b>%1: </b></span>%2\r\n")
-                   .arg(name.toHtmlEscaped(), message.toHtmlEscaped(), style));
+    appendText(ChatFormat::messageLine(sender, message, config.identity));
 }
 
 void CMainWindow::on_btnSend_clicked()
@@ -483,9 +449,9 @@ void CMainWindow::on_btnSend_clicked()
     if (!tcpUsable())
         return;
     const QString text = ui->leTextData->text();
-    tcpSocket->ourProtocolSendText(config.identity, text);
+    tcpSocket()->ourProtocolSendText(config.identity, text);
     if (config.udpTextProbe)
-        udpSocket->ourProtocolSendText(config.identity, QStringLiteral("[CS-UDP] ") + text);
+        udpSocket()->ourProtocolSendText(config.identity, QStringLiteral("[CS-UDP] ") + text);
     ui->leTextData->clear();
 }
 
@@ -493,7 +459,7 @@ void CMainWindow::on_btnCallTeacher_clicked()
 {
     if (!tcpUsable())
         return;
-    tcpSocket->ourProtocolSendCommand(SessionCommand::kCallTeacher + config.identity);
+    tcpSocket()->ourProtocolSendCommand(SessionCommand::kCallTeacher + config.identity);
     ui->btnCallTeacher->setText(QStringLiteral("Calling..."));
     ui->btnCallTeacher->setEnabled(false);
 }
@@ -511,23 +477,38 @@ void CMainWindow::onAllowCallReceived(const QString& studentIdName)
 void CMainWindow::createAudioOutput()
 {
     audioFormat = MM::defaultAudioFormat();
-    audioOutput = new QAudioOutput(MM::deviceAudioFormat(audioFormat), this);
-    connect(audioOutput, &QAudioOutput::stateChanged, this, &CMainWindow::audioOutputStateChanged);
-    connect(audioOutput, &QObject::destroyed, this, &CMainWindow::aodel);
+    playback = new MVoicePlayback(
+        audioFormat,
+        [this](QAudioOutput* output, QIODevice* device, const QAudioFormat& format,
+            QObject* parent) { return createDecoder(output, device, format, parent); },
+        this);
+    connect(playback, &MVoicePlayback::outputStateChanged, this,
+        [this](QAudio::State state, QAudio::Error) { audioOutputStateChanged(state); });
+    connect(playback->audioOutput(), &QObject::destroyed, this, &CMainWindow::aodel);
 
     const QAudioDeviceInfo device = QAudioDeviceInfo::defaultOutputDevice();
     qDebug().noquote() << "SR" << listText(device.supportedSampleRates());
     qDebug().noquote() << "CC" << listText(device.supportedChannelCounts());
     qDebug().noquote() << "SS" << listText(device.supportedSampleSizes());
-    QStringList types;
+    QList<int> types;
     for (QAudioFormat::SampleType type : device.supportedSampleTypes())
-        types << QString::number(int(type));
-    qDebug().noquote() << "ST" << QLatin1Char('(') + types.join(QLatin1String(", ")) + QLatin1Char(')');
-    qDebug().noquote() << "C/" << QLatin1Char('(') + device.supportedCodecs().join(QLatin1String(", ")) + QLatin1Char(')');
-    QStringList orders;
+        types << int(type);
+    qDebug().noquote() << "ST" << listText(types);
+    qDebug().noquote() << "C/" << listText(device.supportedCodecs());
+    QList<int> orders;
     for (QAudioFormat::Endian order : device.supportedByteOrders())
-        orders << QString::number(int(order));
-    qDebug().noquote() << "BO" << QLatin1Char('(') + orders.join(QLatin1String(", ")) + QLatin1Char(')');
+        orders << int(order);
+    qDebug().noquote() << "BO" << listText(orders);
+}
+
+MDecoder* CMainWindow::currentDecoder() const
+{
+    return playback ? playback->decoder() : nullptr;
+}
+
+QAudioOutput* CMainWindow::audioOutputObject() const
+{
+    return playback ? playback->audioOutput() : nullptr;
 }
 
 void CMainWindow::startVoice(bool announce)
@@ -535,16 +516,17 @@ void CMainWindow::startVoice(bool announce)
     if (voiceActive)
         return;
     voiceActive = true;
-    audioDevice = audioOutput->start();
-    createDecoder();
+    playback->start();
     if (announce)
         appendText(statusLine(QStringLiteral("red"), QStringLiteral("Voice Started.")));
 }
 
-void CMainWindow::createDecoder()
+MDecoder* CMainWindow::createDecoder(
+    QAudioOutput* output, QIODevice* device, const QAudioFormat& format, QObject* parent)
 {
-    decoder = new MOpusAdvancedDecoder(audioOutput, audioDevice, audioFormat, this);
+    MDecoder* decoder = new MOpusAdvancedDecoder(output, device, format, parent);
     connect(decoder, &QObject::destroyed, this, &CMainWindow::decdel);
+    return decoder;
 }
 
 void CMainWindow::stopVoice(bool announce)
@@ -552,29 +534,21 @@ void CMainWindow::stopVoice(bool announce)
     if (!voiceActive)
         return;
     voiceActive = false;
-    decoder->deleteLater();
-    decoder = nullptr;
-    audioOutput->stop();
-    audioDevice = nullptr;
+    playback->stop();
     if (announce)
         appendText(statusLine(QStringLiteral("red"), QStringLiteral("Voice Stopped.")));
 }
 
 void CMainWindow::audioOutputStateChanged(QAudio::State state)
 {
+    // The 2000 ms look after an error is the playback's own.
     qDebug().noquote() << "audioOutputStateChanged; " << "State " << state << " error "
-                       << audioOutput->error();
-    if (audioOutput->error() != QAudio::NoError)
-        QTimer::singleShot(
-            kAudioRestartDelayMs, this, &CMainWindow::startAudioOutputIfNotAlreadyStarted);
+                       << playback->audioOutput()->error();
 }
 
 void CMainWindow::startAudioOutputIfNotAlreadyStarted()
 {
-    if (!voiceActive || audioOutput->state() != QAudio::StoppedState)
-        return;
-    stopVoice(false);
-    startVoice(false);
+    playback->startAudioOutputIfNotAlreadyStarted();
 }
 
 void CMainWindow::on_btnResetVoice_clicked() { }
@@ -644,7 +618,7 @@ void CMainWindow::p_sock_readyRead()
         qDebug().noquote() << "PData dropped: no server connection," << bytes.size() << "bytes";
         return;
     }
-    tcpSocket->ourProtocolSendPData(bytes);
+    tcpSocket()->ourProtocolSendPData(bytes);
 }
 
 void CMainWindow::PStateChanged(QAbstractSocket::SocketState state)

@@ -12,14 +12,14 @@
 
 class QAudioOutput;
 class QCloseEvent;
-class QIODevice;
 class QLabel;
-class QMessageBox;
 class QTcpServer;
 class QTimer;
+class MClientSession;
 class MDecoder;
 class MTcpSocket;
 class MUdpSocket;
+class MVoicePlayback;
 
 namespace Ui {
 class CMainWindow;
@@ -44,12 +44,11 @@ public:
     static const char* const kVersionBoxName;
     static const char* const kIdentityBoxName;
     // How long a live socket may hold the window: the UDP socket to become
-    // ready before "UDPRESPONSE", and "CLIENTEXIT" to be written. Both take
-    // microseconds on a live socket; a dead peer must not freeze the window.
+    // ready before "UDPRESPONSE" (bound at once here), and "CLIENTEXIT" (18
+    // bytes) to be written. Both take microseconds on a live socket; a dead
+    // peer must not freeze the window for half a minute.
     static constexpr int kUdpReadyTimeoutMs = 1000;
     static constexpr int kFarewellWriteTimeoutMs = 1000;
-    // An audio output error is looked at again after this long.
-    static constexpr int kAudioRestartDelayMs = 2000;
 
     explicit CMainWindow(const StudentConfig& config, QWidget* parent = nullptr);
     ~CMainWindow() override;
@@ -60,9 +59,10 @@ public:
     bool isReconnectWanted() const { return reconnectWanted; }
     bool isVoiceActive() const { return voiceActive; }
     bool isReconnectScheduled() const;
-    MDecoder* currentDecoder() const { return decoder; }
-    QAudioOutput* audioOutputObject() const { return audioOutput; }
-    MUdpSocket* udpSocketObject() const { return udpSocket; }
+    MDecoder* currentDecoder() const;
+    QAudioOutput* audioOutputObject() const;
+    MVoicePlayback* voicePlayback() const { return playback; }
+    MClientSession* session() const { return m_session; }
     QTcpServer* waitServerObject() const { return waitServer; }
     const ReconnectPacer& reconnectPacer() const { return m_pacer; }
 
@@ -82,7 +82,9 @@ public:
     // Voice
     void startVoice(bool announce);
     void stopVoice(bool announce);
-    void createDecoder();
+    // The decoder of the row chosen in the list, for the playback's factory.
+    MDecoder* createDecoder(
+        QAudioOutput* output, QIODevice* device, const QAudioFormat& format, QObject* parent);
 
     // Local wait server
     void startWaitServer();
@@ -122,6 +124,8 @@ private:
     void createAudioOutput();
     void placeWindow();
     bool tcpUsable() const;
+    MTcpSocket* tcpSocket() const;
+    MUdpSocket* udpSocket() const;
     void showBox(const char* objectName, const QString& text);
 
     Ui::CMainWindow* ui;
@@ -131,15 +135,14 @@ private:
     QLabel* localStatusLabel = nullptr;
     bool connectionActive = false;
     bool reconnectWanted = false;
-    MTcpSocket* tcpSocket = nullptr;
-    MUdpSocket* udpSocket = nullptr;
+    // Owns the TCP and UDP packet sockets while connected.
+    MClientSession* m_session = nullptr;
     QPointer<QTcpSocket> localSocket;
     QTcpServer* waitServer = nullptr;
     bool voiceActive = false;
     QAudioFormat audioFormat;
-    QAudioOutput* audioOutput = nullptr;
-    QIODevice* audioDevice = nullptr;
-    MDecoder* decoder = nullptr;
+    // Owns the audio output and the current decoder.
+    MVoicePlayback* playback = nullptr;
 
     ReconnectPacer m_pacer;
     QTimer* m_reconnectTimer = nullptr;
