@@ -1,0 +1,139 @@
+#include "mrawcollectordecoderwn2.h"
+
+#include "audiomath.h"
+
+#include <QDebug>
+#include <QLoggingCategory>
+#include <QMutexLocker>
+
+namespace {
+
+// The inserted silence is delayPeriods (half a second) four times over.
+const int kDelayRepeats = 4;
+
+} // namespace
+
+MRawCollectorDecoderWN2::MRawCollectorDecoderWN2(QAudioOutput* output, QIODevice* device,
+    const QAudioFormat& format, float seconds, QObject* parent)
+    : MRawCollectorDecoderWN2(
+        output, device, format, seconds, false, "MRawCollectorDecoderWN2", parent)
+{ }
+
+MRawCollectorDecoderWN2::MRawCollectorDecoderWN2(
+    int period, QIODevice* device, const QAudioFormat& format, float seconds, QObject* parent)
+    : MRawCollectorDecoderWN2(
+        period, device, format, seconds, false, "MRawCollectorDecoderWN2", parent)
+{ }
+
+MRawCollectorDecoderWN2::MRawCollectorDecoderWN2(QAudioOutput* output, QIODevice* device,
+    const QAudioFormat& format, float seconds, bool withLock, const char* name, QObject* parent)
+    : MNotifiedDecoder(output, device, format, name, parent), collectSeconds(seconds),
+      collectorLock(withLock ? new QMutex : nullptr)
+{
+    setUp();
+}
+
+MRawCollectorDecoderWN2::MRawCollectorDecoderWN2(int period, QIODevice* device,
+    const QAudioFormat& format, float seconds, bool withLock, const char* name, QObject* parent)
+    : MNotifiedDecoder(period, device, format, name, parent), collectSeconds(seconds),
+      collectorLock(withLock ? new QMutex : nullptr)
+{
+    setUp();
+}
+
+MRawCollectorDecoderWN2::~MRawCollectorDecoderWN2() = default;
+
+void MRawCollectorDecoderWN2::setUp()
+{
+    skipCallPerMissingPacket = false;
+    if (!outputUsable())
+        return;
+    delayPeriods = AudioMath::bytesPerSecond(audioFormat) / periodSize / 2;
+    produceHalfSecondArtificialDelay();
+    const QByteArray silence = getEmptyWaveForSeqSkip(periodSize);
+    qDebug() << "seqSkip ByteLen is: " << silence.size();
+    startPlayout();
+}
+
+void MRawCollectorDecoderWN2::logPositions(const char* what) const
+{
+    if (collectorLock)
+        qCDebug(AudioMath::voiceLog).nospace()
+            << "======================== " << what << ": " << collector.position() << " "
+            << collector.readPosition();
+    else
+        qCDebug(AudioMath::voiceLog).nospace()
+            << "======================== " << what << ": " << collector.position() << " "
+            << resumePos << " " << collector.readPosition();
+}
+
+void MRawCollectorDecoderWN2::produceHalfSecondArtificialDelay()
+{
+    logPositions("produceHalfSecondArtificialDelay");
+    qDebug() << "%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%% "
+                "PRODUCING DELAY";
+    const QByteArray silence = getEmptyWaveForSeqSkip(periodSize);
+    qDebug() << "emptydatalen: " << silence.size();
+    {
+        QMutexLocker locker(collectorLock.get());
+        collector.writeRepeated(silence, delayPeriods * kDelayRepeats);
+    }
+    qDebug() << "WRITTEN: " << silence.size();
+    if (!collectorLock) {
+        resumePos = collector.position();
+        pendingSeek = true;
+    }
+}
+
+void MRawCollectorDecoderWN2::processVoicePacket(const QByteArray& packet)
+{
+    if (!outputUsable())
+        return;
+    logPositions("processVoicePacket");
+    if (pendingSeek) {
+        collector.seek(resumePos);
+        pendingSeek = false;
+        qDebug() << QByteArray(73, '^').constData() << resumePos;
+    }
+    QMutexLocker locker(collectorLock.get());
+    collector.write(packet.constData() + 4, packet.size() - 4);
+}
+
+void MRawCollectorDecoderWN2::processSeqSkip(int payloadSize)
+{
+    if (!outputUsable())
+        return;
+    logPositions("processSeqSkip");
+    const QByteArray silence = getEmptyWaveForSeqSkip(payloadSize);
+    QMutexLocker locker(collectorLock.get());
+    collector.write(silence);
+}
+
+bool MRawCollectorDecoderWN2::playBlock()
+{
+    logPositions("notified");
+    const qint64 pos = collector.position();
+    const qint64 avail = collector.available();
+    const int big = periodSize + periodSize / 2;
+    qCDebug(AudioMath::voiceLog) << "&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&" << avail
+                                 << big;
+    if (avail < big) {
+        qDebug() << "PUT OFF...";
+        produceHalfSecondArtificialDelay();
+        play(getEmptyWaveForSeqSkip(-1));
+        // Back before the silence just inserted; the next packet resumes
+        // after it (pendingSeek). The locked variant stays after it.
+        if (!collectorLock)
+            collector.seek(pos);
+        return true;
+    }
+    QMutexLocker locker(collectorLock.get());
+    // One period per block, as in the other notification decoders.
+    int got = 0;
+    const char* data = collector.peek(periodSize, &got);
+    play(data, got);
+    collector.advance(periodSize);
+    collector.seek(pos);
+    qCDebug(AudioMath::voiceLog) << "PUT ON...";
+    return true;
+}

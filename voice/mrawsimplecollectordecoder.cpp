@@ -1,0 +1,39 @@
+#include "mrawsimplecollectordecoder.h"
+
+#include "audiomath.h"
+
+#include <QDebug>
+#include <QIODevice>
+
+MRawSimpleCollectorDecoder::MRawSimpleCollectorDecoder(
+    QIODevice* device, const QAudioFormat& format, float seconds, QObject* parent)
+    : MDecoder(device, format, parent), collectSeconds(seconds),
+      collector(AudioMath::collectBytes(format, seconds))
+{
+    skipCallPerMissingPacket = false;
+    if (collector.threshold() <= 0)
+        qWarning() << "MRawSimpleCollectorDecoder:: a collect length of" << seconds
+                   << "s holds no audio; nothing will be played";
+}
+
+MRawSimpleCollectorDecoder::~MRawSimpleCollectorDecoder() = default;
+
+void MRawSimpleCollectorDecoder::processVoicePacket(const QByteArray& packet)
+{
+    const bool full = collector.write(packet.constData() + 4, packet.size() - 4);
+    collector.logState();
+    if (full)
+        flush();
+}
+
+void MRawSimpleCollectorDecoder::processSeqSkip(int /*lastPayloadSize*/) { }
+
+void MRawSimpleCollectorDecoder::flush()
+{
+    const QByteArray block = collector.take();
+    if (block.isEmpty())
+        return;
+    qDebug() << "FLUSH: " << block.size();
+    if (outputDevice)
+        outputDevice->write(block);
+}
