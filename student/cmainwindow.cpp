@@ -2,10 +2,10 @@
 #include "ui_cmainwindow.h"
 
 #include "chatformat.h"
+#include "decodertable.h"
 #include "mclientsession.h"
 #include "mdecoder.h"
 #include "mm.h"
-#include "mopusadvanceddecoder.h"
 #include "mtcpsocket.h"
 #include "mudpsocket.h"
 #include "mvoiceplayback.h"
@@ -59,6 +59,9 @@ CMainWindow::CMainWindow(const StudentConfig& configuration, QWidget* parent)
     connect(m_reconnectTimer, &QTimer::timeout, this, &CMainWindow::connectToServer);
 
     setWindowFlags(Qt::WindowStaysOnTopHint);
+    for (int row = 0; row < DecoderTable::kRowCount; ++row)
+        ui->cboDecoder->addItem(DecoderTable::itemText(row));
+    ui->cboDecoder->setCurrentIndex(DecoderTable::kDefaultIndex);
 
     tcpStatusLabel = new QLabel(config.advancedView ? QStringLiteral("TCP: Closed.")
                                                     : QStringLiteral("Connection Status: Closed."),
@@ -524,8 +527,12 @@ void CMainWindow::startVoice(bool announce)
 MDecoder* CMainWindow::createDecoder(
     QAudioOutput* output, QIODevice* device, const QAudioFormat& format, QObject* parent)
 {
-    MDecoder* decoder = new MOpusAdvancedDecoder(output, device, format, parent);
-    connect(decoder, &QObject::destroyed, this, &CMainWindow::decdel);
+    // The list is read at each start: a new choice takes effect at the next one.
+    const int row
+        = config.advancedView ? ui->cboDecoder->currentIndex() : DecoderTable::kDefaultIndex;
+    MDecoder* decoder = DecoderTable::create(row, output, device, format, parent);
+    if (decoder)
+        connect(decoder, &QObject::destroyed, this, &CMainWindow::decdel);
     return decoder;
 }
 

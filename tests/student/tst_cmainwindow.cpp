@@ -4,6 +4,7 @@
 #include "audioharness.h"
 #include "audiotestmain.h"
 #include "cmainwindow.h"
+#include "decodertable.h"
 #include "mdecoder.h"
 #include "mudpsocket.h"
 #include "sessioncommands.h"
@@ -65,6 +66,9 @@ private slots:
     void chatNamesAndMessagesAreText();
     void startVoiceTwiceAnnouncesOnce();
     void voiceBeforeStartVoiceStartsPlayback();
+    void decoderListOffersEveryRow();
+    void decoderChoiceTakesEffectAtTheNextStart_data();
+    void decoderChoiceTakesEffectAtTheNextStart();
     void reconnectsAfterADrop();
     void reconnectionIsPacedWhileTheServerIsDown();
     void localBridgeCarriesBytesBothWays();
@@ -380,6 +384,61 @@ void TestCMainWindow::voiceBeforeStartVoiceStartsPlayback()
     QTRY_VERIFY(!console->isStreaming());
     QTRY_VERIFY(!w->isVoiceActive());
     QCOMPARE(countOf(messages(w), QStringLiteral("Voice Started.")), 1);
+}
+
+void TestCMainWindow::decoderListOffersEveryRow()
+{
+    CMainWindow* w = open(configFor(QStringLiteral("anna")));
+    auto* list = w->findChild<QComboBox*>(QStringLiteral("cboDecoder"));
+    const QStringList expected { "Raw", "Raw Collector (Broken)",
+        "Raw Collector w/ Notifications", "Save to A#.wav", "Save to A#.was w/ Collector", "zlib",
+        "Opus", "Opus w/ Collector w/ Notif.s", "Raw Collector WN 2",
+        "Raw Collector WN 2 w/ Lock", "Opus Advanced" };
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i)
+        items << list->itemText(i);
+    QCOMPARE(items, expected);
+    QCOMPARE(list->currentText(), QStringLiteral("Opus Advanced"));
+}
+
+void TestCMainWindow::decoderChoiceTakesEffectAtTheNextStart_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<bool>("advanced");
+    QTest::addColumn<QString>("className");
+
+    QTest::newRow("Opus chosen in the advanced view") << 6 << true << "MOpusDecoder";
+    QTest::newRow("raw chosen in the advanced view") << 0 << true << "MRawDecoder";
+    QTest::newRow("a notification collector chosen")
+        << 8 << true << "MRawCollectorDecoderWN2";
+    QTest::newRow("the hidden list of the student view is not read")
+        << 6 << false << "MOpusAdvancedDecoder";
+}
+
+void TestCMainWindow::decoderChoiceTakesEffectAtTheNextStart()
+{
+    QFETCH(int, row);
+    QFETCH(bool, advanced);
+    QFETCH(QString, className);
+    StudentConfig config = configFor(QStringLiteral("anna"));
+    config.advancedView = advanced;
+    CMainWindow* w = open(config);
+    QVERIFY(admit(w));
+    QSignalSpy created(w->voicePlayback(), &MVoicePlayback::decoderCreated);
+    console->sendCommand(SessionCommand::kStartVoice);
+    QTRY_COMPARE(created.count(), 1);
+    QCOMPARE(w->currentDecoder()->metaObject()->className(), "MOpusAdvancedDecoder");
+
+    w->findChild<QComboBox*>(QStringLiteral("cboDecoder"))->setCurrentIndex(row);
+    console->sendCommand(QStringLiteral("PING6"));
+    QTRY_VERIFY(console->commands(false).contains(QStringLiteral("anna:PONG6")));
+    QCOMPARE(w->currentDecoder()->metaObject()->className(), "MOpusAdvancedDecoder");
+
+    console->sendCommand(SessionCommand::kStopVoice);
+    console->sendCommand(SessionCommand::kStartVoice);
+    QTRY_COMPARE(created.count(), 2);
+    QVERIFY(w->isVoiceActive());
+    QCOMPARE(QString::fromLatin1(w->currentDecoder()->metaObject()->className()), className);
 }
 
 void TestCMainWindow::reconnectsAfterADrop()
