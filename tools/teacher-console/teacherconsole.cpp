@@ -12,12 +12,6 @@
 
 namespace {
 
-// The console's voice: what a teacher's microphone path would send.
-constexpr int kSampleRate = 48000;
-constexpr int kChannels = 2;
-constexpr int kComplexity = 10;
-constexpr int kBitrate = 28000;
-constexpr bool kInbandFec = true;
 constexpr int kMaxPacketBytes = 4000;
 
 // A TCP packet socket that may also send a frame of any tag and payload:

@@ -40,6 +40,12 @@ public:
     // second only matters when a datagram was lost.
     static constexpr int kHandshakeRetryMs = 1000;
     static constexpr int kHandshakeTries = 20;
+    // The console's voice: what a teacher's microphone path would send.
+    static constexpr int kSampleRate = 48000;
+    static constexpr int kChannels = 2;
+    static constexpr int kComplexity = 10;
+    static constexpr int kBitrate = 28000;
+    static constexpr bool kInbandFec = true;
     static constexpr int kFrameMs = 20;
     static constexpr int kFrameBytes = 3840; // 20 ms at 48000 Hz, stereo, 16-bit
 
