@@ -7,6 +7,7 @@
 
 #include "audioharness.h"
 #include "cmainwindow.h"
+#include "mvoiceplayback.h"
 #include "opusencoderwrapper.h"
 #include "studentconfig.h"
 #include "teacherconsole.h"
@@ -39,7 +40,8 @@ volatile int g_sink = 0;
 void quietHandler(QtMsgType type, const QMessageLogContext&, const QString& message)
 {
     // The student's diagnostics would cost more than its voice; only faults show.
-    if (type == QtDebugMsg || type == QtInfoMsg)
+    static const bool verbose = qEnvironmentVariableIsSet("BENCH_STUDENT_VERBOSE");
+    if (!verbose && (type == QtDebugMsg || type == QtInfoMsg))
         return;
     std::fprintf(stderr, "%s\n", qPrintable(message));
 }
@@ -196,6 +198,14 @@ int main(int argc, char* argv[])
 
     const double voiceSeconds = double(speech.size()) / kBytesPerSecond;
     const double bareMs = bareDecodeMs(speech, 3);
+    // The window's wall time includes the 2 s after the speech; count it per
+    // second of voice all the same (the student is idle then).
+    std::printf("student_cpu_per_voice_second: %.2f ms\n", cpuMs / voiceSeconds);
+    std::printf("bare_opus_decode_per_voice_second: %.2f ms\n", bareMs / voiceSeconds);
+    std::printf("student_cpu_vs_bare_decode: %.1f x\n", cpuMs / qMax(bareMs, 0.001));
+    // Underruns mean a starved machine; the delay figures then grow with them.
+    std::printf("student_output_underruns: %d count\n", window.voicePlayback()->underruns());
+    std::fflush(stdout);
     if (delays.empty()) {
         std::fprintf(stderr, "bench_student: the speech was not found in the speaker output\n");
         return 1;
@@ -204,10 +214,5 @@ int main(int argc, char* argv[])
     std::printf("student_console_to_speaker_delay_median: %.1f ms\n", delays[delays.size() / 2]);
     std::printf("student_console_to_speaker_delay_min: %.1f ms\n", delays.front());
     std::printf("student_console_to_speaker_delay_max: %.1f ms\n", delays.back());
-    // The window's wall time includes the 2 s after the speech; count it per
-    // second of voice all the same (the student is idle then).
-    std::printf("student_cpu_per_voice_second: %.2f ms\n", cpuMs / voiceSeconds);
-    std::printf("bare_opus_decode_per_voice_second: %.2f ms\n", bareMs / voiceSeconds);
-    std::printf("student_cpu_vs_bare_decode: %.1f x\n", cpuMs / qMax(bareMs, 0.001));
     return 0;
 }
