@@ -63,8 +63,20 @@ void MClientSession::open(
     // reopen the session.
     MTcpSocket* tcp = m_tcp;
     MUdpSocket* udp = m_udp;
+    m_udpAddress = udpAddress;
+    m_udpPort = udpPort;
     tcp->connectToHost(tcpAddress, tcpPort);
-    udp->connectToHost(udpAddress, udpPort);
+    if (m_udpConnected) {
+        udp->connectToHost(udpAddress, udpPort);
+    } else if (udp->bind(QHostAddress(QHostAddress::AnyIPv4), 0)) {
+        udp->setPeerHostAndPort(udpAddress, udpPort);
+    }
+}
+
+void MClientSession::setWaitLimits(int udpReadyMs, int farewellWriteMs)
+{
+    m_udpReadyTimeoutMs = udpReadyMs;
+    m_farewellWriteTimeoutMs = farewellWriteMs;
 }
 
 bool MClientSession::end()
@@ -82,7 +94,7 @@ bool MClientSession::end()
     if (tcp->usable()) {
         qDebug("===endConnection===");
         farewell = tcp->ourProtocolSendCommand(SessionCommand::kClientExit) > 0;
-        tcp->waitForBytesWritten(kFarewellWriteTimeoutMs);
+        tcp->waitForBytesWritten(m_farewellWriteTimeoutMs);
     }
     tcp->close();
     // Either socket may be delivering the very packet that ended the session:
@@ -122,8 +134,14 @@ qint64 MClientSession::answerUdpRequest(const QString& token)
 {
     if (!m_udp)
         return -1;
-    if (m_udp->state() != QAbstractSocket::ConnectedState)
-        m_udp->waitForConnected(kUdpReadyTimeoutMs);
+    if (m_udpConnected) {
+        if (m_udp->state() != QAbstractSocket::ConnectedState)
+            m_udp->waitForConnected(m_udpReadyTimeoutMs);
+    } else {
+        // Bound at once; the peer follows every datagram received, so the
+        // answer is aimed at the server's UDP end again.
+        m_udp->setPeerHostAndPort(m_udpAddress, m_udpPort);
+    }
     return m_udp->ourProtocolSendCommand(SessionCommand::kUdpResponse + token);
 }
 

@@ -54,6 +54,17 @@ public:
     // went out. Safe to call again from a slot that the closing triggers.
     bool end();
 
+    // How long the owner's thread may wait for the UDP socket before
+    // "UDPRESPONSE" and for "CLIENTEXIT" to be written (defaults above); set
+    // before open().
+    void setWaitLimits(int udpReadyMs, int farewellWriteMs);
+    // false: open() binds the UDP socket to a port of its own and only aims it
+    // at the server's UDP end, instead of connecting it. A connected UDP
+    // socket hears nobody but that one address, so a server whose datagrams
+    // leave from another address of the same host would go unheard. Set
+    // before open(); default true.
+    void setUdpConnected(bool connected) { m_udpConnected = connected; }
+
     bool isOpen() const { return m_tcp != nullptr; }
     bool tcpUsable() const;
     MTcpSocket* tcpSocket() const { return m_tcp; }
@@ -91,4 +102,9 @@ signals:
 private:
     MTcpSocket* m_tcp = nullptr;
     MUdpSocket* m_udp = nullptr;
+    int m_udpReadyTimeoutMs = kUdpReadyTimeoutMs;
+    int m_farewellWriteTimeoutMs = kFarewellWriteTimeoutMs;
+    bool m_udpConnected = true;
+    QHostAddress m_udpAddress;
+    quint16 m_udpPort = 0;
 };

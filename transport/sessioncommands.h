@@ -49,6 +49,10 @@ inline constexpr QLatin1String kVoiceFormat = wireText("VFMT");
 inline constexpr QLatin1String kClassFinished = wireText("CLASSFINISHED");
 inline constexpr QLatin1String kAllowCall = wireText("ALLOWCALL");
 
+// Fixed sender names of text packets that stand for a role, not a client.
+inline constexpr QLatin1String kTeacherSender = wireText("|Teacher|");
+inline constexpr QLatin1String kServerSender = wireText("|Server|");
+
 // Lists inside an argument are joined with "|", fields of an entry with "\".
 inline constexpr QLatin1String kListSeparator = wireText("|");
 inline constexpr QLatin1String kFieldSeparator = wireText("\\");

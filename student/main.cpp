@@ -1,0 +1,32 @@
+// pupil: the student client.
+
+#include "cmainwindow.h"
+#include "studentconfig.h"
+#include "studentlog.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QFile>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    const QString appDir = QCoreApplication::applicationDirPath();
+    QFile* logFile = StudentLog::open(appDir + QLatin1String("/logclient.log"));
+    StudentLog::install();
+
+    StudentConfig config;
+    config.load(QCoreApplication::arguments().mid(1), appDir);
+    qDebug().noquote() << config.describe();
+
+    int result = 0;
+    {
+        CMainWindow window(config);
+        window.show();
+        logFile->setParent(&window);
+        result = QApplication::exec();
+    }
+    // Sockets and decoders released with deleteLater as the class ended.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return result;
+}

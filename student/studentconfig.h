@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+
+// pupil's configuration, settled once at start-up from built-in defaults, the
+// identity file "IDA.DAT", the command line and the configuration file
+// "cl.dat" (in that order, so each later source wins). main owns it; the
+// window copies it and never writes back. Plain data plus the readers that
+// fill it; main thread only.
+struct StudentConfig
+{
+    QHostAddress serverTcpAddress { QHostAddress::LocalHost };
+    quint16 serverTcpPort = 2030;
+    QHostAddress serverUdpAddress { QHostAddress::LocalHost };
+    quint16 serverUdpPort = 2030;
+    QHostAddress localListenAddress { QHostAddress::AnyIPv4 };
+    quint16 localListenPort = 1800;
+    QString identity;
+    QString windowTitle = QStringLiteral("Zavro Voice Chat / Student");
+    bool advancedView = false;
+    int windowX = -1;
+    int windowY = -1;
+    bool udpTextProbe = false;
+
+    // Identity file, command line and configuration file of appDir, in that
+    // order. arguments exclude the program name.
+    void load(const QStringList& arguments, const QString& appDir);
+
+    // Each reader changes only what its source names.
+    void readIdentityFile(const QString& path);
+    void readCommandLine(const QStringList& arguments);
+    void readConfigurationFile(const QString& path);
+
+    // One line that says what was settled, for the log.
+    QString describe() const;
+
+    // "address:port" into an address and a port. Like
+    // MAbstractSocket::parseAddressPort, but a host part that is not an
+    // address literal is looked up as a host name (its first IPv4 address).
+    static void parseServerAddress(const QString& text, QHostAddress& address, quint16& port);
+};
