@@ -334,6 +334,8 @@ public:
         , m_b(QStringLiteral("b"), base)
         , m_relayLog(base + QStringLiteral("/relay.log"))
     {
+        m_a.discardErrorOutput();
+        m_b.discardErrorOutput();
         if (qtDefaultBuffers)
             m_environment.insert(QStringLiteral("CLASSROOM_AUDIO_BUFFERS"), QStringLiteral("qt-default"));
     }
@@ -641,6 +643,7 @@ int main(int argc, char** argv)
             status = 1;
             continue;
         }
+        std::fprintf(stderr, "bench_mouthtoear: %s: measuring\n", config);
         const PhaseResult hog = session.run(speechPcm, true);
         printDelays(config, hog);
         std::printf("mouthtoear_%s_capture_block: %.1f ms\n", config, session.earBlockMs());

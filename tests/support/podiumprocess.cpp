@@ -35,6 +35,8 @@ bool PodiumProcess::start(
     environment.insert(extra);
     m_process.setProcessEnvironment(environment);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (m_quiet)
+        m_process.setStandardErrorFile(QProcess::nullDevice());
     m_process.setStandardOutputFile(QProcess::nullDevice());
     m_process.start(program, arguments);
     return m_process.waitForStarted(10000);

@@ -25,6 +25,9 @@ public:
     bool start(const QString& program, const QStringList& arguments,
         const QProcessEnvironment& extra = QProcessEnvironment());
     void stop();
+    // The program's standard error (a mirror of its log) goes nowhere
+    // instead of to ours; set before start().
+    void discardErrorOutput() { m_quiet = true; }
 
     bool isRunning() const { return m_process.state() == QProcess::Running; }
     QByteArray log() const;
@@ -37,4 +40,5 @@ private:
     QString m_name;
     QString m_dir;
     QProcess m_process;
+    bool m_quiet = false;
 };
