@@ -1,17 +1,20 @@
 #include "dmainwindow.h"
 #include "ui_dmainwindow.h"
 
-#include "dcapturegate.h"
+#include "chatformat.h"
 #include "dfilebrowser.h"
+#include "mclientsession.h"
 #include "mm.h"
 #include "mopusadvanceddecoder.h"
 #include "mopusencoder.h"
+#include "mstatistics.h"
 #include "mtcpsocket.h"
 #include "mudpsocket.h"
+#include "mvoicecapture.h"
+#include "mvoiceplayback.h"
 #include "sessioncommands.h"
 
 #include <QAudioDeviceInfo>
-#include <QAudioInput>
 #include <QAudioOutput>
 #include <QCloseEvent>
 #include <QDebug>
@@ -41,31 +44,12 @@ const QString kSpeakerOff = QStringLiteral(":/img/sp-off.png");
 const QString kMicOn = QStringLiteral(":/img/mic-on.png");
 const QString kMicOff = QStringLiteral(":/img/mic-off.png");
 
-// Sender names with a role of their own in the chat area.
-const QString kTeacherName = QStringLiteral("|Teacher|");
-const QString kServerName = QStringLiteral("|Server|");
-
 // Encoder settings of the assistant's outgoing voice.
 constexpr int kEncoderComplexity = 10;
 constexpr int kEncoderBitrate = 28000;
 constexpr bool kEncoderInbandFec = false;
 
-// An audio output error is looked at again after this long.
-constexpr int kAudioRestartDelayMs = 2000;
-constexpr int kFarewellWriteTimeoutMs = 30000;
-constexpr int kUdpReadyTimeoutMs = 30000;
-
-QString statusLine(const QString& colour, const QString& text)
-{
-    return QStringLiteral("<span style='color: ") + colour + QStringLiteral(";'><b>") + text
-        + QStringLiteral("</b></span>\r\n");
-}
-
-QString percentText(int successful, int failed)
-{
-    // 0 of 0 prints as the formatting gives it ("nan"), as the label always did.
-    return QString::number(100.0 * successful / double(successful + failed), 'f', 2);
-}
+using ChatFormat::statusLine;
 
 } // namespace
 
@@ -109,6 +93,13 @@ DMainWindow::DMainWindow(const AssistantConfig& configuration, QWidget* parent)
 
     connect(ui->actionClearScrollback, &QAction::triggered, ui->txtMessages, &QTextEdit::clear);
 
+    m_session = new MClientSession(this);
+    connect(m_session, &MClientSession::tcpStateChanged, this, &DMainWindow::TStateChanged);
+    connect(m_session, &MClientSession::udpStateChanged, this, &DMainWindow::UStateChanged);
+    connect(m_session, &MClientSession::tcpError, this, &DMainWindow::Terror);
+    connect(m_session, &MClientSession::udpError, this, &DMainWindow::Uerror);
+    connect(m_session, &MClientSession::packetReceived, this, &DMainWindow::packetReceived);
+
     // Publishing and fetching the server's address come later; until then a
     // configuration that asks for them connects to the configured address.
     if (config.publishAddress || config.fetchAddress)
@@ -123,28 +114,17 @@ DMainWindow::DMainWindow(const AssistantConfig& configuration, QWidget* parent)
 
 DMainWindow::~DMainWindow()
 {
-    // Codec objects first: the encoder waits on the UDP socket and the
-    // decoder follows the audio output, older children that QWidget's
-    // destructor would delete before them.
-    const QList<MEncoder*> encoders
-        = findChildren<MEncoder*>(QString(), Qt::FindDirectChildrenOnly);
-    for (MEncoder* e : encoders)
-        delete e;
-    const QList<MDecoder*> decoders
-        = findChildren<MDecoder*>(QString(), Qt::FindDirectChildrenOnly);
-    for (MDecoder* d : decoders)
-        delete d;
-    // Children still signal while QWidget's destructor deletes them, when
-    // this is no longer a DMainWindow: devices and sockets go now.
-    delete audioInput;
-    delete audioOutput;
-    for (QAbstractSocket* socket :
-        { static_cast<QAbstractSocket*>(tcpSocket), static_cast<QAbstractSocket*>(udpSocket) }) {
-        if (socket) {
-            disconnect(socket, nullptr, this, nullptr);
-            delete socket;
-        }
-    }
+    // Capture first: the encoder's destructor waits on the session's UDP
+    // socket. Playback before the widgets its signals reach; the session
+    // last, cut off from this window, which is no longer a DMainWindow once
+    // QWidget's destructor deletes the remaining children.
+    delete m_capture;
+    m_capture = nullptr;
+    delete m_playback;
+    m_playback = nullptr;
+    disconnect(m_session, nullptr, this, nullptr);
+    delete m_session;
+    m_session = nullptr;
     delete ui;
 }
 
@@ -152,25 +132,11 @@ DMainWindow::~DMainWindow()
 
 void DMainWindow::setUpConnections()
 {
-    if (socketsSetUp)
+    if (m_session->isOpen())
         endConnection();
-
     connecting = true;
-
-    tcpSocket = new MTcpSocket(this);
-    connect(tcpSocket, &QAbstractSocket::stateChanged, this, &DMainWindow::TStateChanged);
-    connect(tcpSocket, &MTcpSocket::packetReceived, this, &DMainWindow::packetReceived);
-    connect(tcpSocket, &QAbstractSocket::errorOccurred, this, &DMainWindow::Terror);
-
-    udpSocket = new MUdpSocket(this);
-    connect(udpSocket, &QAbstractSocket::stateChanged, this, &DMainWindow::UStateChanged);
-    connect(udpSocket, &MUdpSocket::packetReceived, this, &DMainWindow::packetReceived);
-    connect(udpSocket, &QAbstractSocket::errorOccurred, this, &DMainWindow::Uerror);
-
-    tcpSocket->connectToHost(config.serverTcpAddress, config.serverTcpPort);
-    udpSocket->connectToHost(config.serverUdpAddress, config.serverUdpPort);
-
-    socketsSetUp = true;
+    m_session->open(config.serverTcpAddress, config.serverTcpPort, config.serverUdpAddress,
+        config.serverUdpPort);
 }
 
 void DMainWindow::startConnection()
@@ -180,22 +146,19 @@ void DMainWindow::startConnection()
 
 void DMainWindow::tcpConnectionSucceeded()
 {
-    if (config.identity.isEmpty())
-        config.identity = tcpSocket->LocalIpAndPort();
+    config.identity = m_session->identityOrLocalEnd(config.identity);
     queryServerProtocol();
     identifySelf();
 }
 
 void DMainWindow::queryServerProtocol()
 {
-    if (tcpSocket)
-        tcpSocket->ourProtocolSendCommand(SessionCommand::kGetProtocol);
+    m_session->queryServerProtocol();
 }
 
 void DMainWindow::identifySelf()
 {
-    if (tcpSocket)
-        tcpSocket->ourProtocolSendCommand(SessionCommand::kIdentify + config.identity);
+    m_session->identifySelf(config.identity);
 }
 
 void DMainWindow::endConnection()
@@ -205,31 +168,12 @@ void DMainWindow::endConnection()
 
     ui->btnRefreshConnection->setIcon(QIcon(kNetOff));
     connecting = false;
-
-    if (socketsSetUp) {
-        if (tcpSocket->usable()) {
-            qDebug("===endConnection===");
-            tcpSocket->ourProtocolSendCommand(SessionCommand::kClientExit);
-            tcpSocket->waitForBytesWritten(kFarewellWriteTimeoutMs);
-        }
-        tcpSocket->close();
-        // The socket may be delivering the very packet that ended the
-        // session: cut it off and let the event loop delete it.
-        disconnect(tcpSocket, nullptr, this, nullptr);
-        tcpSocket->deleteLater();
-        tcpSocket = nullptr;
-
-        udpSocket->close();
-        disconnect(udpSocket, nullptr, this, nullptr);
-        udpSocket->deleteLater();
-        udpSocket = nullptr;
-    }
-    socketsSetUp = false;
+    m_session->end();
 }
 
 bool DMainWindow::tcpUsable() const
 {
-    return socketsSetUp && tcpSocket && tcpSocket->usable();
+    return m_session->tcpUsable();
 }
 
 QMessageBox* DMainWindow::showBox(
@@ -269,34 +213,27 @@ void DMainWindow::identifyResultReceived(const QString& result)
 
 void DMainWindow::udpRequestReceived(const QString& token)
 {
-    if (!udpSocket)
-        return;
-    if (udpSocket->state() != QAbstractSocket::ConnectedState)
-        udpSocket->waitForConnected(kUdpReadyTimeoutMs);
-    udpSocket->ourProtocolSendCommand(SessionCommand::kUdpResponse + token);
+    m_session->answerUdpRequest(token);
 }
 
 void DMainWindow::selfExternalUdpAddressPortReceived(
     MAbstractSocket* connection, const QString& addressPort)
 {
     Q_UNUSED(connection)
-    if (!tcpSocket)
+    MTcpSocket* tcp = m_session->tcpSocket();
+    if (!tcp)
         return;
     QHostAddress address;
     quint16 port = 0;
     MAbstractSocket::parseAddressPort(addressPort, address, port);
     qDebug().noquote() << "BOUND TO" << MAbstractSocket::addressText(address, port);
-    qDebug().noquote() << "TCP PEER" << tcpSocket->PeerIpAndPort() << "TCP LOCAL"
-                       << tcpSocket->LocalIpAndPort();
-    tcpSocket->ourProtocolSendCommand(SessionCommand::kUdpIpPortBound);
+    qDebug().noquote() << "TCP PEER" << tcp->PeerIpAndPort() << "TCP LOCAL" << tcp->LocalIpAndPort();
+    m_session->answerUdpAddress();
 }
 
 void DMainWindow::doYouCopyReceived(MAbstractSocket* connection, const QString& token)
 {
-    if (!udpSocket)
-        return;
-    udpSocket->setPeerHostAndPort(connection->peerAddress(), connection->peerPort());
-    udpSocket->ourProtocolSendCommand(SessionCommand::kIDoCopy + token);
+    m_session->answerCopyProbe(connection, token);
 }
 
 void DMainWindow::connectedReceived()
@@ -309,8 +246,8 @@ void DMainWindow::connectedReceived()
 
 void DMainWindow::requestNumberOfClients()
 {
-    if (tcpSocket)
-        tcpSocket->ourProtocolSendCommand(SessionCommand::kGetNClients);
+    if (MTcpSocket* tcp = m_session->tcpSocket())
+        tcp->ourProtocolSendCommand(SessionCommand::kGetNClients);
 }
 
 void DMainWindow::numberOfClientsReceived(int count)
@@ -337,12 +274,14 @@ void DMainWindow::UStateChanged(QAbstractSocket::SocketState state)
 
 void DMainWindow::Terror(QAbstractSocket::SocketError error)
 {
-    qDebug().noquote() << "Terror:" << error << (tcpSocket ? tcpSocket->errorString() : QString());
+    const MTcpSocket* tcp = m_session->tcpSocket();
+    qDebug().noquote() << "Terror:" << error << (tcp ? tcp->errorString() : QString());
 }
 
 void DMainWindow::Uerror(QAbstractSocket::SocketError error)
 {
-    qDebug().noquote() << "Uerror:" << error << (udpSocket ? udpSocket->errorString() : QString());
+    const MUdpSocket* udp = m_session->udpSocket();
+    qDebug().noquote() << "Uerror:" << error << (udp ? udp->errorString() : QString());
 }
 
 void DMainWindow::packetReceived(
@@ -359,19 +298,31 @@ void DMainWindow::packetReceived(
         const auto argument
             = [&command](QLatin1String prefix) { return command.mid(prefix.size()); };
 
-        if (command.startsWith(kProtocolVer)) {
-            serverProtocolVerReceived(argument(kProtocolVer));
-        } else if (command.startsWith(kIdentifyReply)) {
-            identifyResultReceived(argument(kIdentifyReply));
-        } else if (command.startsWith(kUdpRequest)) {
-            udpRequestReceived(argument(kUdpRequest));
-        } else if (command.startsWith(kYourUdpIpPort)) {
-            selfExternalUdpAddressPortReceived(connection, argument(kYourUdpIpPort));
-        } else if (command.startsWith(kDoYouCopy)) {
-            doYouCopyReceived(connection, argument(kDoYouCopy));
-        } else if (command.startsWith(kConnected)) {
+        QString handshakeArgument;
+        switch (MClientSession::handshakeStep(command, &handshakeArgument)) {
+        case MClientSession::ProtocolVersion:
+            serverProtocolVerReceived(handshakeArgument);
+            return;
+        case MClientSession::IdentifyResult:
+            identifyResultReceived(handshakeArgument);
+            return;
+        case MClientSession::UdpRequest:
+            udpRequestReceived(handshakeArgument);
+            return;
+        case MClientSession::UdpAddress:
+            selfExternalUdpAddressPortReceived(connection, handshakeArgument);
+            return;
+        case MClientSession::CopyProbe:
+            doYouCopyReceived(connection, handshakeArgument);
+            return;
+        case MClientSession::Connected:
             connectedReceived();
-        } else if (command.startsWith(kClientList)) {
+            return;
+        case MClientSession::NotHandshake:
+            break;
+        }
+
+        if (command.startsWith(kClientList)) {
             clientListReceived(argument(kClientList));
         } else if (command.startsWith(kXDataId) || command.startsWith(kFileX)
             || command.startsWith(kCancelFileX)) {
@@ -401,12 +352,10 @@ void DMainWindow::packetReceived(
         break;
     }
     case VoiceData:
-        if (!playbackOn)
+        if (!m_playback->isOn())
             startVoice();
-        // A voice packet starts with its 4-byte sequence number; anything
-        // shorter carries nothing to play.
-        if (voiceAllowed && decoder && payload.size() >= 4)
-            decoder->voicePacketReceived(payload);
+        if (voiceAllowed)
+            m_playback->voicePacketReceived(payload);
         break;
     case ExtraData:
         // File chunks: not part of this build.
@@ -436,123 +385,103 @@ void DMainWindow::on_btnRefreshConnection_clicked()
 
 // ------------------------------------------------------------------ voice
 
+bool DMainWindow::isPlaybackOn() const
+{
+    return m_playback && m_playback->isOn();
+}
+
+bool DMainWindow::isSending() const
+{
+    return m_capture && m_capture->isSending();
+}
+
+QAudioOutput* DMainWindow::audioOutputObject() const
+{
+    return m_playback ? m_playback->audioOutput() : nullptr;
+}
+
 void DMainWindow::setUpVoice()
 {
     audioFormat = MM::defaultAudioFormat();
-    audioOutput = new QAudioOutput(MM::deviceAudioFormat(audioFormat), this);
-    connect(audioOutput, &QAudioOutput::stateChanged, this, &DMainWindow::audioOutputStateChanged);
-    connect(audioOutput, &QObject::destroyed, this, &DMainWindow::aodel);
+    m_playback = new MVoicePlayback(audioFormat,
+        [](QAudioOutput* output, QIODevice* device, const QAudioFormat& format,
+            QObject* parent) -> MDecoder* {
+            return new MOpusAdvancedDecoder(output, device, format, parent);
+        },
+        this);
+    connect(m_playback, &MVoicePlayback::outputStateChanged, this,
+        &DMainWindow::audioOutputStateChanged);
+    connect(m_playback, &MVoicePlayback::decoderCreated, this, &DMainWindow::decoderCreated);
+    connect(m_playback->audioOutput(), &QObject::destroyed, this, &DMainWindow::aodel);
     ui->lblspstat->setText(QStringLiteral("No Sound"));
 }
 
 void DMainWindow::setUpSendVoice()
 {
-    audioInput = new QAudioInput(MM::deviceAudioFormat(audioFormat), this);
+    m_capture = new MVoiceCapture(audioFormat, this);
+    connect(m_capture, &MVoiceCapture::encoderCreated, this, [this](MEncoder* encoder) {
+        connect(encoder, &MEncoder::statsPropagated, this, &DMainWindow::encoderStatsPropagated);
+    });
     ui->lblVoiceStat->setText(QStringLiteral("Voice\nNot Initialized."));
+}
+
+void DMainWindow::decoderCreated(MDecoder* decoder)
+{
+    connect(decoder, &MDecoder::statsPropagated, this, &DMainWindow::decoderStatsPropagated);
+    connect(decoder, &QObject::destroyed, this, &DMainWindow::decdel);
+}
+
+MEncoder* DMainWindow::createEncoder(
+    QAudioInput* input, QIODevice* device, const QAudioFormat& format, QObject* parent) const
+{
+    MUdpSocket* udp = m_session->udpSocket();
+    if (!udp)
+        return nullptr;
+    return new MOpusEncoder(input, device, format, udp, kEncoderComplexity, kEncoderBitrate,
+        kEncoderInbandFec, parent);
 }
 
 void DMainWindow::startVoice()
 {
-    if (playbackOn || !voiceAllowed)
+    if (m_playback->isOn() || !voiceAllowed)
         return;
-    playbackOn = true;
-    outputDevice = audioOutput->start();
-    initializeDecoder();
+    m_playback->start();
     ui->lblspimg->setPixmap(QPixmap(kSpeakerOn));
     ui->lblspstat->setText(QStringLiteral("Sound Started"));
 }
 
 void DMainWindow::endVoice()
 {
-    if (!playbackOn)
+    if (!m_playback->stop())
         return;
-    playbackOn = false;
-    deleteDecoder();
-    audioOutput->stop();
-    outputDevice = nullptr;
     ui->lblspimg->setPixmap(QPixmap(kSpeakerOff));
     ui->lblspstat->setText(QStringLiteral("No Sound"));
 }
 
-void DMainWindow::initializeDecoder()
-{
-    if (!outputDevice) {
-        qWarning("The audio output could not be started; no voice will be played.");
-        return;
-    }
-    decoder = new MOpusAdvancedDecoder(audioOutput, outputDevice, audioFormat, this);
-    connect(decoder, &MDecoder::statsPropagated, this, &DMainWindow::decoderStatsPropagated);
-    connect(decoder, &QObject::destroyed, this, &DMainWindow::decdel);
-}
-
-void DMainWindow::deleteDecoder()
-{
-    if (!decoder)
-        return;
-    // Deleted at once, not deferred: the decoder follows the audio output's
-    // state and would write into the output's old device after a stop and
-    // restart. It is never on the call stack here (endVoice runs from socket
-    // packets, timers and the user).
-    disconnect(decoder, &MDecoder::statsPropagated, this, &DMainWindow::decoderStatsPropagated);
-    delete decoder;
-    decoder = nullptr;
-}
-
 void DMainWindow::startSendVoice()
 {
-    if (sending || !voiceAllowed || !tcpUsable())
+    if (m_capture->isSending() || !voiceAllowed || !tcpUsable())
         return;
-    tcpSocket->ourProtocolSendCommand(SessionCommand::kStartVoice);
-    tcpSocket->ourProtocolSendCommand(SessionCommand::kForSpyStartVoice + config.identity);
-    sending = true;
-    inputDevice = audioInput->start();
-    initializeEncoder();
+    MTcpSocket* tcp = m_session->tcpSocket();
+    tcp->ourProtocolSendCommand(SessionCommand::kStartVoice);
+    tcp->ourProtocolSendCommand(SessionCommand::kForSpyStartVoice + config.identity);
+    m_capture->start([this](QAudioInput* input, QIODevice* device, const QAudioFormat& format,
+                         QObject* parent) { return createEncoder(input, device, format, parent); });
     ui->btnToggleVoice->setIcon(QIcon(kMicOn));
     ui->lblVoiceStat->setText(QStringLiteral("Sending Voice.\nClick to mute."));
 }
 
 void DMainWindow::endSendVoice()
 {
-    if (!sending)
+    if (!m_capture->stop())
         return;
-    sending = false;
-    audioInput->stop();
-    inputDevice = nullptr;
-    deleteEncoder();
     if (tcpUsable()) {
-        tcpSocket->ourProtocolSendCommand(SessionCommand::kStopVoice);
-        tcpSocket->ourProtocolSendCommand(SessionCommand::kForSpyStopVoice + config.identity);
+        MTcpSocket* tcp = m_session->tcpSocket();
+        tcp->ourProtocolSendCommand(SessionCommand::kStopVoice);
+        tcp->ourProtocolSendCommand(SessionCommand::kForSpyStopVoice + config.identity);
     }
     ui->btnToggleVoice->setIcon(QIcon(kMicOff));
     ui->lblVoiceStat->setText(QStringLiteral("Muted. Click\nto send voice."));
-}
-
-void DMainWindow::initializeEncoder()
-{
-    if (!inputDevice || !udpSocket) {
-        qWarning("The microphone could not be started; no voice will be sent.");
-        return;
-    }
-    // The gate keeps at most kCaptureBacklogMs of audio (and never less than
-    // two capture periods) between the microphone and the encoder.
-    const int period = audioInput->periodSize();
-    const int backlog = qMax(audioFormat.bytesForDuration(kCaptureBacklogMs * 1000), 2 * period);
-    captureGate = new DCaptureGate(inputDevice, backlog, audioFormat.bytesPerFrame(), this);
-    encoder = new MOpusEncoder(audioInput, captureGate, audioFormat, udpSocket, kEncoderComplexity,
-        kEncoderBitrate, kEncoderInbandFec, this);
-    captureGate->setReadChunk(encoder->periodBytes());
-    connect(encoder, &MEncoder::statsPropagated, this, &DMainWindow::encoderStatsPropagated);
-}
-
-void DMainWindow::deleteEncoder()
-{
-    // Deleted at once like the decoder: the encoder's destructor waits on the
-    // UDP socket, which must still be open, and neither object is ever on the
-    // call stack when sending stops.
-    delete encoder;
-    encoder = nullptr;
-    delete captureGate;
-    captureGate = nullptr;
 }
 
 void DMainWindow::aodel()
@@ -569,16 +498,15 @@ void DMainWindow::numberOfSpeakingClientsReceived(int count)
 {
     qDebug() << "SPCL: " << count;
     m_lastSpeakerCount = count;
-    if (sending && count <= 2)
-        wasSpeaker = true;
-
-    const bool allowed = (sending && count <= 2) || (!sending && count <= 1);
-    if (allowed) {
+    const DVoiceRules::SpeakerDecision decision
+        = DVoiceRules::decideSpeakerLimit(count, m_capture->isSending(), wasSpeaker);
+    wasSpeaker = decision.wasSpeaker;
+    if (decision.allowed) {
         voiceAllowed = true;
         ui->btnToggleVoice->setEnabled(true);
         if (autoStartSending)
             startSendVoice();
-    } else if (!wasSpeaker) {
+    } else if (decision.refused) {
         voiceAllowed = false;
         ui->btnToggleVoice->setEnabled(false);
         endVoice();
@@ -594,60 +522,38 @@ void DMainWindow::numberOfSpeakingClientsReceived(int count)
 
 void DMainWindow::audioOutputStateChanged(QAudio::State state)
 {
+    // The playback object looks at the output again after an error.
     qDebug() << "audioOutputStateChanged; "
-             << "State " << state << " error " << audioOutput->error();
-    if (audioOutput->error() != QAudio::NoError)
-        QTimer::singleShot(
-            kAudioRestartDelayMs, this, &DMainWindow::startAudioOutputIfNotAlreadyStarted);
+             << "State " << state << " error " << m_playback->audioOutput()->error();
 }
 
 void DMainWindow::startAudioOutputIfNotAlreadyStarted()
 {
-    if (!playbackOn)
-        return;
-    // A stopped output is dead; an idle one ran dry and, two seconds on, has
-    // still not been fed again. Both get a fresh device and decoder.
-    const QAudio::State state = audioOutput->state();
-    if (state != QAudio::StoppedState && state != QAudio::IdleState)
-        return;
-    qDebug() << "Restarting the audio output from state" << state;
-    endVoice();
-    startVoice();
+    m_playback->startAudioOutputIfNotAlreadyStarted();
 }
 
 void DMainWindow::encoderStatsPropagated(
     int sFlowPacketCount, int sFlowPacketSize, int sSuccessfulPackets, int sFailedPackets)
 {
-    encoderPackets = sFlowPacketCount;
-    encoderBytes = sFlowPacketSize;
-    encoderSuccessful = sSuccessfulPackets;
-    encoderFailed = sFailedPackets;
+    encoderCounts = { sFlowPacketCount, sFlowPacketSize, sSuccessfulPackets, sFailedPackets };
     updateStatistics();
 }
 
 void DMainWindow::decoderStatsPropagated(
     int sFlowPacketCount, int sFlowPacketSize, int sSuccessfulPackets, int sFailedPackets)
 {
-    decoderPackets = sFlowPacketCount;
-    decoderBytes = sFlowPacketSize;
-    decoderSuccessful = sSuccessfulPackets;
-    decoderFailed = sFailedPackets;
+    decoderCounts = { sFlowPacketCount, sFlowPacketSize, sSuccessfulPackets, sFailedPackets };
     updateStatistics();
 }
 
 void DMainWindow::updateStatistics()
 {
-    statisticsLabel->setText(
-        QStringLiteral("Encoder: %1 packets, %2 bytes, %3% success; "
-                       "Decoder: %4 packets, %5 bytes, %6% success.")
-            .arg(QString::number(encoderPackets), QString::number(encoderBytes),
-                percentText(encoderSuccessful, encoderFailed), QString::number(decoderPackets),
-                QString::number(decoderBytes), percentText(decoderSuccessful, decoderFailed)));
+    statisticsLabel->setText(DVoiceRules::statisticsText(encoderCounts, decoderCounts));
 }
 
 void DMainWindow::on_btnToggleVoice_clicked()
 {
-    if (sending)
+    if (m_capture->isSending())
         endSendVoice();
     else
         startSendVoice();
@@ -694,9 +600,10 @@ void DMainWindow::sendTextData()
     if (!tcpUsable())
         return;
     const QString text = ui->leTextData->text();
-    tcpSocket->ourProtocolSendText(config.identity, text);
-    if (config.udpTextProbe && udpSocket)
-        udpSocket->ourProtocolSendText(config.identity, QStringLiteral("[CS-UDP] ") + text);
+    m_session->tcpSocket()->ourProtocolSendText(config.identity, text);
+    if (config.udpTextProbe && m_session->udpSocket())
+        m_session->udpSocket()->ourProtocolSendText(
+            config.identity, QStringLiteral("[CS-UDP] ") + text);
     ui->leTextData->clear();
 }
 
@@ -707,25 +614,7 @@ void DMainWindow::on_btnSend_clicked()
 
 void DMainWindow::textDataReceived(const QString& senderIdName, const QString& message)
 {
-    QString shownName;
-    QString style;
-    if (senderIdName == kTeacherName) {
-        shownName = QStringLiteral("Teacher");
-        style = QStringLiteral("style='color: #FF4000;'");
-    } else if (senderIdName == kServerName) {
-        shownName = QStringLiteral("Server");
-        style = QStringLiteral("style='color: #800020;'");
-    } else if (senderIdName == config.identity) {
-        shownName = QStringLiteral("Me");
-        style = QStringLiteral("style='color: blue;'");
-    } else {
-        shownName = senderIdName;
-    }
-    // Names and messages come from other clients: shown as text, never as
-    // markup, so nobody can put images, links or fake status lines into
-    // everybody's chat area.
-    appendText(QStringLiteral("<span %3><b>%1: </b></span>%2\r\n")
-                   .arg(shownName.toHtmlEscaped(), message.toHtmlEscaped(), style));
+    appendText(ChatFormat::messageLine(senderIdName, message, config.identity));
 }
 
 void DMainWindow::on_txtMessages_customContextMenuRequested(const QPoint& pos)

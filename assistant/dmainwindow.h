@@ -1,6 +1,7 @@
 #pragma once
 
 #include "assistantconfig.h"
+#include "dvoicerules.h"
 #include "mabstractsocket.h"
 
 #include <QAudio>
@@ -9,17 +10,17 @@
 
 class QAudioInput;
 class QAudioOutput;
-class QCloseEvent;
 class QIODevice;
+class QCloseEvent;
 class QLabel;
 class QListWidgetItem;
 class QMessageBox;
 class QPoint;
-class DCaptureGate;
-class MOpusAdvancedDecoder;
-class MOpusEncoder;
-class MTcpSocket;
-class MUdpSocket;
+class MClientSession;
+class MDecoder;
+class MEncoder;
+class MVoiceCapture;
+class MVoicePlayback;
 
 namespace Ui {
 class DMainWindow;
@@ -28,8 +29,9 @@ class DMainWindow;
 // podium's chat window, a full client of a classroom server: the session with
 // its handshake and dispatcher, voice playback and capture under the two-
 // speaker limit, the chat area and the client list. It owns its sockets and
-// codec objects; main() creates it and hands it the in-process server and the
-// log file as children. GUI thread only.
+// codec objects through the shared client pieces (MClientSession,
+// MVoicePlayback, MVoiceCapture); main() creates it and hands it the
+// in-process server and the log file as children. GUI thread only.
 //
 // Message boxes are never blocking: each is a QMessageBox child of the window
 // with an object name (kVersionBoxName, kIdentityBoxName, kPeerInfoBoxName,
@@ -48,8 +50,6 @@ public:
     static const char* const kPeerInfoBoxName;
     static const char* const kBrowserBoxName;
     static const char* const kAddressDialogName;
-    // Newest captured audio kept before encoding (see DCaptureGate).
-    static const int kCaptureBacklogMs = 60;
 
     explicit DMainWindow(const AssistantConfig& config, QWidget* parent = nullptr);
     ~DMainWindow() override;
@@ -57,13 +57,16 @@ public:
     // Read-only views for the program and its tests.
     const AssistantConfig& configuration() const { return config; }
     bool isConnecting() const { return connecting; }
-    bool isPlaybackOn() const { return playbackOn; }
-    bool isSending() const { return sending; }
+    bool isPlaybackOn() const;
+    bool isSending() const;
     bool isVoiceAllowed() const { return voiceAllowed; }
     bool hasBeenSpeaker() const { return wasSpeaker; }
     // The last speaker count from the server; -1 before the first.
     int lastSpeakerCount() const { return m_lastSpeakerCount; }
-    QAudioOutput* audioOutputObject() const { return audioOutput; }
+    QAudioOutput* audioOutputObject() const;
+    MClientSession* session() const { return m_session; }
+    MVoicePlayback* playback() const { return m_playback; }
+    MVoiceCapture* capture() const { return m_capture; }
 
 public slots:
     // Session
@@ -96,10 +99,6 @@ public slots:
     void setUpSendVoice();
     void startSendVoice();
     void endSendVoice();
-    void initializeDecoder();
-    void deleteDecoder();
-    void initializeEncoder();
-    void deleteEncoder();
     void aodel();
     void decdel();
     void numberOfSpeakingClientsReceived(int count);
@@ -129,6 +128,9 @@ protected:
 private:
     void clientListReceived(const QString& list);
     void updateStatistics();
+    void decoderCreated(MDecoder* decoder);
+    MEncoder* createEncoder(QAudioInput* input, QIODevice* device, const QAudioFormat& format,
+        QObject* parent) const;
     void logAudioDevices() const;
     QMessageBox* showBox(const char* objectName, int icon, const QString& title,
         const QString& text, bool plainText);
@@ -137,34 +139,20 @@ private:
     Ui::DMainWindow* ui;
     AssistantConfig config;
 
-    // Session
-    MTcpSocket* tcpSocket = nullptr;
-    MUdpSocket* udpSocket = nullptr;
-    bool socketsSetUp = false;
+    // Session: the sockets live in m_session while it is open.
+    MClientSession* m_session = nullptr;
     bool connecting = false;
 
-    // Voice
+    // Voice: the audio output and its decoder live in m_playback, the audio
+    // input, capture gate and encoder in m_capture.
     QAudioFormat audioFormat;
-    QAudioOutput* audioOutput = nullptr;
-    QIODevice* outputDevice = nullptr;
-    MOpusAdvancedDecoder* decoder = nullptr;
-    bool playbackOn = false;
-    QAudioInput* audioInput = nullptr;
-    QIODevice* inputDevice = nullptr;
-    DCaptureGate* captureGate = nullptr;
-    MOpusEncoder* encoder = nullptr;
-    bool sending = false;
+    MVoicePlayback* m_playback = nullptr;
+    MVoiceCapture* m_capture = nullptr;
     bool autoStartSending = true;
     bool voiceAllowed = false;
     bool wasSpeaker = false;
-    int encoderPackets = 0;
-    int encoderBytes = 0;
-    int encoderSuccessful = 0;
-    int encoderFailed = 0;
-    int decoderPackets = 0;
-    int decoderBytes = 0;
-    int decoderSuccessful = 0;
-    int decoderFailed = 0;
+    DVoiceRules::FlowCounts encoderCounts;
+    DVoiceRules::FlowCounts decoderCounts;
     int m_lastSpeakerCount = -1;
 
     QLabel* statisticsLabel = nullptr;

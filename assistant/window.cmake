@@ -8,8 +8,8 @@ endif()
 
 add_library(podiumwindow STATIC
     dmainwindow.cpp dmainwindow.h dmainwindow.ui
-    dcapturegate.cpp dcapturegate.h
     dfilebrowser.cpp dfilebrowser.h
+    dvoicerules.cpp dvoicerules.h
     podium.qrc)
 target_include_directories(podiumwindow PUBLIC $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}>)
 target_link_libraries(podiumwindow

@@ -28,6 +28,10 @@ public:
     int successfulPackets = 0;
     int packetCount = 0;
     int byteCount = 0;
+    // Audio device trouble seen by the owner of the encoder or decoder: output
+    // underruns (the device ran dry) and capture overruns (audio dropped).
+    int underruns = 0;
+    int overruns = 0;
     int tickCount = 0;
     int lastTickBytes = 0;
     int lastTickPackets = 0;

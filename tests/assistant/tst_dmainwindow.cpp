@@ -7,7 +7,6 @@
 #include "assistantconfig.h"
 #include "classroomclient.h"
 #include "dmainwindow.h"
-#include "mopusadvanceddecoder.h"
 #include "mstudentserver.h"
 #include "server.h"
 #include "servercli.h"
@@ -15,7 +14,6 @@
 #include "sessioncommands.h"
 
 #include "audiotestmain.h"
-#include <QAudioOutput>
 #include <QGroupBox>
 #include <QInputDialog>
 #include <QLabel>
@@ -24,7 +22,6 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMutex>
-#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTextEdit>
@@ -209,8 +206,6 @@ private slots:
     void statisticsLabel_data();
     void statisticsLabel();
     void liveStatisticsCountSentVoice();
-    void audioOutputRecovery_data();
-    void audioOutputRecovery();
     void transfersGroup_data();
     void transfersGroup();
     void closingSaysGoodbye();
@@ -269,25 +264,9 @@ void TestDMainWindow::chatLines_data()
     QTest::newRow("own message shows as Me in blue")
         << QString() << QStringLiteral("hello all") << QStringLiteral("Me: hello all")
         << QStringLiteral("#0000ff");
-    QTest::newRow("the teacher shows as Teacher")
-        << QStringLiteral("|Teacher|") << QStringLiteral("page 12")
-        << QStringLiteral("Teacher: page 12") << QStringLiteral("#FF4000");
-    QTest::newRow("the server shows as Server")
-        << QStringLiteral("|Server|") << QStringLiteral("closing soon")
-        << QStringLiteral("Server: closing soon") << QStringLiteral("#800020");
-    QTest::newRow("anybody else shows under their name")
-        << QStringLiteral("Bob") << QStringLiteral("hi") << QStringLiteral("Bob: hi") << QString();
     QTest::newRow("markup in a message stays text")
         << QStringLiteral("Bob") << QStringLiteral("<img src='x.png'><a href='http://x'>go</a>")
         << QStringLiteral("Bob: <img src='x.png'><a href='http://x'>go</a>") << QString();
-    QTest::newRow("a fake status line stays text")
-        << QStringLiteral("Bob")
-        << QStringLiteral("<span style='color: #C00080;'><b>Voice Initialized</b></span>")
-        << QStringLiteral("Bob: <span style='color: #C00080;'><b>Voice Initialized</b></span>")
-        << QString();
-    QTest::newRow("markup in a name stays text")
-        << QStringLiteral("<b><i>Eve</i></b>") << QStringLiteral("a & b < c")
-        << QStringLiteral("<b><i>Eve</i></b>: a & b < c") << QString();
 }
 
 void TestDMainWindow::chatLines()
@@ -580,11 +559,9 @@ void TestDMainWindow::speakerLimit_data()
     QTest::addColumn<bool>("refused");
 
     QTest::newRow("an empty floor starts sending by itself") << 0 << 0 << true << true << false;
-    QTest::newRow("one speaker leaves room for a second") << 1 << 0 << true << true << false;
     QTest::newRow("two speakers refuse a newcomer") << 2 << 0 << false << false << true;
     QTest::newRow("a third speaker changes nothing for a speaker")
         << 0 << 2 << true << true << false;
-    QTest::newRow("more speakers change nothing for a speaker") << 1 << 2 << true << true << false;
 }
 
 void TestDMainWindow::speakerLimit()
@@ -636,18 +613,11 @@ void TestDMainWindow::statisticsLabel_data()
     QTest::addColumn<QList<int>>("decoder");
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("all sent, nothing received")
-        << QList<int> { 50, 4400, 50, 0 } << QList<int> { 0, 0, 0, 0 }
-        << QStringLiteral("Encoder: 50 packets, 4400 bytes, 100.00% success; "
-                          "Decoder: 0 packets, 0 bytes, nan% success.");
-    QTest::newRow("one send in three failed")
+    // The line's rules are DVoiceRules' (tst_dvoicerules); the window shows it.
+    QTest::newRow("a decoder shows no rate")
         << QList<int> { 49, 4312, 2, 1 } << QList<int> { 48, 4224, 0, 0 }
         << QStringLiteral("Encoder: 49 packets, 4312 bytes, 66.67% success; "
-                          "Decoder: 48 packets, 4224 bytes, nan% success.");
-    QTest::newRow("decoder counts with successes")
-        << QList<int> { 0, 0, 0, 0 } << QList<int> { 7, 616, 7, 1 }
-        << QStringLiteral("Encoder: 0 packets, 0 bytes, nan% success; "
-                          "Decoder: 7 packets, 616 bytes, 87.50% success.");
+                          "Decoder: 48 packets, 4224 bytes.");
 }
 
 void TestDMainWindow::statisticsLabel()
@@ -684,45 +654,6 @@ void TestDMainWindow::liveStatisticsCountSentVoice()
         QStringLiteral("^Encoder: [1-9][0-9]* packets, [1-9][0-9]* bytes, 100\\.00% success;"));
     QTRY_VERIFY_WITH_TIMEOUT(
         sentVoice.match(labelText(*window, "lblStatistics")).hasMatch(), 10000);
-}
-
-void TestDMainWindow::audioOutputRecovery_data()
-{
-    QTest::addColumn<QString>("fault");
-    QTest::addColumn<int>("restarted"); // 1 yes, 0 no
-
-    QTest::newRow("a stopped output is started again") << QStringLiteral("stop") << 1;
-    QTest::newRow("a playing output is left alone") << QString() << 0;
-}
-
-void TestDMainWindow::audioOutputRecovery()
-{
-    QFETCH(QString, fault);
-    QFETCH(int, restarted);
-
-    TestClass room;
-    auto window = room.openWindow(QStringLiteral("Ann"));
-    QTRY_VERIFY_WITH_TIMEOUT(window->isVoiceAllowed(), kJoinTimeoutMs);
-    ClassroomClient* other = room.join(QStringLiteral("Bob"));
-    QTRY_VERIFY_WITH_TIMEOUT(other->isReady(), kJoinTimeoutMs);
-    other->sendCommand(SessionCommand::kStartVoice);
-    QTRY_VERIFY(window->isPlaybackOn());
-    QAudioOutput* output = window->audioOutputObject();
-    QTRY_COMPARE(output->state(), QAudio::ActiveState);
-
-    const auto decoders = [&window] { return window->findChildren<MOpusAdvancedDecoder*>(); };
-    QCOMPARE(decoders().size(), 1);
-    const QPointer<MOpusAdvancedDecoder> first = decoders().constFirst();
-
-    if (fault == QLatin1String("stop"))
-        output->stop();
-    window->startAudioOutputIfNotAlreadyStarted();
-
-    QVERIFY(window->isPlaybackOn());
-    QVERIFY(window->audioOutputObject()->state() != QAudio::StoppedState);
-    QCOMPARE(decoders().size(), 1);
-    // A restart replaces the decoder and deletes the old one.
-    QCOMPARE(first.isNull(), restarted == 1);
 }
 
 void TestDMainWindow::transfersGroup_data()

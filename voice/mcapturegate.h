@@ -1,5 +1,7 @@
 #pragma once
 
+#include "voicepipe_global.h"
+
 #include <QByteArray>
 #include <QIODevice>
 
@@ -10,23 +12,30 @@
 // chunk), and offers that to its reader one read chunk per
 // readyRead() until less than a chunk is left. A capture device that delivers
 // a second in one burst thus costs the listeners a skip, not a second of
-// delay. Owned by the window; the capture device is borrowed. GUI thread.
-class DCaptureGate : public QIODevice
+// delay. Owned by its capture object; the capture device is borrowed. Owner's
+// thread.
+class VOICEPIPE_EXPORT MCaptureGate : public QIODevice
 {
     Q_OBJECT
-    Q_DISABLE_COPY(DCaptureGate)
+    Q_DISABLE_COPY(MCaptureGate)
 
 public:
-    DCaptureGate(
+    MCaptureGate(
         QIODevice* source, int backlogBytes, int sampleFrameBytes, QObject* parent = nullptr);
-    ~DCaptureGate() override;
+    ~MCaptureGate() override;
 
     // Bytes the reader takes per readyRead(); 0 offers each arrival once.
     void setReadChunk(int bytes);
     qint64 droppedBytes() const { return m_dropped; }
+    // Arrivals that overflowed the backlog (each dropped the oldest audio).
+    int overruns() const { return m_overruns; }
 
     bool isSequential() const override { return true; }
     qint64 bytesAvailable() const override;
+
+signals:
+    // The backlog overflowed and the oldest audio was dropped.
+    void overran();
 
 protected:
     qint64 readData(char* data, qint64 maxSize) override;
@@ -41,4 +50,5 @@ private:
     int m_sampleFrameBytes;
     int m_readChunk = 0;
     qint64 m_dropped = 0;
+    int m_overruns = 0;
 };

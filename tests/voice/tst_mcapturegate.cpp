@@ -1,9 +1,9 @@
-// DCaptureGate between a capture device and a reader that takes one period
+// MCaptureGate between a capture device and a reader that takes one period
 // per readyRead(), as the Opus encoder does. The capture device is the sound
 // card's stand-in: it hands over exactly the arrivals a row lists, each with
 // one readyRead(), which is how a capture backend delivers a late burst.
 
-#include "dcapturegate.h"
+#include "mcapturegate.h"
 #include "pcmpipe.h"
 
 #include <QtTest>
@@ -33,7 +33,7 @@ QByteArray stream(int size)
 
 } // namespace
 
-class TestDCaptureGate : public QObject
+class TestMCaptureGate : public QObject
 {
     Q_OBJECT
 
@@ -42,7 +42,7 @@ private slots:
     void arrivals();
 };
 
-void TestDCaptureGate::arrivals_data()
+void TestMCaptureGate::arrivals_data()
 {
     QTest::addColumn<QList<int>>("arrivals");
     QTest::addColumn<int>("dropStart");
@@ -65,7 +65,7 @@ void TestDCaptureGate::arrivals_data()
         << repeated(5, kPeriodBytes) << 0 << 0 << 2000;
 }
 
-void TestDCaptureGate::arrivals()
+void TestMCaptureGate::arrivals()
 {
     QFETCH(QList<int>, arrivals);
     QFETCH(int, dropStart);
@@ -78,7 +78,7 @@ void TestDCaptureGate::arrivals()
     const QByteArray input = stream(total);
 
     PcmPipe microphone;
-    DCaptureGate gate(&microphone, backlog, kSampleFrameBytes);
+    MCaptureGate gate(&microphone, backlog, kSampleFrameBytes);
     gate.setReadChunk(kPeriodBytes);
     QByteArray consumed;
     connect(&gate, &QIODevice::readyRead, this,
@@ -102,5 +102,5 @@ void TestDCaptureGate::arrivals()
     QCOMPARE(consumed.size() % kSampleFrameBytes, 0);
 }
 
-QTEST_GUILESS_MAIN(TestDCaptureGate)
-#include "tst_dcapturegate.moc"
+QTEST_GUILESS_MAIN(TestMCaptureGate)
+#include "tst_mcapturegate.moc"

@@ -1,10 +1,10 @@
-#include "dcapturegate.h"
+#include "mcapturegate.h"
 
 #include <cstring>
 
 #include <QtGlobal>
 
-DCaptureGate::DCaptureGate(
+MCaptureGate::MCaptureGate(
     QIODevice* source, int backlogBytes, int sampleFrameBytes, QObject* parent)
     : QIODevice(parent), m_source(source),
       m_backlogBytes(
@@ -12,22 +12,22 @@ DCaptureGate::DCaptureGate(
       m_sampleFrameBytes(qMax(1, sampleFrameBytes))
 {
     open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    connect(m_source, &QIODevice::readyRead, this, &DCaptureGate::sourceReadyRead);
+    connect(m_source, &QIODevice::readyRead, this, &MCaptureGate::sourceReadyRead);
 }
 
-DCaptureGate::~DCaptureGate() = default;
+MCaptureGate::~MCaptureGate() = default;
 
-void DCaptureGate::setReadChunk(int bytes)
+void MCaptureGate::setReadChunk(int bytes)
 {
     m_readChunk = qMax(0, bytes);
 }
 
-qint64 DCaptureGate::bytesAvailable() const
+qint64 MCaptureGate::bytesAvailable() const
 {
     return m_buffer.size() + QIODevice::bytesAvailable();
 }
 
-qint64 DCaptureGate::readData(char* data, qint64 maxSize)
+qint64 MCaptureGate::readData(char* data, qint64 maxSize)
 {
     const int n = int(qMin<qint64>(maxSize, m_buffer.size()));
     if (n <= 0)
@@ -37,12 +37,12 @@ qint64 DCaptureGate::readData(char* data, qint64 maxSize)
     return n;
 }
 
-qint64 DCaptureGate::writeData(const char*, qint64)
+qint64 MCaptureGate::writeData(const char*, qint64)
 {
     return -1;
 }
 
-void DCaptureGate::sourceReadyRead()
+void MCaptureGate::sourceReadyRead()
 {
     // Drain the device: what stays behind in it would be read later and
     // would therefore be late for good.
@@ -64,6 +64,8 @@ void DCaptureGate::sourceReadyRead()
         excess = qMin(excess, m_buffer.size());
         m_buffer.remove(0, excess);
         m_dropped += excess;
+        ++m_overruns;
+        emit overran();
     }
 
     if (m_buffer.isEmpty())

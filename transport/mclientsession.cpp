@@ -1,0 +1,166 @@
+#include "mclientsession.h"
+
+#include "mtcpsocket.h"
+#include "mudpsocket.h"
+#include "sessioncommands.h"
+
+MClientSession::MClientSession(QObject* parent) : QObject(parent) { }
+
+MClientSession::~MClientSession()
+{
+    // Gone with their parent, but cut first: a socket that closes in its
+    // destructor must not signal into an owner that is being destroyed.
+    for (QObject* socket : { static_cast<QObject*>(m_tcp), static_cast<QObject*>(m_udp) }) {
+        if (socket)
+            disconnect(socket, nullptr, this, nullptr);
+    }
+}
+
+MClientSession::HandshakeStep MClientSession::handshakeStep(
+    const QString& command, QString* argument)
+{
+    using namespace SessionCommand;
+    struct Entry
+    {
+        QLatin1String prefix;
+        HandshakeStep step;
+    };
+    static const Entry table[] = {
+        { kProtocolVer, ProtocolVersion },
+        { kIdentifyReply, IdentifyResult },
+        { kUdpRequest, UdpRequest },
+        { kYourUdpIpPort, UdpAddress },
+        { kDoYouCopy, CopyProbe },
+        { kConnected, Connected },
+    };
+    for (const Entry& entry : table) {
+        if (command.startsWith(entry.prefix)) {
+            if (argument)
+                *argument = command.mid(entry.prefix.size());
+            return entry.step;
+        }
+    }
+    return NotHandshake;
+}
+
+void MClientSession::open(
+    const QHostAddress& tcpAddress, quint16 tcpPort, const QHostAddress& udpAddress, quint16 udpPort)
+{
+    if (isOpen())
+        end();
+
+    m_tcp = new MTcpSocket(this);
+    connect(m_tcp, &QAbstractSocket::stateChanged, this, &MClientSession::tcpStateChanged);
+    connect(m_tcp, &QAbstractSocket::errorOccurred, this, &MClientSession::tcpError);
+    connect(m_tcp, &MTcpSocket::packetReceived, this, &MClientSession::packetReceived);
+
+    m_udp = new MUdpSocket(this);
+    connect(m_udp, &QAbstractSocket::stateChanged, this, &MClientSession::udpStateChanged);
+    connect(m_udp, &QAbstractSocket::errorOccurred, this, &MClientSession::udpError);
+    connect(m_udp, &MUdpSocket::packetReceived, this, &MClientSession::packetReceived);
+
+    // Kept in locals: a slot that the first connect triggers may end or
+    // reopen the session.
+    MTcpSocket* tcp = m_tcp;
+    MUdpSocket* udp = m_udp;
+    tcp->connectToHost(tcpAddress, tcpPort);
+    udp->connectToHost(udpAddress, udpPort);
+}
+
+bool MClientSession::end()
+{
+    if (!isOpen())
+        return false;
+    // Taken out first, so that a slot run by the close below (a state change
+    // to unconnected) finds no session and may even open a new one.
+    MTcpSocket* tcp = m_tcp;
+    MUdpSocket* udp = m_udp;
+    m_tcp = nullptr;
+    m_udp = nullptr;
+
+    bool farewell = false;
+    if (tcp->usable()) {
+        qDebug("===endConnection===");
+        farewell = tcp->ourProtocolSendCommand(SessionCommand::kClientExit) > 0;
+        tcp->waitForBytesWritten(kFarewellWriteTimeoutMs);
+    }
+    tcp->close();
+    // Either socket may be delivering the very packet that ended the session:
+    // cut it off and let the event loop delete it.
+    disconnect(tcp, nullptr, this, nullptr);
+    tcp->deleteLater();
+
+    udp->close();
+    disconnect(udp, nullptr, this, nullptr);
+    udp->deleteLater();
+    return farewell;
+}
+
+bool MClientSession::tcpUsable() const
+{
+    return m_tcp && m_tcp->usable();
+}
+
+QString MClientSession::identityOrLocalEnd(const QString& identity) const
+{
+    if (!identity.isEmpty() || !m_tcp)
+        return identity;
+    return m_tcp->LocalIpAndPort();
+}
+
+qint64 MClientSession::queryServerProtocol()
+{
+    return m_tcp ? m_tcp->ourProtocolSendCommand(SessionCommand::kGetProtocol) : -1;
+}
+
+qint64 MClientSession::identifySelf(const QString& identity)
+{
+    return m_tcp ? m_tcp->ourProtocolSendCommand(SessionCommand::kIdentify + identity) : -1;
+}
+
+qint64 MClientSession::answerUdpRequest(const QString& token)
+{
+    if (!m_udp)
+        return -1;
+    if (m_udp->state() != QAbstractSocket::ConnectedState)
+        m_udp->waitForConnected(kUdpReadyTimeoutMs);
+    return m_udp->ourProtocolSendCommand(SessionCommand::kUdpResponse + token);
+}
+
+qint64 MClientSession::answerUdpAddress()
+{
+    return m_tcp ? m_tcp->ourProtocolSendCommand(SessionCommand::kUdpIpPortBound) : -1;
+}
+
+qint64 MClientSession::answerCopyProbe(MAbstractSocket* connection, const QString& token)
+{
+    if (!m_udp)
+        return -1;
+    if (connection)
+        m_udp->setPeerHostAndPort(connection->peerAddress(), connection->peerPort());
+    return m_udp->ourProtocolSendCommand(SessionCommand::kIDoCopy + token);
+}
+
+MClientSession::HandshakeStep MClientSession::answerHandshake(
+    MAbstractSocket* connection, const QString& command)
+{
+    QString argument;
+    const HandshakeStep step = handshakeStep(command, &argument);
+    switch (step) {
+    case UdpRequest:
+        answerUdpRequest(argument);
+        break;
+    case UdpAddress:
+        answerUdpAddress();
+        break;
+    case CopyProbe:
+        answerCopyProbe(connection, argument);
+        break;
+    case NotHandshake:
+    case ProtocolVersion:
+    case IdentifyResult:
+    case Connected:
+        break;
+    }
+    return step;
+}

@@ -1,0 +1,113 @@
+#include "mvoiceplayback.h"
+
+#include "audiobuffers.h"
+#include "mdecoder.h"
+#include "mm.h"
+#include "mstatistics.h"
+
+#include <QAudioOutput>
+#include <QDebug>
+#include <QTimer>
+
+MVoicePlayback::MVoicePlayback(
+    const QAudioFormat& format, const MDecoderFactory& factory, QObject* parent)
+    : QObject(parent), m_format(format), m_factory(factory),
+      m_output(new QAudioOutput(MM::deviceAudioFormat(format), this))
+{
+    connect(m_output, &QAudioOutput::stateChanged, this, &MVoicePlayback::onOutputStateChanged);
+}
+
+MVoicePlayback::~MVoicePlayback()
+{
+    // The decoder follows the output: it goes first.
+    disconnect(m_output, nullptr, this, nullptr);
+    delete m_decoder;
+    m_decoder = nullptr;
+    delete m_output;
+}
+
+void MVoicePlayback::setDecoderFactory(const MDecoderFactory& factory)
+{
+    m_factory = factory;
+}
+
+bool MVoicePlayback::start()
+{
+    if (m_on)
+        return false;
+    m_on = true;
+    // Set before every start: the backend reads it when it opens the stream.
+    m_bufferBytes = AudioBuffers::applyTo(m_output);
+    m_device = m_output->start();
+    if (!m_device || !m_factory) {
+        qWarning() << "The audio output could not be started (error" << m_output->error()
+                   << "); no voice will be played.";
+        return true;
+    }
+    m_decoder = m_factory(m_output, m_device, m_format, this);
+    if (m_decoder)
+        emit decoderCreated(m_decoder);
+    return true;
+}
+
+bool MVoicePlayback::stop()
+{
+    if (!m_on)
+        return false;
+    m_on = false;
+    // Deleted at once, not deferred, and before the output stops: the decoder
+    // follows the output and would otherwise write into its old device after
+    // a stop and restart. It is never on the call stack here (playback stops
+    // from socket packets, timers and the user).
+    delete m_decoder;
+    m_decoder = nullptr;
+    m_output->stop();
+    m_device = nullptr;
+    return true;
+}
+
+void MVoicePlayback::voicePacketReceived(const QByteArray& packet)
+{
+    // A voice packet starts with its 4-byte sequence number; anything shorter
+    // carries nothing to play.
+    if (m_decoder && packet.size() >= 4)
+        m_decoder->voicePacketReceived(packet);
+}
+
+void MVoicePlayback::onOutputStateChanged(QAudio::State state)
+{
+    const QAudio::Error error = m_output->error();
+    if (state == QAudio::ActiveState)
+        m_activeSinceError = true;
+    if (m_on && state == QAudio::IdleState && error == QAudio::UnderrunError) {
+        ++m_underruns;
+        if (m_decoder)
+            ++m_decoder->statisticsObject()->underruns;
+        qDebug() << "Audio output underrun" << m_underruns;
+    }
+    emit outputStateChanged(state, error);
+    if (error != QAudio::NoError) {
+        m_activeSinceError = false;
+        QTimer::singleShot(
+            kRestartDelayMs, this, &MVoicePlayback::startAudioOutputIfNotAlreadyStarted);
+    }
+}
+
+void MVoicePlayback::startAudioOutputIfNotAlreadyStarted()
+{
+    if (!m_on)
+        return;
+    // A stopped output is dead; one that went idle at the error and has not
+    // played since ran dry and was never fed again. Both get a fresh device
+    // and decoder.
+    const QAudio::State state = m_output->state();
+    const bool dead = state == QAudio::StoppedState;
+    const bool dry = state == QAudio::IdleState && !m_activeSinceError;
+    if (!dead && !dry)
+        return;
+    qDebug() << "Restarting the audio output from state" << state << "error" << m_output->error();
+    stop();
+    start();
+    ++m_restarts;
+    emit restarted();
+}
