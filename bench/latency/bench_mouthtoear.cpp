@@ -32,6 +32,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -52,6 +53,18 @@ constexpr int kNeedleMs = 1000;
 constexpr double kFound = 0.5;
 // Time after the speech for the slowest playback to finish it.
 constexpr int kTailMs = 2000;
+
+bool verbose = false;
+
+template<typename... Args>
+void trace(const char* format, Args... args)
+{
+    if (!verbose)
+        return;
+    std::fprintf(stderr, "bench_mouthtoear: ");
+    std::fprintf(stderr, format, args...);
+    std::fprintf(stderr, "\n");
+}
 
 qint64 nowNs()
 {
@@ -86,6 +99,63 @@ double percentile(std::vector<double> values, double p)
     std::sort(values.begin(), values.end());
     const size_t at = std::min(values.size() - 1, size_t(p / 100.0 * double(values.size())));
     return values[at];
+}
+
+// Mean absolute level of the first channel per millisecond.
+std::vector<double> envelope(const QByteArray& pcm)
+{
+    constexpr int kFramesPerBin = 48;
+    std::vector<double> bins(size_t(pcm.size() / 4 / kFramesPerBin));
+    for (size_t b = 0; b < bins.size(); ++b) {
+        double sum = 0;
+        for (int i = 0; i < kFramesPerBin; ++i)
+            sum += std::abs(qFromLittleEndian<qint16>(pcm.constData() + (b * kFramesPerBin + i) * 4));
+        bins[b] = sum / kFramesPerBin;
+    }
+    return bins;
+}
+
+// Where `needle` sits in `haystack` when the codec has changed its waveform:
+// the best lag of the two envelopes (1 ms steps, scored by their
+// correlation), refined on the waveform within 2 ms.
+AudioHarness::Match findByEnvelope(const QByteArray& haystack, const QByteArray& needle)
+{
+    AudioHarness::Match best;
+    const std::vector<double> h = envelope(haystack);
+    const std::vector<double> n = envelope(needle);
+    if (n.empty() || h.size() < n.size())
+        return best;
+    double nMean = 0;
+    for (double v : n)
+        nMean += v;
+    nMean /= double(n.size());
+    double nVar = 0;
+    for (double v : n)
+        nVar += (v - nMean) * (v - nMean);
+    size_t bestLag = 0;
+    for (size_t lag = 0; lag + n.size() <= h.size(); ++lag) {
+        double hMean = 0;
+        for (size_t i = 0; i < n.size(); ++i)
+            hMean += h[lag + i];
+        hMean /= double(n.size());
+        double cov = 0, hVar = 0;
+        for (size_t i = 0; i < n.size(); ++i) {
+            cov += (h[lag + i] - hMean) * (n[i] - nMean);
+            hVar += (h[lag + i] - hMean) * (h[lag + i] - hMean);
+        }
+        const double score = hVar > 0 && nVar > 0 ? cov / std::sqrt(hVar * nVar) : 0;
+        if (best.offset < 0 || score > best.score) {
+            best.score = score;
+            best.offset = qint64(lag) * 48 * 4;
+            bestLag = lag;
+        }
+    }
+    const qint64 from = qMax<qint64>(0, qint64(bestLag) * 48 * 4 - 2 * kBytesPerMs);
+    const AudioHarness::Match fine
+        = AudioHarness::findSignal(haystack.mid(int(from), needle.size() + 4 * kBytesPerMs), needle);
+    if (fine.offset >= 0)
+        best.offset = from + fine.offset;
+    return best;
 }
 
 QByteArray readRange(const QString& path, qint64 offset, qint64 bytes)
@@ -328,8 +398,9 @@ struct PhaseResult
 class Session
 {
 public:
-    Session(const QString& base, const QString& binDir, bool qtDefaultBuffers)
+    Session(const QString& base, const QString& binDir, bool qtDefaultBuffers, int jitterMs)
         : m_binDir(binDir)
+        , m_jitterMs(jitterMs)
         , m_a(QStringLiteral("a"), base)
         , m_b(QStringLiteral("b"), base)
         , m_relayLog(base + QStringLiteral("/relay.log"))
@@ -365,7 +436,10 @@ public:
         m_relay.start(m_binDir + QStringLiteral("/impair-relay"),
             { QStringLiteral("--upstream"), address, QStringLiteral("--log"), m_relayLog,
                 QStringLiteral("--lifetime"), QStringLiteral("3600"), QStringLiteral("--idle"),
-                QStringLiteral("30"), QStringLiteral("--seed"), QStringLiteral("20261207") });
+                QStringLiteral("30"), QStringLiteral("--seed"), QStringLiteral("20261207"),
+                // Jitter as in a queue: packets are delayed, not reordered.
+                QStringLiteral("--impair"),
+                QStringLiteral("jitter=%1 keep-order=1").arg(m_jitterMs) });
         if (!m_relay.waitForStarted(5000)
             || !pumpUntil([&] { return m_relay.canReadLine(); }, 5000))
             return fail("impair-relay did not start");
@@ -383,12 +457,6 @@ public:
             AudioHarness::microphoneCapturePath(m_a.dir()), AudioHarness::sinkCapturePath(m_b.dir()) });
         pump(1000);
         return true;
-    }
-
-    void setJitter(int ms)
-    {
-        m_relay.write(QStringLiteral("set jitter=%1\n").arg(ms).toUtf8());
-        pump(100);
     }
 
     PhaseResult run(const QByteArray& speechPcm, bool hog)
@@ -479,8 +547,10 @@ private:
             const qint64 micFrom = qMax(micStart, mouthGuess - 300 * kBytesPerMs);
             const QByteArray mic = readRange(micPath, micFrom, needleBytes + 2000 * kBytesPerMs);
             const AudioHarness::Match inMic = AudioHarness::findSignal(mic, needle);
-            if (inMic.score < 0.9)
+            if (inMic.score < 0.9) {
+                trace("%.1f s: not in the microphone (%.2f)", at / double(kBytesPerSecond), inMic.score);
                 continue;
+            }
             const qint64 micOffset = micFrom / 4 * 4 + inMic.offset;
             mouthGuess = micOffset + stepBytes;
             const double mouthMs = m_tracker->msOf(kMic, micOffset);
@@ -488,19 +558,24 @@ private:
             // Network: the first frame whose packet passed after the mouth.
             const auto firstAfter = std::lower_bound(frameMs.begin(), frameMs.end(), mouthMs);
             const qint64 netFrom = qMax<qint64>(0, (firstAfter - frameMs.begin()) - 5) * kFrameBytes;
-            const AudioHarness::Match inNet = AudioHarness::findSignal(
-                network.mid(int(netFrom), needleBytes + 600 * kBytesPerMs), needle);
-            if (inNet.score < kFound)
+            const AudioHarness::Match inNet
+                = findByEnvelope(network.mid(int(netFrom), needleBytes + 600 * kBytesPerMs), needle);
+            if (inNet.score < kFound) {
+                trace("%.1f s: not in the packets (%.2f)", at / double(kBytesPerSecond), inNet.score);
                 continue;
+            }
             const qint64 netOffset = netFrom + inNet.offset;
             const double netMs = frameMs[size_t(netOffset / kFrameBytes)];
 
-            // Ear: in B's speaker from the moment the packet passed.
+            // Ear: the decoded packets in B's speaker, from the moment they passed.
+            const QByteArray decoded = network.mid(int(netOffset), needleBytes);
             const qint64 earFrom = qMax(sinkStart, m_tracker->sizeAt(kSink, netMs) - 50 * kBytesPerMs);
             const QByteArray ear = readRange(sinkPath, earFrom, needleBytes + 1500 * kBytesPerMs);
-            const AudioHarness::Match inEar = AudioHarness::findSignal(ear, needle);
-            if (inEar.score < kFound)
+            const AudioHarness::Match inEar = AudioHarness::findSignal(ear, decoded);
+            if (inEar.score < kFound) {
+                trace("%.1f s: not in the speaker (%.2f)", at / double(kBytesPerSecond), inEar.score);
                 continue;
+            }
             const qint64 earOffset = earFrom / 4 * 4 + inEar.offset;
             const double earMs = m_tracker->msOf(kSink, earOffset);
             if (mouthMs < 0 || earMs < 0)
@@ -534,6 +609,7 @@ private:
     }
 
     QString m_binDir;
+    int m_jitterMs;
     QProcessEnvironment m_environment;
     PodiumProcess m_a;
     PodiumProcess m_b;
@@ -611,6 +687,7 @@ void writePlotData(const QString& dir, const char* config, const PhaseResult& ho
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     QCommandLineParser parser;
     const QCommandLineOption secondsOption(QStringLiteral("seconds"),
         QStringLiteral("Seconds of speech per measurement (60 for the recorded figures)."),
@@ -618,8 +695,11 @@ int main(int argc, char** argv)
     const QCommandLineOption dataOption(QStringLiteral("data"),
         QStringLiteral("Folder for the delay-over-time tables of the plot."), QStringLiteral("dir"));
     parser.addHelpOption();
-    parser.addOptions({ secondsOption, dataOption });
+    const QCommandLineOption verboseOption(
+        QStringLiteral("verbose"), QStringLiteral("Say why a stretch was not measured."));
+    parser.addOptions({ secondsOption, dataOption, verboseOption });
     parser.process(app);
+    verbose = parser.isSet(verboseOption);
 
     const QByteArray source = speech();
     if (source.isEmpty()) {
@@ -635,25 +715,31 @@ int main(int argc, char** argv)
     const QString binDir = QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/..")).absolutePath();
     std::printf("mouthtoear_speech: %d s per measurement\n", seconds);
     int status = 0;
-    for (const bool qtDefault : { true, false }) {
-        const char* config = qtDefault ? "qtdefault" : "ours";
-        QTemporaryDir base;
-        Session session(base.path(), binDir, qtDefault);
-        if (!base.isValid() || !session.start()) {
-            status = 1;
-            continue;
+    // Every measurement on a fresh pair of podiums (podium's player never
+    // gives back delay it has gained), the two buffer choices one after the
+    // other, so that both see the same machine.
+    for (const int jitter : { -1, 0, 20, 40 }) {
+        for (const bool qtDefault : { true, false }) {
+            const char* config = qtDefault ? "qtdefault" : "ours";
+            QTemporaryDir base;
+            Session session(base.path(), binDir, qtDefault, qMax(0, jitter));
+            if (!base.isValid() || !session.start()) {
+                status = 1;
+                continue;
+            }
+            std::fprintf(stderr, "bench_mouthtoear: %s, %s\n", config,
+                jitter < 0 ? "CPU hog" : qPrintable(QStringLiteral("jitter %1 ms").arg(jitter)));
+            const PhaseResult result = session.run(speechPcm, jitter < 0);
+            if (jitter < 0) {
+                printDelays(config, result);
+                std::printf("mouthtoear_%s_capture_block: %.1f ms\n", config, session.earBlockMs());
+                if (parser.isSet(dataOption))
+                    writePlotData(parser.value(dataOption), config, result);
+            } else {
+                printJitter(config, jitter, result);
+            }
+            std::fflush(stdout);
         }
-        std::fprintf(stderr, "bench_mouthtoear: %s: measuring\n", config);
-        const PhaseResult hog = session.run(speechPcm, true);
-        printDelays(config, hog);
-        std::printf("mouthtoear_%s_capture_block: %.1f ms\n", config, session.earBlockMs());
-        if (parser.isSet(dataOption))
-            writePlotData(parser.value(dataOption), config, hog);
-        for (const int jitter : { 0, 20, 40 }) {
-            session.setJitter(jitter);
-            printJitter(config, jitter, session.run(speechPcm, false));
-        }
-        std::fflush(stdout);
     }
     return status;
 }

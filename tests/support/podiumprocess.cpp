@@ -34,7 +34,8 @@ bool PodiumProcess::start(
     environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
     environment.insert(extra);
     m_process.setProcessEnvironment(environment);
-    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.setProcessChannelMode(
+        m_quiet ? QProcess::SeparateChannels : QProcess::ForwardedErrorChannel);
     if (m_quiet)
         m_process.setStandardErrorFile(QProcess::nullDevice());
     m_process.setStandardOutputFile(QProcess::nullDevice());

@@ -28,7 +28,11 @@ bool ImpairSettings::parse(const QString& text, ImpairSettings& settings)
         const double value = item.mid(equals + 1).toDouble(&ok);
         if (!ok || value < 0)
             return false;
-        if (key == QLatin1String("loss") || key == QLatin1String("duplicate")
+        if (key == QLatin1String("keep-order")) {
+            if (value > 1)
+                return false;
+            parsed.keepOrder = value > 0;
+        } else if (key == QLatin1String("loss") || key == QLatin1String("duplicate")
             || key == QLatin1String("reorder")) {
             if (value > 100)
                 return false;
@@ -54,13 +58,15 @@ bool ImpairSettings::parse(const QString& text, ImpairSettings& settings)
 
 QString ImpairSettings::toString() const
 {
-    return QStringLiteral("loss=%1 duplicate=%2 reorder=%3 reorder-delay=%4 delay=%5 jitter=%6")
+    return QStringLiteral(
+        "loss=%1 duplicate=%2 reorder=%3 reorder-delay=%4 delay=%5 jitter=%6 keep-order=%7")
         .arg(lossPercent)
         .arg(duplicatePercent)
         .arg(reorderPercent)
         .arg(reorderDelayMs)
         .arg(delayMs)
-        .arg(jitterMs);
+        .arg(jitterMs)
+        .arg(keepOrder ? 1 : 0);
 }
 
 ImpairRelay::ImpairRelay(QObject* parent)
@@ -160,6 +166,9 @@ void ImpairRelay::impair(Direction direction, const QByteArray& datagram)
         return;
     }
     qint64 delayNs = qint64((s.delayMs + jitter) * 1e6);
+    if (s.keepOrder)
+        delayNs = qMax(delayNs, m_lastDueNs[direction] - now);
+    m_lastDueNs[direction] = now + delayNs;
     if (reordered) {
         ++counters.reordered;
         delayNs += qint64(s.reorderDelayMs) * 1000000;

@@ -13,8 +13,9 @@ class QUdpSocket;
 // How one direction of the relay mistreats datagrams. Percentages are
 // 0..100; delays are milliseconds. Each datagram waits delayMs plus a
 // uniform draw from [0, jitterMs], so a jitter above the sending interval
-// also reorders, as on a real path; reorderPercent of them wait
-// reorderDelayMs more on top.
+// also reorders, as on a path with several routes; with keepOrder no
+// datagram leaves before the one that arrived before it, as in a queue.
+// reorderPercent of them wait reorderDelayMs more on top.
 struct ImpairSettings
 {
     double lossPercent = 0;
@@ -23,6 +24,7 @@ struct ImpairSettings
     int reorderDelayMs = 50;
     int delayMs = 0;
     int jitterMs = 0;
+    bool keepOrder = false;
 
     // "loss=5 jitter=20 ...": keys as the program's options; false on an
     // unknown key or a value out of range, leaving `settings` untouched.
@@ -105,4 +107,5 @@ private:
     // Keyed by due time, then by arrival order, so equal due times keep order.
     std::map<std::pair<qint64, quint64>, Pending> m_queue;
     quint64 m_enqueued = 0;
+    qint64 m_lastDueNs[2] = { 0, 0 };
 };

@@ -61,7 +61,7 @@ int main(int argc, char** argv)
         QStringLiteral("upstream"), QStringLiteral("Server address:port."), QStringLiteral("addr"));
     const QCommandLineOption impairOption(QStringLiteral("impair"),
         QStringLiteral("Towards the client: \"loss=P duplicate=P reorder=P reorder-delay=MS "
-                       "delay=MS jitter=MS\"."),
+                       "delay=MS jitter=MS keep-order=0|1\"."),
         QStringLiteral("settings"));
     const QCommandLineOption bothOption(
         QStringLiteral("both-ways"), QStringLiteral("Impair towards the server as well."));
