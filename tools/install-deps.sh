@@ -14,6 +14,8 @@ packages=(
     pulseaudio pulseaudio-utils espeak-ng sox
     # screenshots and desktop runs without a display
     xvfb xauth imagemagick x11-utils
+    # plots of benchmark figures
+    gnuplot-nox
 )
 
 missing=()

@@ -392,6 +392,10 @@ struct PhaseResult
     std::vector<StreamLatency> latencies;
     double segSnr = 0;
     double speechSeconds = 0;
+    // Pauses between voice packets at the tap longer than three frames:
+    // the sender was late, whatever the receiver's buffers.
+    int networkGaps = 0;
+    double longestNetworkGapMs = 0;
 };
 
 // Two podiums, the relay between the class and B, and the captures.
@@ -526,6 +530,11 @@ private:
             network.append(frame.constData(), n);
             frameMs.push_back(double(packet.ns) / 1e6);
         }
+        for (size_t i = 1; i < packets.size(); ++i) {
+            const double gap = double(packets[i].ns - packets[i - 1].ns) / 1e6;
+            result.longestNetworkGapMs = std::max(result.longestNetworkGapMs, gap);
+            result.networkGaps += gap > 60 ? 1 : 0;
+        }
 
         QByteArray reference, played;
         const int needleBytes = kNeedleMs * kBytesPerMs;
@@ -548,6 +557,7 @@ private:
             const QByteArray mic = readRange(micPath, micFrom, needleBytes + 2000 * kBytesPerMs);
             const AudioHarness::Match inMic = AudioHarness::findSignal(mic, needle);
             if (inMic.score < 0.9) {
+                mouthGuess += stepBytes;
                 trace("%.1f s: not in the microphone (%.2f)", at / double(kBytesPerSecond), inMic.score);
                 continue;
             }
@@ -638,6 +648,10 @@ void printDelays(const char* config, const PhaseResult& hog)
     std::printf("mouthtoear_%s_hog_ring_ran_dry: %.1f per minute\n", config, hog.counts.late * perMinute);
     std::printf("mouthtoear_%s_hog_device_underruns: %.1f per minute\n", config,
         hog.counts.deviceUnderruns * perMinute);
+    std::printf("mouthtoear_%s_hog_sender_pauses_over_60ms: %.1f per minute\n", config,
+        hog.networkGaps * perMinute);
+    std::printf("mouthtoear_%s_hog_longest_sender_pause: %.1f ms\n", config, hog.longestNetworkGapMs);
+    std::printf("mouthtoear_%s_hog_segsnr: %.1f dB\n", config, hog.segSnr);
 
     std::vector<double> buffer, sink;
     for (const StreamLatency& l : hog.latencies) {
@@ -697,7 +711,9 @@ int main(int argc, char** argv)
     parser.addHelpOption();
     const QCommandLineOption verboseOption(
         QStringLiteral("verbose"), QStringLiteral("Say why a stretch was not measured."));
-    parser.addOptions({ secondsOption, dataOption, verboseOption });
+    const QCommandLineOption hogOnlyOption(
+        QStringLiteral("hog-only"), QStringLiteral("Measure only under the CPU hog."));
+    parser.addOptions({ secondsOption, dataOption, verboseOption, hogOnlyOption });
     parser.process(app);
     verbose = parser.isSet(verboseOption);
 
@@ -719,6 +735,8 @@ int main(int argc, char** argv)
     // gives back delay it has gained), the two buffer choices one after the
     // other, so that both see the same machine.
     for (const int jitter : { -1, 0, 20, 40 }) {
+        if (jitter >= 0 && parser.isSet(hogOnlyOption))
+            break;
         for (const bool qtDefault : { true, false }) {
             const char* config = qtDefault ? "qtdefault" : "ours";
             QTemporaryDir base;
