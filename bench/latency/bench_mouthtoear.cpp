@@ -56,8 +56,7 @@ constexpr int kTailMs = 2000;
 
 bool verbose = false;
 
-template<typename... Args>
-void trace(const char* format, Args... args)
+template <typename... Args> void trace(const char* format, Args... args)
 {
     if (!verbose)
         return;
@@ -80,8 +79,7 @@ void pump(int ms)
     }
 }
 
-template<typename Predicate>
-bool pumpUntil(Predicate done, int timeoutMs)
+template <typename Predicate> bool pumpUntil(Predicate done, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);
     while (!done()) {
@@ -109,7 +107,8 @@ std::vector<double> envelope(const QByteArray& pcm)
     for (size_t b = 0; b < bins.size(); ++b) {
         double sum = 0;
         for (int i = 0; i < kFramesPerBin; ++i)
-            sum += std::abs(qFromLittleEndian<qint16>(pcm.constData() + (b * kFramesPerBin + i) * 4));
+            sum += std::abs(
+                qFromLittleEndian<qint16>(pcm.constData() + (b * kFramesPerBin + i) * 4));
         bins[b] = sum / kFramesPerBin;
     }
     return bins;
@@ -151,8 +150,8 @@ AudioHarness::Match findByEnvelope(const QByteArray& haystack, const QByteArray&
         }
     }
     const qint64 from = qMax<qint64>(0, qint64(bestLag) * 48 * 4 - 2 * kBytesPerMs);
-    const AudioHarness::Match fine
-        = AudioHarness::findSignal(haystack.mid(int(from), needle.size() + 4 * kBytesPerMs), needle);
+    const AudioHarness::Match fine = AudioHarness::findSignal(
+        haystack.mid(int(from), needle.size() + 4 * kBytesPerMs), needle);
     if (fine.offset >= 0)
         best.offset = from + fine.offset;
     return best;
@@ -180,7 +179,8 @@ public:
         qint64 size;
     };
 
-    explicit GrowthTracker(const QStringList& paths) : m_paths(paths), m_samples(size_t(paths.size()))
+    explicit GrowthTracker(const QStringList& paths)
+        : m_paths(paths), m_samples(size_t(paths.size()))
     {
         m_thread = std::thread([this] { run(); });
     }
@@ -304,7 +304,8 @@ std::vector<Packet> voicePacketsTowardsB(const QString& logPath, qint64 fromNs, 
         const QByteArray datagram = QByteArray::fromHex(fields[2]);
         if (ns < fromNs || ns > toNs || datagram.size() < 9 || !datagram.startsWith("VOIC"))
             continue;
-        packets.push_back({ ns, qFromBigEndian<quint32>(datagram.constData() + 4), datagram.mid(8) });
+        packets.push_back(
+            { ns, qFromBigEndian<quint32>(datagram.constData() + 4), datagram.mid(8) });
     }
     std::sort(packets.begin(), packets.end(),
         [](const Packet& a, const Packet& b) { return a.seq < b.seq; });
@@ -314,9 +315,9 @@ std::vector<Packet> voicePacketsTowardsB(const QString& logPath, qint64 fromNs, 
 // What B's player reported, counted from its log.
 struct PlayerCounts
 {
-    int late = 0;       // the ring ran dry: silence played while a frame was late
-    int concealed = 0;  // frames missing when a later one arrived
-    int discarded = 0;  // frames that came after a later one, or twice
+    int late = 0; // the ring ran dry: silence played while a frame was late
+    int concealed = 0; // frames missing when a later one arrived
+    int discarded = 0; // frames that came after a later one, or twice
     int deviceUnderruns = 0;
 };
 
@@ -359,7 +360,8 @@ bool sampleStreamLatency(const QString& serverDir, StreamLatency& latency)
     const QString text = QString::fromUtf8(pactl.readAllStandardOutput());
     // The microphone feed has a stream of its own on the same server.
     for (const QString& block : text.split(QStringLiteral("Sink Input #"))) {
-        if (block.contains(QLatin1String("microphone-feed")) || !block.contains(QLatin1String("Latency")))
+        if (block.contains(QLatin1String("microphone-feed"))
+            || !block.contains(QLatin1String("Latency")))
             continue;
         const QRegularExpression buffer(QStringLiteral("Buffer Latency: (\\d+) usec"));
         const QRegularExpression sink(QStringLiteral("Sink Latency: (\\d+) usec"));
@@ -403,16 +405,14 @@ class Session
 {
 public:
     Session(const QString& base, const QString& binDir, bool qtDefaultBuffers, int jitterMs)
-        : m_binDir(binDir)
-        , m_jitterMs(jitterMs)
-        , m_a(QStringLiteral("a"), base)
-        , m_b(QStringLiteral("b"), base)
-        , m_relayLog(base + QStringLiteral("/relay.log"))
+        : m_binDir(binDir), m_jitterMs(jitterMs), m_a(QStringLiteral("a"), base),
+          m_b(QStringLiteral("b"), base), m_relayLog(base + QStringLiteral("/relay.log"))
     {
         m_a.discardErrorOutput();
         m_b.discardErrorOutput();
         if (qtDefaultBuffers)
-            m_environment.insert(QStringLiteral("CLASSROOM_AUDIO_BUFFERS"), QStringLiteral("qt-default"));
+            m_environment.insert(
+                QStringLiteral("CLASSROOM_AUDIO_BUFFERS"), QStringLiteral("qt-default"));
     }
     ~Session()
     {
@@ -430,10 +430,12 @@ public:
         const QString podium = m_binDir + QStringLiteral("/podium");
         const QString connected = QStringLiteral("cmd packetReceived CONNECTED");
         if (port == 0
-            || !m_a.start(podium, { QStringLiteral("-s"), QStringLiteral("-l") + address,
-                                      QStringLiteral("-e") + address, QStringLiteral("-cPodium A") },
+            || !m_a.start(podium,
+                { QStringLiteral("-s"), QStringLiteral("-l") + address,
+                    QStringLiteral("-e") + address, QStringLiteral("-cPodium A") },
                 m_environment)
-            || !pumpUntil([&] { return m_a.logContains(QStringLiteral("SPCL:  1")); }, kJoinTimeoutMs))
+            || !pumpUntil(
+                [&] { return m_a.logContains(QStringLiteral("SPCL:  1")); }, kJoinTimeoutMs))
             return fail("podium A did not start sending");
 
         m_relay.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -450,15 +452,19 @@ public:
         const QString listening = QString::fromUtf8(m_relay.readLine()).trimmed();
         const QString relayAddress = listening.section(QLatin1Char(' '), -1);
 
-        if (!m_b.start(podium, { QStringLiteral("-t") + address, QStringLiteral("-u") + relayAddress,
-                                 QStringLiteral("-cPodium B") },
+        if (!m_b.start(podium,
+                { QStringLiteral("-t") + address, QStringLiteral("-u") + relayAddress,
+                    QStringLiteral("-cPodium B") },
                 m_environment)
-            || !pumpUntil([&] { return m_b.logContains(connected) || !m_b.isRunning(); }, kJoinTimeoutMs)
+            || !pumpUntil(
+                [&] { return m_b.logContains(connected) || !m_b.isRunning(); }, kJoinTimeoutMs)
             || !m_b.isRunning()
-            || !pumpUntil([&] { return m_b.logContains(QStringLiteral("ActiveState")); }, kJoinTimeoutMs))
+            || !pumpUntil(
+                [&] { return m_b.logContains(QStringLiteral("ActiveState")); }, kJoinTimeoutMs))
             return fail("podium B did not join through the relay");
-        m_tracker = std::make_unique<GrowthTracker>(QStringList {
-            AudioHarness::microphoneCapturePath(m_a.dir()), AudioHarness::sinkCapturePath(m_b.dir()) });
+        m_tracker = std::make_unique<GrowthTracker>(
+            QStringList { AudioHarness::microphoneCapturePath(m_a.dir()),
+                AudioHarness::sinkCapturePath(m_b.dir()) });
         pump(1000);
         return true;
     }
@@ -478,15 +484,17 @@ public:
                 return result;
             QElapsedTimer latencyClock;
             latencyClock.start();
-            pumpUntil([&] {
-                if (latencyClock.elapsed() >= 1000) {
-                    latencyClock.restart();
-                    StreamLatency latency;
-                    if (sampleStreamLatency(m_b.dir(), latency))
-                        result.latencies.push_back(latency);
-                }
-                return mouth.finished();
-            }, int(result.speechSeconds * 1000) + 30000);
+            pumpUntil(
+                [&] {
+                    if (latencyClock.elapsed() >= 1000) {
+                        latencyClock.restart();
+                        StreamLatency latency;
+                        if (sampleStreamLatency(m_b.dir(), latency))
+                            result.latencies.push_back(latency);
+                    }
+                    return mouth.finished();
+                },
+                int(result.speechSeconds * 1000) + 30000);
             pump(kTailMs);
             mouth.stop();
         }
@@ -523,8 +531,9 @@ private:
         std::vector<double> frameMs;
         QByteArray frame(24576, '\0');
         for (const Packet& packet : packets) {
-            const int n = decoder.decode(reinterpret_cast<const unsigned char*>(packet.opus.constData()),
-                packet.opus.size(), reinterpret_cast<unsigned char*>(frame.data()), frame.size());
+            const int n = decoder.decode(
+                reinterpret_cast<const unsigned char*>(packet.opus.constData()), packet.opus.size(),
+                reinterpret_cast<unsigned char*>(frame.data()), frame.size());
             if (n != kFrameBytes)
                 continue;
             network.append(frame.constData(), n);
@@ -558,7 +567,8 @@ private:
             const AudioHarness::Match inMic = AudioHarness::findSignal(mic, needle);
             if (inMic.score < 0.9) {
                 mouthGuess += stepBytes;
-                trace("%.1f s: not in the microphone (%.2f)", at / double(kBytesPerSecond), inMic.score);
+                trace("%.1f s: not in the microphone (%.2f)", at / double(kBytesPerSecond),
+                    inMic.score);
                 continue;
             }
             const qint64 micOffset = micFrom / 4 * 4 + inMic.offset;
@@ -567,11 +577,13 @@ private:
 
             // Network: the first frame whose packet passed after the mouth.
             const auto firstAfter = std::lower_bound(frameMs.begin(), frameMs.end(), mouthMs);
-            const qint64 netFrom = qMax<qint64>(0, (firstAfter - frameMs.begin()) - 5) * kFrameBytes;
-            const AudioHarness::Match inNet
-                = findByEnvelope(network.mid(int(netFrom), needleBytes + 600 * kBytesPerMs), needle);
+            const qint64 netFrom
+                = qMax<qint64>(0, (firstAfter - frameMs.begin()) - 5) * kFrameBytes;
+            const AudioHarness::Match inNet = findByEnvelope(
+                network.mid(int(netFrom), needleBytes + 600 * kBytesPerMs), needle);
             if (inNet.score < kFound) {
-                trace("%.1f s: not in the packets (%.2f)", at / double(kBytesPerSecond), inNet.score);
+                trace(
+                    "%.1f s: not in the packets (%.2f)", at / double(kBytesPerSecond), inNet.score);
                 continue;
             }
             const qint64 netOffset = netFrom + inNet.offset;
@@ -579,11 +591,13 @@ private:
 
             // Ear: the decoded packets in B's speaker, from the moment they passed.
             const QByteArray decoded = network.mid(int(netOffset), needleBytes);
-            const qint64 earFrom = qMax(sinkStart, m_tracker->sizeAt(kSink, netMs) - 50 * kBytesPerMs);
+            const qint64 earFrom
+                = qMax(sinkStart, m_tracker->sizeAt(kSink, netMs) - 50 * kBytesPerMs);
             const QByteArray ear = readRange(sinkPath, earFrom, needleBytes + 1500 * kBytesPerMs);
             const AudioHarness::Match inEar = AudioHarness::findSignal(ear, decoded);
             if (inEar.score < kFound) {
-                trace("%.1f s: not in the speaker (%.2f)", at / double(kBytesPerSecond), inEar.score);
+                trace(
+                    "%.1f s: not in the speaker (%.2f)", at / double(kBytesPerSecond), inEar.score);
                 continue;
             }
             const qint64 earOffset = earFrom / 4 * 4 + inEar.offset;
@@ -603,8 +617,8 @@ private:
             // Quality: this step of the clean decode against what B played,
             // aligned on the decode itself.
             const QByteArray clean = network.mid(int(netOffset), stepBytes);
-            const QByteArray heard = readRange(sinkPath, earOffset - 100 * kBytesPerMs,
-                stepBytes + 200 * kBytesPerMs);
+            const QByteArray heard
+                = readRange(sinkPath, earOffset - 100 * kBytesPerMs, stepBytes + 200 * kBytesPerMs);
             const AudioHarness::Match aligned = AudioHarness::findSignal(heard, clean);
             if (clean.size() == stepBytes && aligned.offset >= 0
                 && heard.size() >= aligned.offset + stepBytes) {
@@ -636,21 +650,25 @@ void printDelays(const char* config, const PhaseResult& hog)
         m2n.push_back(p.micToNetwork);
         n2s.push_back(p.networkToSpeaker);
     }
-    std::printf("mouthtoear_%s_stretches_measured: %zu of %d\n", config, hog.points.size(), hog.stretches);
-    for (const auto& [name, values] : { std::pair<const char*, const std::vector<double>&> { "mouth_to_ear", m2e },
-             { "mic_to_network", m2n }, { "network_to_speaker", n2s } }) {
+    std::printf(
+        "mouthtoear_%s_stretches_measured: %zu of %d\n", config, hog.points.size(), hog.stretches);
+    for (const auto& [name, values] :
+        { std::pair<const char*, const std::vector<double>&> { "mouth_to_ear", m2e },
+            { "mic_to_network", m2n }, { "network_to_speaker", n2s } }) {
         std::printf("mouthtoear_%s_%s_p50: %.1f ms\n", config, name, percentile(values, 50));
         std::printf("mouthtoear_%s_%s_p95: %.1f ms\n", config, name, percentile(values, 95));
     }
     const double perMinute = 60.0 / hog.speechSeconds;
     std::printf("mouthtoear_%s_hog_underruns: %.1f per minute\n", config,
         (hog.counts.late + hog.counts.deviceUnderruns) * perMinute);
-    std::printf("mouthtoear_%s_hog_ring_ran_dry: %.1f per minute\n", config, hog.counts.late * perMinute);
+    std::printf(
+        "mouthtoear_%s_hog_ring_ran_dry: %.1f per minute\n", config, hog.counts.late * perMinute);
     std::printf("mouthtoear_%s_hog_device_underruns: %.1f per minute\n", config,
         hog.counts.deviceUnderruns * perMinute);
     std::printf("mouthtoear_%s_hog_sender_pauses_over_60ms: %.1f per minute\n", config,
         hog.networkGaps * perMinute);
-    std::printf("mouthtoear_%s_hog_longest_sender_pause: %.1f ms\n", config, hog.longestNetworkGapMs);
+    std::printf(
+        "mouthtoear_%s_hog_longest_sender_pause: %.1f ms\n", config, hog.longestNetworkGapMs);
     std::printf("mouthtoear_%s_hog_segsnr: %.1f dB\n", config, hog.segSnr);
 
     std::vector<double> buffer, sink;
@@ -662,13 +680,15 @@ void printDelays(const char* config, const PhaseResult& hog)
     const double device = percentile(sink, 50);
     std::printf("mouthtoear_%s_output_queue: %.1f ms\n", config, queue);
     std::printf("mouthtoear_%s_device: %.1f ms\n", config, device);
-    std::printf("mouthtoear_%s_ring_and_feeder: %.1f ms\n", config, percentile(n2s, 50) - queue - device);
+    std::printf(
+        "mouthtoear_%s_ring_and_feeder: %.1f ms\n", config, percentile(n2s, 50) - queue - device);
 }
 
 void printJitter(const char* config, int jitter, const PhaseResult& r)
 {
     const double perMinute = 60.0 / r.speechSeconds;
-    std::printf("mouthtoear_%s_jitter%d_late: %.1f per minute\n", config, jitter, r.counts.late * perMinute);
+    std::printf("mouthtoear_%s_jitter%d_late: %.1f per minute\n", config, jitter,
+        r.counts.late * perMinute);
     std::printf("mouthtoear_%s_jitter%d_concealed: %.1f per minute\n", config, jitter,
         r.counts.concealed * perMinute);
     std::printf("mouthtoear_%s_jitter%d_discarded: %.1f per minute\n", config, jitter,
@@ -677,7 +697,8 @@ void printJitter(const char* config, int jitter, const PhaseResult& r)
     std::vector<double> m2e;
     for (const Point& p : r.points)
         m2e.push_back(p.mouthToEar);
-    std::printf("mouthtoear_%s_jitter%d_mouth_to_ear_p50: %.1f ms\n", config, jitter, percentile(m2e, 50));
+    std::printf(
+        "mouthtoear_%s_jitter%d_mouth_to_ear_p50: %.1f ms\n", config, jitter, percentile(m2e, 50));
 }
 
 void writePlotData(const QString& dir, const char* config, const PhaseResult& hog)
@@ -707,7 +728,8 @@ int main(int argc, char** argv)
         QStringLiteral("Seconds of speech per measurement (60 for the recorded figures)."),
         QStringLiteral("s"), QStringLiteral("12"));
     const QCommandLineOption dataOption(QStringLiteral("data"),
-        QStringLiteral("Folder for the delay-over-time tables of the plot."), QStringLiteral("dir"));
+        QStringLiteral("Folder for the delay-over-time tables of the plot."),
+        QStringLiteral("dir"));
     parser.addHelpOption();
     const QCommandLineOption verboseOption(
         QStringLiteral("verbose"), QStringLiteral("Say why a stretch was not measured."));
@@ -728,7 +750,8 @@ int main(int argc, char** argv)
         speechPcm.append(source);
     speechPcm.truncate(seconds * kBytesPerSecond);
 
-    const QString binDir = QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/..")).absolutePath();
+    const QString binDir
+        = QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/..")).absolutePath();
     std::printf("mouthtoear_speech: %d s per measurement\n", seconds);
     int status = 0;
     // Every measurement on a fresh pair of podiums (podium's player never

@@ -19,8 +19,7 @@ namespace {
 constexpr int kDatagrams = 200;
 
 // Runs the event loop until `done` holds or the time is up.
-template<typename Predicate>
-bool waitUntil(Predicate done, int timeoutMs)
+template <typename Predicate> bool waitUntil(Predicate done, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);
     while (!done()) {
@@ -67,7 +66,8 @@ public:
     // must reach the server unchanged.
     bool announceClient()
     {
-        client.writeDatagram(QByteArrayLiteral("hello"), QHostAddress::LocalHost, relay.listenPort());
+        client.writeDatagram(
+            QByteArrayLiteral("hello"), QHostAddress::LocalHost, relay.listenPort());
         if (!waitUntil([this] { return server.hasPendingDatagrams(); }, 5000))
             return false;
         const QNetworkDatagram hello = server.receiveDatagram();
@@ -167,14 +167,13 @@ void TestImpairRelay::datagramsAreImpairedAsSet_data()
     QTest::addColumn<QString>("settings");
     QTest::addColumn<int>("minDelivered");
     QTest::addColumn<int>("maxDelivered");
-    QTest::addColumn<int>("copies");        // of each number that arrives
-    QTest::addColumn<bool>("inOrder");      // true: must; false: must not
+    QTest::addColumn<int>("copies"); // of each number that arrives
+    QTest::addColumn<bool>("inOrder"); // true: must; false: must not
     QTest::addColumn<int>("minDelayMs");
 
     QTest::newRow("a clean path delivers everything once and in order")
         << QString() << kDatagrams << kDatagrams << 1 << true << 0;
-    QTest::newRow("full loss delivers nothing")
-        << "loss=100" << 0 << 0 << 1 << true << 0;
+    QTest::newRow("full loss delivers nothing") << "loss=100" << 0 << 0 << 1 << true << 0;
     QTest::newRow("a quarter lost leaves about three quarters")
         << "loss=25" << 120 << 180 << 1 << true << 0;
     QTest::newRow("full duplication delivers everything twice")

@@ -36,7 +36,7 @@ bool ImpairSettings::parse(const QString& text, ImpairSettings& settings)
             || key == QLatin1String("reorder")) {
             if (value > 100)
                 return false;
-            (key == QLatin1String("loss")            ? parsed.lossPercent
+            (key == QLatin1String("loss")               ? parsed.lossPercent
                     : key == QLatin1String("duplicate") ? parsed.duplicatePercent
                                                         : parsed.reorderPercent)
                 = value;
@@ -44,7 +44,7 @@ bool ImpairSettings::parse(const QString& text, ImpairSettings& settings)
             || key == QLatin1String("reorder-delay")) {
             if (value > kMaxDelayMs)
                 return false;
-            (key == QLatin1String("delay")        ? parsed.delayMs
+            (key == QLatin1String("delay")           ? parsed.delayMs
                     : key == QLatin1String("jitter") ? parsed.jitterMs
                                                      : parsed.reorderDelayMs)
                 = int(value);
@@ -70,11 +70,8 @@ QString ImpairSettings::toString() const
 }
 
 ImpairRelay::ImpairRelay(QObject* parent)
-    : QObject(parent)
-    , m_clientSide(new QUdpSocket(this))
-    , m_upstreamSide(new QUdpSocket(this))
-    , m_timer(new QTimer(this))
-    , m_random(1)
+    : QObject(parent), m_clientSide(new QUdpSocket(this)), m_upstreamSide(new QUdpSocket(this)),
+      m_timer(new QTimer(this)), m_random(1)
 {
     m_timer->setSingleShot(true);
     m_timer->setTimerType(Qt::PreciseTimer);

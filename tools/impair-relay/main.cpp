@@ -51,8 +51,8 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "UDP relay with seeded loss, duplication, delay, jitter and reordering."));
+    parser.setApplicationDescription(
+        QStringLiteral("UDP relay with seeded loss, duplication, delay, jitter and reordering."));
     parser.addHelpOption();
     const QCommandLineOption listenOption(QStringLiteral("listen"),
         QStringLiteral("Client-facing address:port (port 0 picks one)."), QStringLiteral("addr"),
@@ -65,8 +65,8 @@ int main(int argc, char** argv)
         QStringLiteral("settings"));
     const QCommandLineOption bothOption(
         QStringLiteral("both-ways"), QStringLiteral("Impair towards the server as well."));
-    const QCommandLineOption seedOption(
-        QStringLiteral("seed"), QStringLiteral("Random seed."), QStringLiteral("n"), QStringLiteral("1"));
+    const QCommandLineOption seedOption(QStringLiteral("seed"), QStringLiteral("Random seed."),
+        QStringLiteral("n"), QStringLiteral("1"));
     const QCommandLineOption logOption(QStringLiteral("log"),
         QStringLiteral("Write \"<monotonic ns> <up|down> <hex datagram>\" per arrival."),
         QStringLiteral("file"));
@@ -117,8 +117,9 @@ int main(int argc, char** argv)
         [&](ImpairRelay::Direction direction, qint64 ns, const QByteArray& datagram) {
             sinceLast.restart();
             if (log.isOpen()) {
-                log.write(QByteArray::number(ns) + (direction == ImpairRelay::ToClient
-                        ? QByteArrayLiteral(" down ") : QByteArrayLiteral(" up "))
+                log.write(QByteArray::number(ns)
+                    + (direction == ImpairRelay::ToClient ? QByteArrayLiteral(" down ")
+                                                          : QByteArrayLiteral(" up "))
                     + datagram.toHex() + '\n');
             }
         });
