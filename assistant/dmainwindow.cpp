@@ -114,15 +114,16 @@ DMainWindow::DMainWindow(const AssistantConfig& configuration, QWidget* parent)
 
 DMainWindow::~DMainWindow()
 {
-    // Capture first: the encoder's destructor waits on the session's UDP
-    // socket. Playback before the widgets its signals reach; the session
-    // last, cut off from this window, which is no longer a DMainWindow once
-    // QWidget's destructor deletes the remaining children.
+    // Nothing reaches the window's slots from here on: stopping the audio
+    // devices below may let packets through, and the voice members go first.
+    disconnect(m_session, nullptr, this, nullptr);
+    // Capture before the session: the encoder's destructor waits on the
+    // session's UDP socket. All three before QWidget's destructor deletes the
+    // remaining children, when this is no longer a DMainWindow.
     delete m_capture;
     m_capture = nullptr;
     delete m_playback;
     m_playback = nullptr;
-    disconnect(m_session, nullptr, this, nullptr);
     delete m_session;
     m_session = nullptr;
     delete ui;

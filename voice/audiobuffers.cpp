@@ -32,24 +32,30 @@ int bytesFor(const QAudioFormat& format, int ms)
     return int(format.framesForDuration(qint64(ms) * 1000)) * frame;
 }
 
+namespace {
+
+// QAudioOutput and QAudioInput share these members without a common base.
+template <class Device>
+int applySize(Device* device, int ms)
+{
+    if (!device || useQtDefaults())
+        return 0;
+    const int bytes = bytesFor(device->format(), ms);
+    if (bytes > 0)
+        device->setBufferSize(bytes);
+    return bytes;
+}
+
+} // namespace
+
 int applyTo(QAudioOutput* output)
 {
-    if (!output || useQtDefaults())
-        return 0;
-    const int bytes = bytesFor(output->format(), kOutputBufferMs);
-    if (bytes > 0)
-        output->setBufferSize(bytes);
-    return bytes;
+    return applySize(output, kOutputBufferMs);
 }
 
 int applyTo(QAudioInput* input)
 {
-    if (!input || useQtDefaults())
-        return 0;
-    const int bytes = bytesFor(input->format(), kInputBufferMs);
-    if (bytes > 0)
-        input->setBufferSize(bytes);
-    return bytes;
+    return applySize(input, kInputBufferMs);
 }
 
 } // namespace AudioBuffers

@@ -15,7 +15,7 @@ class QAudioOutput;
 // so that a benchmark can compare both in one run. Any thread.
 namespace AudioBuffers {
 
-inline constexpr int kOutputBufferMs = 60;
+inline constexpr int kOutputBufferMs = 80;
 inline constexpr int kInputBufferMs = 20;
 
 inline constexpr char kEnvironmentVariable[] = "CLASSROOM_AUDIO_BUFFERS";

@@ -700,7 +700,7 @@ void TestDMainWindow::closingSaysGoodbye()
     TestClass room;
     auto window = room.openWindow(QStringLiteral("Ann"));
     QTRY_VERIFY_WITH_TIMEOUT(window->isSending(), kJoinTimeoutMs);
-    QCOMPARE(room.server()->speakerCount(), 1);
+    QTRY_COMPARE(room.server()->speakerCount(), 1);
 
     clearLog();
     window->close();

@@ -1,80 +1,95 @@
 #include "classroomclient.h"
 
+#include "mclientsession.h"
+
 #include "mtcpsocket.h"
 #include "mudpsocket.h"
 #include "sessioncommands.h"
 
 ClassroomClient::ClassroomClient(const QString& identity, QObject* parent)
-    : QObject(parent), m_identity(identity), m_tcp(new MTcpSocket(this)),
-      m_udp(new MUdpSocket(this))
+    : QObject(parent), m_identity(identity), m_session(new MClientSession(this))
 {
-    connect(m_tcp, &QAbstractSocket::connected, this, &ClassroomClient::onTcpConnected);
-    connect(m_tcp, &QAbstractSocket::disconnected, this, &ClassroomClient::tcpDisconnected);
-    connect(m_tcp, &MTcpSocket::packetReceived, this, &ClassroomClient::onPacket);
-    connect(m_udp, &MUdpSocket::packetReceived, this, &ClassroomClient::onPacket);
+    connect(m_session, &MClientSession::tcpStateChanged, this, &ClassroomClient::onTcpStateChanged);
+    connect(m_session, &MClientSession::packetReceived, this, &ClassroomClient::onPacket);
 }
 
 ClassroomClient::~ClassroomClient() = default;
 
 bool ClassroomClient::connectToServer(const QHostAddress& tcpAddress, quint16 tcpPort,
-    const QHostAddress& udpAddress, quint16 udpPort, const QHostAddress& localAddress)
+    const QHostAddress& udpAddress, quint16 udpPort)
 {
     m_serverUdpAddress = udpAddress;
     m_serverUdpPort = udpPort;
-    if (!m_udp->bind(localAddress, 0))
-        return false;
-    m_udp->setPeerHostAndPort(udpAddress, udpPort);
-    m_tcp->connectToHost(tcpAddress, tcpPort);
-    return true;
+    m_tcpWasConnected = false;
+    m_session->open(tcpAddress, tcpPort, udpAddress, udpPort);
+    return m_session->udpSocket()->state() != QAbstractSocket::UnconnectedState;
+}
+
+MTcpSocket* ClassroomClient::tcpSocket() const
+{
+    return m_session->tcpSocket();
+}
+
+MUdpSocket* ClassroomClient::udpSocket() const
+{
+    return m_session->udpSocket();
 }
 
 bool ClassroomClient::isTcpConnected() const
 {
-    return m_tcp->usable();
+    return m_session->tcpUsable();
 }
 
 qint64 ClassroomClient::sendCommand(const QString& command)
 {
-    return m_tcp->ourProtocolSendCommand(command);
+    return tcpSocket() ? tcpSocket()->ourProtocolSendCommand(command) : -1;
 }
 
 qint64 ClassroomClient::sendUdpCommand(const QString& command)
 {
-    m_udp->setPeerHostAndPort(m_serverUdpAddress, m_serverUdpPort);
-    return m_udp->ourProtocolSendCommand(command);
+    MUdpSocket* udp = udpSocket();
+    if (!udp)
+        return -1;
+    udp->setPeerHostAndPort(m_serverUdpAddress, m_serverUdpPort);
+    return udp->ourProtocolSendCommand(command);
 }
 
 qint64 ClassroomClient::sendText(const QString& name, const QString& message)
 {
-    return m_tcp->ourProtocolSendText(name, message);
+    return tcpSocket() ? tcpSocket()->ourProtocolSendText(name, message) : -1;
 }
 
 qint64 ClassroomClient::sendVoice(const QByteArray& voice, int sequenceNumber)
 {
-    m_udp->setPeerHostAndPort(m_serverUdpAddress, m_serverUdpPort);
-    return m_udp->ourProtocolSendVoice(voice, sequenceNumber);
+    MUdpSocket* udp = udpSocket();
+    if (!udp)
+        return -1;
+    udp->setPeerHostAndPort(m_serverUdpAddress, m_serverUdpPort);
+    return udp->ourProtocolSendVoice(voice, sequenceNumber);
 }
 
 qint64 ClassroomClient::sendXData(const QByteArray& data, int first, int second)
 {
-    return m_tcp->ourProtocolSendXData(data, first, second);
+    return tcpSocket() ? tcpSocket()->ourProtocolSendXData(data, first, second) : -1;
 }
 
 qint64 ClassroomClient::sendRawTcp(const QByteArray& bytes)
 {
-    return m_tcp->write(bytes);
+    return tcpSocket() ? tcpSocket()->write(bytes) : -1;
 }
 
 qint64 ClassroomClient::sendRawUdp(const QByteArray& datagram)
 {
-    return m_udp->writeDatagram(datagram, m_serverUdpAddress, m_serverUdpPort);
+    return udpSocket() ? udpSocket()->writeDatagram(datagram, m_serverUdpAddress, m_serverUdpPort)
+                       : -1;
 }
 
 void ClassroomClient::exitClass()
 {
-    if (m_tcp->usable()) {
-        m_tcp->ourProtocolSendCommand(SessionCommand::kClientExit);
-        m_tcp->flush();
+    // Says goodbye but keeps the sockets: callers watch the server close.
+    if (m_session->tcpUsable()) {
+        tcpSocket()->ourProtocolSendCommand(SessionCommand::kClientExit);
+        tcpSocket()->flush();
     }
 }
 
@@ -108,42 +123,49 @@ QString ClassroomClient::lastArgument(QLatin1String keyword) const
     return QString();
 }
 
-void ClassroomClient::onTcpConnected()
+void ClassroomClient::onTcpStateChanged(QAbstractSocket::SocketState state)
 {
+    if (state == QAbstractSocket::UnconnectedState) {
+        if (m_tcpWasConnected)
+            emit tcpDisconnected();
+        m_tcpWasConnected = false;
+        return;
+    }
+    if (state != QAbstractSocket::ConnectedState)
+        return;
+    m_tcpWasConnected = true;
     if (!m_autoHandshake)
         return;
-    m_tcp->ourProtocolSendCommand(SessionCommand::kGetProtocol);
-    m_tcp->ourProtocolSendCommand(SessionCommand::kIdentify + m_identity);
+    m_session->queryServerProtocol();
+    m_session->identifySelf(m_identity);
 }
 
 void ClassroomClient::onPacket(MAbstractSocket* connection, MDataType type, const QByteArray& data)
 {
-    const bool overUdp = connection == static_cast<MAbstractSocket*>(m_udp);
+    const bool overUdp = connection == static_cast<MAbstractSocket*>(udpSocket());
     m_received.append(Packet { overUdp, type, data });
     emit packetArrived(overUdp, type, data);
     if (type != CommandData)
         return;
 
-    using namespace SessionCommand;
     const QString text = QString::fromUtf8(data);
-    if (text == kConnected) {
+    if (text == SessionCommand::kConnected) {
         m_ready = true;
         emit becameReady();
         return;
     }
     if (!m_autoHandshake)
         return;
-    if (!overUdp && text.startsWith(kUdpRequest)) {
-        sendUdpCommand(kUdpResponse + text.mid(kUdpRequest.size()));
-    } else if (!overUdp && text.startsWith(kYourUdpIpPort)) {
-        m_tcp->ourProtocolSendCommand(kUdpIpPortBound);
-    } else if (text.startsWith(kDoYouCopy)) {
-        // Answer the endpoint that asked: that is the server's UDP end as the
-        // network shows it.
-        const QHostAddress from = connection->peerAddress();
-        const quint16 fromPort = connection->peerPort();
-        m_serverUdpAddress = from;
-        m_serverUdpPort = fromPort;
-        sendUdpCommand(kIDoCopy + text.mid(kDoYouCopy.size()));
+    // The server asks for the UDP steps over TCP and probes over UDP.
+    const MClientSession::HandshakeStep step = MClientSession::handshakeStep(text);
+    const bool expectedTransport = step == MClientSession::CopyProbe || !overUdp;
+    if (!expectedTransport)
+        return;
+    m_session->answerHandshake(connection, text);
+    if (step == MClientSession::CopyProbe) {
+        // The prober is the server's UDP end as the network shows it: later
+        // sends go there too.
+        m_serverUdpAddress = connection->peerAddress();
+        m_serverUdpPort = connection->peerPort();
     }
 }

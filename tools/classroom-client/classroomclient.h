@@ -5,13 +5,14 @@
 #include <QList>
 #include <QObject>
 
+class MClientSession;
 class MTcpSocket;
 class MUdpSocket;
 
-// One classroom client over real sockets: a TCP packet socket to the server
-// and a UDP packet socket bound to a local port. With the automatic handshake
-// it joins a class the way the programs do; without it every step is the
-// caller's. Records every packet it receives. Main thread; owned by its parent.
+// One classroom client over real sockets, through the same session helper as
+// the programs (MClientSession). With the automatic handshake it joins a class
+// the way the programs do; without it every step is the caller's. Records
+// every packet it receives. Main thread; owned by its parent.
 class ClassroomClient : public QObject
 {
     Q_OBJECT
@@ -30,10 +31,10 @@ public:
 
     // Answer GETPROTOCOL/IDENTIFY on connect and every server-driven step (default on).
     void setAutoHandshake(bool on) { m_autoHandshake = on; }
-    // Binds the UDP socket (port 0 lets the system choose) and connects TCP.
+    // Opens the session: TCP and UDP sockets connect to the server's ends.
+    // False when the UDP socket could not be set up.
     bool connectToServer(const QHostAddress& tcpAddress, quint16 tcpPort,
-        const QHostAddress& udpAddress, quint16 udpPort,
-        const QHostAddress& localAddress = QHostAddress(QHostAddress::LocalHost));
+        const QHostAddress& udpAddress, quint16 udpPort);
 
     qint64 sendCommand(const QString& command);
     // Sent to the server's UDP port.
@@ -49,8 +50,10 @@ public:
 
     bool isReady() const { return m_ready; }
     bool isTcpConnected() const;
-    MTcpSocket* tcpSocket() const { return m_tcp; }
-    MUdpSocket* udpSocket() const { return m_udp; }
+    // Null before connectToServer.
+    MTcpSocket* tcpSocket() const;
+    MUdpSocket* udpSocket() const;
+    MClientSession* session() const { return m_session; }
     QString identity() const { return m_identity; }
 
     const QList<Packet>& received() const { return m_received; }
@@ -68,12 +71,12 @@ signals:
     void tcpDisconnected();
 
 private:
-    void onTcpConnected();
+    void onTcpStateChanged(QAbstractSocket::SocketState state);
     void onPacket(MAbstractSocket* connection, MDataType type, const QByteArray& data);
 
     QString m_identity;
-    MTcpSocket* m_tcp = nullptr;
-    MUdpSocket* m_udp = nullptr;
+    MClientSession* m_session;
+    bool m_tcpWasConnected = false;
     QHostAddress m_serverUdpAddress;
     quint16 m_serverUdpPort = 0;
     bool m_autoHandshake = true;

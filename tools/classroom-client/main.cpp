@@ -100,8 +100,7 @@ int main(int argc, char* argv[])
             finish();
     });
 
-    if (!client.connectToServer(
-            address, port, address, port, QHostAddress(QHostAddress::AnyIPv4))) {
+    if (!client.connectToServer(address, port, address, port)) {
         std::fprintf(stderr, "classroom-client: cannot bind a UDP socket\n");
         return 1;
     }
