@@ -16,6 +16,8 @@ packages=(
     xvfb xauth imagemagick x11-utils
     # CPU load for the test runs on a busy machine (tools/test-under-load.sh)
     stress-ng
+    # plots of benchmark figures
+    gnuplot-nox
 )
 
 missing=()

@@ -1,13 +1,17 @@
 #pragma once
 
 // Shared pieces of the voice benchmarks: the test speech, a pipe that plays
-// the part of a started audio input's device, and a device that takes
-// whatever it is given (an audio output that is never full).
+// the part of a started audio input's device, a device that takes
+// whatever it is given (an audio output that is never full), and the
+// segmental SNR that compares played audio with a reference.
+
+#include <cmath>
 
 #include <QByteArray>
 #include <QFile>
 #include <QIODevice>
 #include <QStringList>
+#include <QtEndian>
 
 #include "pcmpipe.h"
 
@@ -56,5 +60,33 @@ private:
     bool m_keep;
     QByteArray m_data;
 };
+
+// Segmental SNR of `test` against `reference` over 20 ms segments of speech
+// (segments quieter than -50 dBFS in the reference are left out), each
+// segment's figure clamped to [-10, 35] dB as usual for this measure.
+inline double segmentalSnr(const QByteArray& reference, const QByteArray& test)
+{
+    const int samplesPerSegment = kFrameBytes / 2;
+    const int segments = qMin(reference.size(), test.size()) / kFrameBytes;
+    const double quiet = samplesPerSegment * std::pow(32768.0 * std::pow(10.0, -50.0 / 20.0), 2);
+    double sum = 0;
+    int counted = 0;
+    for (int s = 0; s < segments; ++s) {
+        double signal = 0, noise = 0;
+        for (int i = 0; i < samplesPerSegment; ++i) {
+            const int at = s * kFrameBytes + i * 2;
+            const double r = qFromLittleEndian<qint16>(reference.constData() + at);
+            const double t = qFromLittleEndian<qint16>(test.constData() + at);
+            signal += r * r;
+            noise += (r - t) * (r - t);
+        }
+        if (signal < quiet)
+            continue;
+        const double snr = noise > 0 ? 10.0 * std::log10(signal / noise) : 35.0;
+        sum += qBound(-10.0, snr, 35.0);
+        ++counted;
+    }
+    return counted ? sum / counted : 0.0;
+}
 
 } // namespace VoiceBench

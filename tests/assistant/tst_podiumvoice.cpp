@@ -6,19 +6,14 @@
 // the harness's own microphone path (FIFO and feed stream).
 
 #include "audioharness.h"
-#include "childprocess.h"
+#include "podiumprocess.h"
 #include "sourcefeeder.h"
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QUdpSocket>
 #include <QtTest>
-
-#include <memory>
 
 namespace {
 
@@ -32,72 +27,6 @@ constexpr double kRecognisable = 0.5;
 // The mouth-to-ear delay measures about 0.4 s, on a loaded machine too; a
 // stretch is looked for only this long after it was spoken.
 constexpr int kLongestDelaySeconds = 7;
-
-// A port free for both TCP and UDP on loopback at the time of asking.
-quint16 freePort()
-{
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        QTcpServer tcp;
-        if (!tcp.listen(QHostAddress::LocalHost, 0))
-            continue;
-        QUdpSocket udp;
-        if (udp.bind(QHostAddress::LocalHost, tcp.serverPort()))
-            return tcp.serverPort();
-    }
-    return 0;
-}
-
-// One podium with its own audio server, temporary folder and log.
-class Podium
-{
-public:
-    Podium(const QString& name, const QString& base)
-        : m_name(name), m_dir(base + QLatin1Char('/') + name)
-    { }
-
-    ~Podium()
-    {
-        stop();
-        AudioHarness::stopPrivateServer(m_dir);
-    }
-
-    QString dir() const { return m_dir; }
-    QString logPath() const { return m_dir + QStringLiteral("/tmp/logpodium.log"); }
-
-    bool start(const QStringList& arguments)
-    {
-        if (!AudioHarness::startPrivateServer(m_dir)
-            || !QDir().mkpath(m_dir + QStringLiteral("/tmp")))
-            return false;
-        QProcessEnvironment environment = AudioHarness::environmentFor(m_dir);
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        // The log goes to the temporary folder: one of its own per podium.
-        environment.insert(QStringLiteral("TMPDIR"), m_dir + QStringLiteral("/tmp"));
-        environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
-        m_process.setProcessEnvironment(environment);
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.setStandardOutputFile(QProcess::nullDevice());
-        m_process.start(
-            qEnvironmentVariable("CLASSROOM_BIN_DIR") + QStringLiteral("/podium"), arguments);
-        return m_process.waitForStarted(10000);
-    }
-
-    void stop() { ChildProcess::stop(m_process, 15000); }
-
-    bool isRunning() const { return m_process.state() == QProcess::Running; }
-
-    bool logContains(const QString& text) const { return logCount(text) > 0; }
-    int logCount(const QString& text) const
-    {
-        QFile log(logPath());
-        return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()).count(text) : 0;
-    }
-
-private:
-    QString m_name;
-    QString m_dir;
-    QProcess m_process;
-};
 
 QByteArray readSpeech()
 {
@@ -121,22 +50,23 @@ void TestPodiumVoice::speechReachesTheOtherPodium()
     QVERIFY2(speech.size() > 6 * kBytesPerSecond, "the speechdata target makes the test speech");
     QTemporaryDir base;
     QVERIFY(base.isValid());
-    const quint16 port = freePort();
+    const quint16 port = PodiumProcess::freePort();
     QVERIFY(port != 0);
     const QString address = QStringLiteral("127.0.0.1:%1").arg(port);
 
-    Podium a(QStringLiteral("a"), base.path());
-    Podium b(QStringLiteral("b"), base.path());
+    const QString podium = qEnvironmentVariable("CLASSROOM_BIN_DIR") + QStringLiteral("/podium");
+    PodiumProcess a(QStringLiteral("a"), base.path());
+    PodiumProcess b(QStringLiteral("b"), base.path());
     const QString connected = QStringLiteral("cmd packetReceived CONNECTED");
 
     // A hosts the class and joins it; alone, it starts sending at once.
-    QVERIFY(a.start({ QStringLiteral("-s"), QStringLiteral("-l") + address,
+    QVERIFY(a.start(podium, { QStringLiteral("-s"), QStringLiteral("-l") + address,
         QStringLiteral("-e") + address, QStringLiteral("-cPodium A") }));
     QTRY_VERIFY_WITH_TIMEOUT(a.logContains(connected) || !a.isRunning(), kJoinTimeoutMs);
     QVERIFY2(a.isRunning(), "podium A ended");
     QTRY_VERIFY_WITH_TIMEOUT(a.logContains(QStringLiteral("SPCL:  1")), kJoinTimeoutMs);
 
-    QVERIFY(b.start({ QStringLiteral("-e") + address, QStringLiteral("-cPodium B") }));
+    QVERIFY(b.start(podium, { QStringLiteral("-e") + address, QStringLiteral("-cPodium B") }));
     QTRY_VERIFY_WITH_TIMEOUT(b.logContains(connected) || !b.isRunning(), kJoinTimeoutMs);
     QVERIFY2(b.isRunning(), "podium B ended");
     // B hears A from A's first voice packet on; give its output a moment.

@@ -157,6 +157,11 @@ QString AudioHarness::sourceFifoPath(const QString& dir)
     return resolve(dir) + QStringLiteral("/mic.fifo");
 }
 
+QString AudioHarness::microphoneCapturePath(const QString& dir)
+{
+    return resolve(dir) + QStringLiteral("/mic.raw");
+}
+
 qint64 AudioHarness::sinkCaptureSize(const QString& dir)
 {
     return QFileInfo(sinkCapturePath(dir)).size();

@@ -33,6 +33,8 @@ public:
     static QString serverAddress(const QString& dir = QString()); // "unix:DIR/native"
     static QString sinkCapturePath(const QString& dir = QString());
     static QString sourceFifoPath(const QString& dir = QString());
+    // What the microphone delivered, appended as it was delivered.
+    static QString microphoneCapturePath(const QString& dir = QString());
     static qint64 sinkCaptureSize(const QString& dir = QString());
     // Up to `bytes` bytes (all to the end with -1) of the capture from `offset`.
     static QByteArray readSinkCapture(

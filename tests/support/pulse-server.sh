@@ -17,7 +17,9 @@
 # when nobody writes, and a writer is paced by the FIFO filling up (writes block)
 # rather than by a clock of its own. The fed PCM reaches recorders bit-exact,
 # some hundred milliseconds later (FIFO plus pacat buffer). Data written while
-# nobody records is played to nobody, as with a real microphone.
+# nobody records is played to nobody, as with a real microphone. What the
+# microphone delivered is appended to DIR/mic.raw at the moment it is
+# delivered, so a benchmark can tell when each sound reached the microphone.
 #
 # With CLASSROOM_PULSE_OWNER=PID in the environment of "start", the server also
 # stops by itself once process PID has ended.
@@ -77,12 +79,13 @@ start() {
     rm -f "$dir/native" "$dir/sink.fifo" "$dir/micsink.fifo" "$dir/mic.fifo"
     mkfifo "$dir/sink.fifo" "$dir/micsink.fifo" "$dir/mic.fifo"
     : >"$dir/sink.raw"
+    : >"$dir/mic.raw"
 
     # The sinks open their FIFOs read-write, so these readers never see EOF
     # while the server runs; their output must not hold the caller's pipes.
     cat "$dir/sink.fifo" >>"$dir/sink.raw" </dev/null 2>/dev/null &
     echo $! >"$dir/sinkcat.pid"
-    cat "$dir/micsink.fifo" >/dev/null </dev/null 2>/dev/null &
+    cat "$dir/micsink.fifo" >>"$dir/mic.raw" </dev/null 2>/dev/null &
     echo $! >"$dir/miccat.pid"
 
     # The socket module comes last: once the socket exists, every device does.
