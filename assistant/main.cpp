@@ -1,6 +1,6 @@
 #include "assistantconfig.h"
 #include "mstudentserver.h"
-#include "podiumlog.h"
+#include "programlog.h"
 #include "podiumsignals.h"
 #include "server.h"
 #include "servercli.h"
@@ -84,8 +84,8 @@ int main(int argc, char* argv[])
     const bool headless = AssistantConfig::headlessRequested(argc, argv) || !kWindowBuilt;
     const std::unique_ptr<QCoreApplication> app = createApplication(argc, argv, headless);
 
-    QFile* logFile = PodiumLog::open(PodiumLog::defaultPath());
-    PodiumLog::install();
+    QFile* logFile = ProgramLog::open(ProgramLog::podiumPath());
+    ProgramLog::install();
 
     AssistantConfig config;
     config.load(QCoreApplication::arguments().mid(1), QCoreApplication::applicationDirPath());
@@ -103,7 +103,7 @@ int main(int argc, char* argv[])
                 ? "podium: -n runs a server box and needs -s; usage: podium -s -n "
                   "[-laddress:port]\n"
                 : "podium: the chat window is not built yet and there is no server to run (-s).\n");
-        PodiumLog::detach();
+        ProgramLog::detach();
         delete logFile;
         return 2;
     }
@@ -118,7 +118,7 @@ int main(int argc, char* argv[])
             else
                 QCoreApplication::quit();
             // The log ends with the class; the teardown's lines go to standard error.
-            PodiumLog::detach();
+            ProgramLog::detach();
         });
 
     if (server)
@@ -127,7 +127,7 @@ int main(int argc, char* argv[])
         return runWindow(*app, config, server, logFile);
 
     const int result = QCoreApplication::exec();
-    PodiumLog::detach();
+    ProgramLog::detach();
     delete server;
     delete logFile;
     // Sockets and timers released with deleteLater while the class ended.

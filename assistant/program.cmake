@@ -2,7 +2,6 @@
 # static library that tests build too, and the executable itself.
 add_library(podiumstartup STATIC
     ${CMAKE_CURRENT_LIST_DIR}/assistantconfig.cpp ${CMAKE_CURRENT_LIST_DIR}/assistantconfig.h
-    ${CMAKE_CURRENT_LIST_DIR}/podiumlog.cpp ${CMAKE_CURRENT_LIST_DIR}/podiumlog.h
     ${CMAKE_CURRENT_LIST_DIR}/podiumsignals.cpp ${CMAKE_CURRENT_LIST_DIR}/podiumsignals.h)
 target_include_directories(podiumstartup PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(podiumstartup PUBLIC classroomserver wirelib Qt5::Core Qt5::Network

@@ -2,7 +2,7 @@
 
 #include "cmainwindow.h"
 #include "studentconfig.h"
-#include "studentlog.h"
+#include "programlog.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -12,8 +12,8 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     const QString appDir = QCoreApplication::applicationDirPath();
-    QFile* logFile = StudentLog::open(appDir + QLatin1String("/logclient.log"));
-    StudentLog::install();
+    QFile* logFile = ProgramLog::open(appDir + QLatin1String("/logclient.log"));
+    ProgramLog::install();
 
     StudentConfig config;
     config.load(QCoreApplication::arguments().mid(1), appDir);

@@ -1,6 +1,6 @@
 #include "childprocess.h"
 #include "classroomclient.h"
-#include "podiumlog.h"
+#include "programlog.h"
 
 #include <csignal>
 
@@ -297,8 +297,8 @@ int main(int argc, char* argv[])
 {
     if (qEnvironmentVariableIsSet(kFatalChildVariable)) {
         QCoreApplication app(argc, argv);
-        PodiumLog::open(qEnvironmentVariable(kFatalChildVariable));
-        PodiumLog::install();
+        ProgramLog::open(qEnvironmentVariable(kFatalChildVariable));
+        ProgramLog::install();
         qDebug("before the end");
         qWarning("a warning");
         qFatal("the end %d", 7);

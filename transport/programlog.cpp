@@ -1,18 +1,24 @@
-#include "studentlog.h"
+#include "programlog.h"
 
 #include <cstdio>
 #include <cstdlib>
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QPointer>
 
 namespace {
-// Guarded: the window destroys the file while messages may still come.
+// A guarded pointer: the window may destroy the file while messages still come.
 QPointer<QFile> g_logFile;
 } // namespace
 
-QFile* StudentLog::open(const QString& path)
+QString ProgramLog::podiumPath()
+{
+    return QDir::tempPath() + QLatin1String("/logpodium.log");
+}
+
+QFile* ProgramLog::open(const QString& path)
 {
     auto* file = new QFile(path);
     if (!file->open(QIODevice::WriteOnly | QIODevice::Append)) {
@@ -26,12 +32,20 @@ QFile* StudentLog::open(const QString& path)
     return file;
 }
 
-void StudentLog::install()
+void ProgramLog::install()
 {
-    qInstallMessageHandler(&StudentLog::messageHandler);
+    qInstallMessageHandler(&ProgramLog::messageHandler);
 }
 
-void StudentLog::messageHandler(QtMsgType type, const QMessageLogContext&, const QString& message)
+void ProgramLog::detach()
+{
+    QFile* file = g_logFile;
+    g_logFile = nullptr;
+    if (file)
+        file->close();
+}
+
+void ProgramLog::messageHandler(QtMsgType type, const QMessageLogContext&, const QString& message)
 {
     const QByteArray text = message.toLocal8Bit();
     QFile* file = g_logFile;
