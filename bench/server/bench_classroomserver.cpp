@@ -7,8 +7,10 @@
 // server (and the reference loops) run on the first, the clients on the
 // second. Every figure is printed as "name: value unit".
 
+#include "mclientsession.h"
 #include "mtcpsocket.h"
 #include "sessioncommands.h"
+#include "wireformat.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -236,8 +238,6 @@ private:
     void handle(int fd, const char* data, int size, const sockaddr_in& source, qint64 now,
         std::vector<qint64>& latencies)
     {
-        static const QByteArray copyAsk
-            = QByteArray("COMD") + QByteArray(SessionCommand::kDoYouCopy.data());
         if (size >= kTagBytes + kSeqBytes + 8 && std::memcmp(data, "VOIC", 4) == 0) {
             qint64 sent = 0;
             std::memcpy(&sent, data + kTagBytes + kSeqBytes, sizeof sent);
@@ -245,10 +245,14 @@ private:
             return;
         }
         const QByteArray bytes(data, size);
-        if (bytes.startsWith(copyAsk)) {
+        QString token;
+        if (bytes.startsWith(WireFormat::kCommandTag.latin1())
+            && MClientSession::handshakeStep(
+                   QString::fromUtf8(bytes.mid(kTagBytes)), &token)
+                == MClientSession::CopyProbe) {
             ++m_copyProbes;
-            const QByteArray answer = QByteArray("COMD")
-                + QByteArray(SessionCommand::kIDoCopy.data()) + bytes.mid(copyAsk.size());
+            const QByteArray answer = QByteArray(WireFormat::kCommandTag.latin1())
+                + QString(SessionCommand::kIDoCopy + token).toUtf8();
             ::sendto(fd, answer.constData(), size_t(answer.size()), 0,
                 reinterpret_cast<const sockaddr*>(&source), sizeof source);
         }
@@ -482,15 +486,19 @@ RunResult runClass(const QString& podium, int clients, double seconds, bool refe
                 if (type != CommandData)
                     return;
                 const QString text = QString::fromUtf8(data);
-                if (text.startsWith(kUdpRequest)) {
+                // The steps are told apart as every client does; the answers
+                // leave through this benchmark's own raw UDP sockets.
+                QString token;
+                const auto step = MClientSession::handshakeStep(text, &token);
+                if (step == MClientSession::UdpRequest) {
                     ++requests;
-                    const QByteArray answer = QByteArray("COMD")
-                        + QString(kUdpResponse + text.mid(kUdpRequest.size())).toUtf8();
+                    const QByteArray answer = QByteArray(WireFormat::kCommandTag.latin1())
+                        + QString(kUdpResponse + token).toUtf8();
                     ::sendto(fd, answer.constData(), size_t(answer.size()), 0,
                         reinterpret_cast<const sockaddr*>(&serverUdp), sizeof serverUdp);
-                } else if (text.startsWith(kYourUdpIpPort)) {
+                } else if (step == MClientSession::UdpAddress) {
                     socket->ourProtocolSendCommand(kUdpIpPortBound);
-                } else if (text == kConnected) {
+                } else if (step == MClientSession::Connected) {
                     ++ready;
                 } else if (text.startsWith(kClientList)) {
                     listBytes += data.size();
