@@ -1,8 +1,8 @@
 #pragma once
 
 // A classroom server in the test process on loopback ports chosen by the
-// system, windows that join it, scripted members, and a capture of the
-// process's diagnostics. Shared by the file-transfer and address tests.
+// system, windows that join it and scripted members. Shared by the window,
+// file-transfer and address tests.
 
 #include "assistantconfig.h"
 #include "classroomclient.h"
@@ -12,7 +12,6 @@
 #include "servercli.h"
 #include "serversettings.h"
 
-#include <QMutex>
 #include <QStringList>
 #include <QTextEdit>
 
@@ -22,51 +21,20 @@ namespace ClassroomFixture {
 
 constexpr int kJoinTimeoutMs = 15000;
 
-class LogLines
-{
-public:
-    static void install() { s_previous = qInstallMessageHandler(&LogLines::capture); }
-    static bool contains(const QString& text)
-    {
-        QMutexLocker lock(&s_mutex);
-        for (const QString& line : qAsConst(s_lines)) {
-            if (line.contains(text))
-                return true;
-        }
-        return false;
-    }
-    static void clear()
-    {
-        QMutexLocker lock(&s_mutex);
-        s_lines.clear();
-    }
-
-private:
-    static void capture(QtMsgType type, const QMessageLogContext& context, const QString& message)
-    {
-        {
-            QMutexLocker lock(&s_mutex);
-            s_lines.append(message);
-        }
-        static const bool verbose = qEnvironmentVariableIsSet("CLASSROOM_TEST_VERBOSE");
-        if ((type != QtDebugMsg || verbose) && s_previous)
-            s_previous(type, context, message);
-    }
-    static inline QMutex s_mutex;
-    static inline QStringList s_lines;
-    static inline QtMessageHandler s_previous = nullptr;
-};
-
 class Room
 {
 public:
-    Room()
+    explicit Room(const QStringList& allowedNames = QStringList(), bool udpTextProbe = false)
+        : probe(udpTextProbe)
     {
         ServerSettings settings;
         settings.listenAddress = QHostAddress(QHostAddress::LocalHost);
         settings.listenPort = 0;
         settings.udpAddress = QHostAddress(QHostAddress::LocalHost);
         settings.udpPort = 0;
+        settings.restrictNames = !allowedNames.isEmpty();
+        settings.allowedNames = allowedNames;
+        settings.udpTextProbe = udpTextProbe;
         cli = std::make_unique<ServerCLI>(settings, nullptr);
     }
 
@@ -85,6 +53,7 @@ public:
         c.serverUdpPort = udpPort();
         c.identity = identity;
         c.windowTitle = QStringLiteral("Test ") + identity;
+        c.udpTextProbe = probe;
         return c;
     }
 
@@ -95,6 +64,7 @@ public:
         return window;
     }
 
+    // A scripted member of the class, owned by the class object.
     ClassroomClient* join(const QString& identity)
     {
         auto* client = new ClassroomClient(identity, &members);
@@ -105,6 +75,7 @@ public:
     }
 
 private:
+    bool probe;
     QObject members;
     std::unique_ptr<ServerCLI> cli;
 };

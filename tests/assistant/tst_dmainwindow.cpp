@@ -6,6 +6,7 @@
 
 #include "assistantconfig.h"
 #include "classroomclient.h"
+#include "classroomfixture.h"
 #include "dmainwindow.h"
 #include "logcapture.h"
 #include "mstudentserver.h"
@@ -34,69 +35,8 @@ namespace {
 constexpr int kJoinTimeoutMs = 15000;
 
 // One classroom server on loopback ports chosen by the system.
-class TestClass
-{
-public:
-    explicit TestClass(const QStringList& allowedNames = QStringList(), bool udpTextProbe = false)
-        : probe(udpTextProbe)
-    {
-        ServerSettings settings;
-        settings.listenAddress = QHostAddress(QHostAddress::LocalHost);
-        settings.listenPort = 0;
-        settings.udpAddress = QHostAddress(QHostAddress::LocalHost);
-        settings.udpPort = 0;
-        settings.restrictNames = !allowedNames.isEmpty();
-        settings.allowedNames = allowedNames;
-        settings.udpTextProbe = udpTextProbe;
-        cli = std::make_unique<ServerCLI>(settings, nullptr);
-    }
-
-    bool isListening() const { return cli->isListening(); }
-    Server* server() const { return cli->server(); }
-    quint16 tcpPort() const { return server()->currentStudentServer()->serverPort(); }
-    quint16 udpPort() const { return server()->currentStudentServer()->boundUdpPort(); }
-    int readyCount() const { return server()->studentClientsInfo().size(); }
-
-    AssistantConfig config(const QString& identity) const
-    {
-        AssistantConfig c;
-        c.serverTcpAddress = QHostAddress(QHostAddress::LocalHost);
-        c.serverTcpPort = tcpPort();
-        c.serverUdpAddress = QHostAddress(QHostAddress::LocalHost);
-        c.serverUdpPort = udpPort();
-        c.identity = identity;
-        c.windowTitle = QStringLiteral("Test ") + identity;
-        c.udpTextProbe = probe;
-        return c;
-    }
-
-    std::unique_ptr<DMainWindow> openWindow(const QString& identity) const
-    {
-        auto window = std::make_unique<DMainWindow>(config(identity));
-        window->show();
-        return window;
-    }
-
-    // A scripted member of the class, owned by the class object.
-    ClassroomClient* join(const QString& identity)
-    {
-        auto* client = new ClassroomClient(identity, &members);
-        const QHostAddress local(QHostAddress::LocalHost);
-        if (!client->connectToServer(local, tcpPort(), local, udpPort()))
-            return nullptr;
-        return client;
-    }
-
-private:
-    bool probe;
-    QObject members;
-    std::unique_ptr<ServerCLI> cli;
-};
-
-QString chatText(const DMainWindow& window)
-{
-    return window.findChild<QTextEdit*>(QStringLiteral("txtMessages"))->toPlainText();
-}
+using TestClass = ClassroomFixture::Room;
+using ClassroomFixture::chatText;
 
 QString chatHtml(const DMainWindow& window)
 {

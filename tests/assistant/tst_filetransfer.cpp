@@ -8,6 +8,7 @@
 #include "dfilesender.h"
 #include "dtransferrules.h"
 #include "filetransferwidget.h"
+#include "logcapture.h"
 #include "sessioncommands.h"
 
 #include "audiotestmain.h"
@@ -175,6 +176,7 @@ class TestFileTransfer : public QObject
 
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void init();
 
     void zeroByteFile();
@@ -188,17 +190,25 @@ private slots:
     void offeredNamesAreBareAndShownAsText();
     void aFailedWriteLeavesNoFile();
     void rateClimbsWithoutVoiceAndStepsDownWhenVoiceSuffers();
+
+private:
+    std::unique_ptr<LogCapture> m_log;
 };
 
 void TestFileTransfer::initTestCase()
 {
     QVERIFY2(qEnvironmentVariableIsSet("PULSE_SERVER"), "run through with-pulse.sh (ctest)");
-    LogLines::install();
+    m_log = std::make_unique<LogCapture>(LogCapture::Forward);
+}
+
+void TestFileTransfer::cleanupTestCase()
+{
+    m_log.reset();
 }
 
 void TestFileTransfer::init()
 {
-    LogLines::clear();
+    m_log->clear();
 }
 
 void TestFileTransfer::zeroByteFile()
@@ -485,7 +495,7 @@ void TestFileTransfer::hostileChunks()
         QVERIFY(record->data.size() <= (offered ? 10000 : DFileReceiver::kPreOfferBound));
     }
     if (!diagnostic.isEmpty())
-        QVERIFY(LogLines::contains(diagnostic));
+        QVERIFY(m_log->contains(diagnostic));
     if (!offered && received > 0) {
         QTRY_VERIFY(bob->fileReceiverObject()->rowWidget(false, id));
         QCOMPARE(bob->fileReceiverObject()->rowWidget(false, id)->fileNameText(),
