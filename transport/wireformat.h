@@ -23,4 +23,9 @@ inline constexpr int kMinTcpFrameLength = kTcpHeaderSize;
 // a receiver buffer gigabytes.
 inline constexpr quint32 kMaxTcpFrameLength = 16u * 1024u * 1024u;
 
+// The classroom server's TCP and UDP port, and the port on which the teacher
+// console serves students, when nothing else is configured.
+inline constexpr quint16 kDefaultServerPort = 4060;
+inline constexpr quint16 kDefaultStudentPort = 2030;
+
 } // namespace WireFormat
