@@ -23,6 +23,11 @@ inline constexpr int kMinTcpFrameLength = kTcpHeaderSize;
 // a receiver buffer gigabytes.
 inline constexpr quint32 kMaxTcpFrameLength = 16u * 1024u * 1024u;
 
+// A voice packet starts with its 4-byte sequence number; an extra-data frame
+// (a file chunk) with the transfer's number and the chunk's offset.
+inline constexpr int kVoiceHeaderSize = kNumberSize;
+inline constexpr int kExtraDataHeaderSize = 2 * kNumberSize;
+
 // The classroom server's TCP and UDP port, and the port on which the teacher
 // console serves students, when nothing else is configured.
 inline constexpr quint16 kDefaultServerPort = 4060;
