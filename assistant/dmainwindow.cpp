@@ -1,11 +1,13 @@
 #include "dmainwindow.h"
 #include "ui_dmainwindow.h"
 
+#include "assistantcommand.h"
 #include "chatformat.h"
 #include "daddresspublisher.h"
 #include "dfilebrowser.h"
 #include "dfilereceiver.h"
 #include "dfilesender.h"
+#include "dmessagebox.h"
 #include "mclientsession.h"
 #include "mm.h"
 #include "mopusadvanceddecoder.h"
@@ -83,8 +85,8 @@ DMainWindow::DMainWindow(const AssistantConfig& configuration, QWidget* parent)
     setWindowTitle(config.windowTitle);
     ui->lblnetstat->setText(QStringLiteral("Network Disconnected"));
 
-    fileSender = new DFileSender(ui->btnSendFile, ui->prgSendFile, ui->btnCancelSendFile,
-        nullptr, config.identity, this, this);
+    fileSender = new DFileSender(ui->btnSendFile, ui->prgSendFile, ui->btnCancelSendFile, nullptr,
+        config.identity, this, this);
     connect(fileSender, &DFileSender::statusLine, this, &DMainWindow::appendText);
     fileReceiver = new DFileReceiver(ui->lwFileTransfers,
         { ui->action_Open, ui->action_Open_Folder, ui->action_Remove_From_List,
@@ -210,28 +212,16 @@ bool DMainWindow::tcpUsable() const
     return m_session->tcpUsable();
 }
 
-QMessageBox* DMainWindow::showBox(
-    const char* objectName, int icon, const QString& title, const QString& text, bool plainText)
-{
-    auto* box = new QMessageBox(QMessageBox::Icon(icon), title, text, QMessageBox::Ok, this);
-    box->setObjectName(QLatin1String(objectName));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    if (plainText)
-        box->setTextFormat(Qt::PlainText);
-    box->setWindowModality(Qt::WindowModal);
-    box->open();
-    return box;
-}
-
 void DMainWindow::serverProtocolVerReceived(const QString& version)
 {
     if (version == SessionCommand::kProtocolVersion)
         return;
     endConnection();
-    showBox(kVersionBoxName, QMessageBox::Critical, QStringLiteral("Connection Error!"),
+    DMessageBox::open(this, kVersionBoxName, QMessageBox::Critical,
+        QStringLiteral("Connection Error!"),
         QStringLiteral("The version of the server you are trying to connect to is different "
                        "from the version of this client.\nPlease update your client program."),
-        true);
+        QMessageBox::Ok, Qt::PlainText);
 }
 
 void DMainWindow::identifyResultReceived(const QString& result)
@@ -239,10 +229,11 @@ void DMainWindow::identifyResultReceived(const QString& result)
     if (result == SessionCommand::kIdentifyOk)
         return;
     endConnection();
-    showBox(kIdentityBoxName, QMessageBox::Critical, QStringLiteral("Connection Error!"),
+    DMessageBox::open(this, kIdentityBoxName, QMessageBox::Critical,
+        QStringLiteral("Connection Error!"),
         QStringLiteral("Identification Failed!\nPlease make sure you have permission and "
                        "credentials to join the current class."),
-        true);
+        QMessageBox::Ok, Qt::PlainText);
 }
 
 void DMainWindow::udpRequestReceived(const QString& token)
@@ -261,7 +252,8 @@ void DMainWindow::selfExternalUdpAddressPortReceived(
     quint16 port = 0;
     MAbstractSocket::parseAddressPort(addressPort, address, port);
     qDebug().noquote() << "BOUND TO" << MAbstractSocket::addressText(address, port);
-    qDebug().noquote() << "TCP PEER" << tcp->PeerIpAndPort() << "TCP LOCAL" << tcp->LocalIpAndPort();
+    qDebug().noquote() << "TCP PEER" << tcp->PeerIpAndPort() << "TCP LOCAL"
+                       << tcp->LocalIpAndPort();
     m_session->answerUdpAddress();
 }
 
@@ -318,63 +310,69 @@ void DMainWindow::Uerror(QAbstractSocket::SocketError error)
     qDebug().noquote() << "Uerror:" << error << (udp ? udp->errorString() : QString());
 }
 
+void DMainWindow::dispatchCommand(
+    MAbstractSocket* connection, const QString& command, const QByteArray& payload)
+{
+    const AssistantCommand::Parsed parsed = AssistantCommand::parse(command);
+    switch (parsed.kind) {
+    case AssistantCommand::ProtocolVersion:
+        serverProtocolVerReceived(parsed.rest);
+        break;
+    case AssistantCommand::IdentifyResult:
+        identifyResultReceived(parsed.rest);
+        break;
+    case AssistantCommand::UdpRequest:
+        udpRequestReceived(parsed.rest);
+        break;
+    case AssistantCommand::YourUdpIpPort:
+        selfExternalUdpAddressPortReceived(connection, parsed.rest);
+        break;
+    case AssistantCommand::DoYouCopy:
+        doYouCopyReceived(connection, parsed.rest);
+        break;
+    case AssistantCommand::Connected:
+        connectedReceived();
+        break;
+    case AssistantCommand::ClientList:
+        clientListReceived(parsed.rest);
+        break;
+    case AssistantCommand::XDataId:
+        fileSender->XDataIDReceived(payload.mid(parsed.keywordSize));
+        break;
+    case AssistantCommand::FileOffer:
+        fileReceiver->offerReceived(connection->PeerIpAndPort(), payload.mid(parsed.keywordSize));
+        break;
+    case AssistantCommand::FileCancel:
+        fileReceiver->cancelReceived(parsed.rest.toInt());
+        break;
+    case AssistantCommand::ClientCount:
+        numberOfClientsReceived(parsed.rest.toInt());
+        break;
+    case AssistantCommand::SpeakerCount:
+        numberOfSpeakingClientsReceived(parsed.rest.toInt());
+        break;
+    case AssistantCommand::StartVoice:
+        startVoice();
+        break;
+    case AssistantCommand::StopVoice:
+        endVoice();
+        break;
+    case AssistantCommand::Unknown:
+        qDebug().noquote() << SessionCommand::kUnknownCommand + command;
+        break;
+    }
+}
+
 void DMainWindow::packetReceived(
     MAbstractSocket* connection, MDataType dataType, const QByteArray& payload)
 {
-    using namespace SessionCommand;
-
     switch (dataType) {
     case CommandData: {
         const QString command = QString::fromUtf8(payload);
         qDebug().noquote() << QStringLiteral("cmd packetReceived ") + command + QLatin1Char(' ')
                 + connection->PeerIpAndPort() + QStringLiteral(" LOCAL ")
                 + connection->LocalIpAndPort();
-        const auto argument
-            = [&command](QLatin1String prefix) { return command.mid(prefix.size()); };
-
-        QString handshakeArgument;
-        switch (MClientSession::handshakeStep(command, &handshakeArgument)) {
-        case MClientSession::ProtocolVersion:
-            serverProtocolVerReceived(handshakeArgument);
-            return;
-        case MClientSession::IdentifyResult:
-            identifyResultReceived(handshakeArgument);
-            return;
-        case MClientSession::UdpRequest:
-            udpRequestReceived(handshakeArgument);
-            return;
-        case MClientSession::UdpAddress:
-            selfExternalUdpAddressPortReceived(connection, handshakeArgument);
-            return;
-        case MClientSession::CopyProbe:
-            doYouCopyReceived(connection, handshakeArgument);
-            return;
-        case MClientSession::Connected:
-            connectedReceived();
-            return;
-        case MClientSession::NotHandshake:
-            break;
-        }
-
-        if (command.startsWith(kClientList)) {
-            clientListReceived(argument(kClientList));
-        } else if (command.startsWith(kXDataId)) {
-            fileSender->XDataIDReceived(payload.mid(kXDataId.size()));
-        } else if (command.startsWith(kFileX)) {
-            fileReceiver->offerReceived(connection->PeerIpAndPort(), payload.mid(kFileX.size()));
-        } else if (command.startsWith(kCancelFileX)) {
-            fileReceiver->cancelReceived(argument(kCancelFileX).toInt());
-        } else if (command.startsWith(kNClients)) {
-            numberOfClientsReceived(argument(kNClients).toInt());
-        } else if (command.startsWith(kNSpeakingClients)) {
-            numberOfSpeakingClientsReceived(argument(kNSpeakingClients).toInt());
-        } else if (command == kStartVoice) {
-            startVoice();
-        } else if (command == kStopVoice) {
-            endVoice();
-        } else {
-            qDebug().noquote() << kUnknownCommand + command;
-        }
+        dispatchCommand(connection, command, payload);
         break;
     }
     case TextData: {
@@ -438,11 +436,10 @@ QAudioOutput* DMainWindow::audioOutputObject() const
 void DMainWindow::setUpVoice()
 {
     audioFormat = MM::defaultAudioFormat();
-    m_playback = new MVoicePlayback(audioFormat,
-        [](QAudioOutput* output, QIODevice* device, const QAudioFormat& format,
-            QObject* parent) -> MDecoder* {
-            return new MOpusAdvancedDecoder(output, device, format, parent);
-        },
+    m_playback = new MVoicePlayback(
+        audioFormat,
+        [](QAudioOutput* output, QIODevice* device, const QAudioFormat& format, QObject* parent)
+            -> MDecoder* { return new MOpusAdvancedDecoder(output, device, format, parent); },
         this);
     connect(m_playback, &MVoicePlayback::outputStateChanged, this,
         &DMainWindow::audioOutputStateChanged);
@@ -472,8 +469,8 @@ MEncoder* DMainWindow::createEncoder(
     MUdpSocket* udp = m_session->udpSocket();
     if (!udp)
         return nullptr;
-    return new MOpusEncoder(input, device, format, udp, kEncoderComplexity, kEncoderBitrate,
-        kEncoderInbandFec, parent);
+    return new MOpusEncoder(
+        input, device, format, udp, kEncoderComplexity, kEncoderBitrate, kEncoderInbandFec, parent);
 }
 
 void DMainWindow::startVoice()
@@ -692,10 +689,11 @@ void DMainWindow::on_lwClients_itemActivated(QListWidgetItem* item)
         return;
     const QStringList parts = item->data(Qt::UserRole).toString().split(QLatin1Char('#'));
     // Plain text: the name is whatever the client chose.
-    showBox(kPeerInfoBoxName, QMessageBox::Information, QStringLiteral("Peer Information"),
+    DMessageBox::open(this, kPeerInfoBoxName, QMessageBox::Information,
+        QStringLiteral("Peer Information"),
         QStringLiteral("Peer: %1\nTCP Connection: %2\nUDP Connection: %3")
             .arg(item->text(), parts.value(0), parts.value(1)),
-        true);
+        QMessageBox::Ok, Qt::PlainText);
 }
 
 void DMainWindow::selectFileInExplorer(const QString& filePath)
@@ -703,13 +701,15 @@ void DMainWindow::selectFileInExplorer(const QString& filePath)
     if (DFileBrowser::showFile(filePath))
         return;
 #if defined(Q_OS_WIN)
-    showBox(kBrowserBoxName, QMessageBox::Warning,
+    DMessageBox::open(this, kBrowserBoxName, QMessageBox::Warning,
         QStringLiteral("Launching Windows Explorer failed"),
-        QStringLiteral("Could not find explorer.exe in path to launch Windows Explorer."), true);
+        QStringLiteral("Could not find explorer.exe in path to launch Windows Explorer."),
+        QMessageBox::Ok, Qt::PlainText);
 #else
-    showBox(kBrowserBoxName, QMessageBox::Warning, QStringLiteral("Launching file browser failed"),
+    DMessageBox::open(this, kBrowserBoxName, QMessageBox::Warning,
+        QStringLiteral("Launching file browser failed"),
         QStringLiteral("Could not open the folder of \"%1\" in a file browser.").arg(filePath),
-        true);
+        QMessageBox::Ok, Qt::PlainText);
 #endif
 }
 

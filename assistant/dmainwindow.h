@@ -14,7 +14,6 @@ class QIODevice;
 class QCloseEvent;
 class QLabel;
 class QListWidgetItem;
-class QMessageBox;
 class QPoint;
 class DAddressPublisher;
 class DFileReceiver;
@@ -141,14 +140,14 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void dispatchCommand(
+        MAbstractSocket* connection, const QString& command, const QByteArray& payload);
     void clientListReceived(const QString& list);
     void updateStatistics();
     void decoderCreated(MDecoder* decoder);
-    MEncoder* createEncoder(QAudioInput* input, QIODevice* device, const QAudioFormat& format,
-        QObject* parent) const;
+    MEncoder* createEncoder(
+        QAudioInput* input, QIODevice* device, const QAudioFormat& format, QObject* parent) const;
     void logAudioDevices() const;
-    QMessageBox* showBox(const char* objectName, int icon, const QString& title,
-        const QString& text, bool plainText);
     bool tcpUsable() const;
 
     Ui::DMainWindow* ui;
