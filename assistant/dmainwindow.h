@@ -1,16 +1,12 @@
 #pragma once
 
 #include "assistantconfig.h"
-#include "dvoicerules.h"
 #include "mabstractsocket.h"
 
 #include <QAudio>
-#include <QAudioFormat>
 #include <QMainWindow>
 
-class QAudioInput;
 class QAudioOutput;
-class QIODevice;
 class QCloseEvent;
 class QLabel;
 class QListWidgetItem;
@@ -18,9 +14,9 @@ class QPoint;
 class DAddressPublisher;
 class DFileReceiver;
 class DFileSender;
+class DVoiceControl;
 class MClientSession;
 class MDecoder;
-class MEncoder;
 class MVoiceCapture;
 class MVoicePlayback;
 
@@ -61,14 +57,14 @@ public:
     bool isConnecting() const { return connecting; }
     bool isPlaybackOn() const;
     bool isSending() const;
-    bool isVoiceAllowed() const { return voiceAllowed; }
-    bool hasBeenSpeaker() const { return wasSpeaker; }
+    bool isVoiceAllowed() const;
+    bool hasBeenSpeaker() const;
     // The last speaker count from the server; -1 before the first.
-    int lastSpeakerCount() const { return m_lastSpeakerCount; }
+    int lastSpeakerCount() const;
     QAudioOutput* audioOutputObject() const;
     MClientSession* session() const { return m_session; }
-    MVoicePlayback* playback() const { return m_playback; }
-    MVoiceCapture* capture() const { return m_capture; }
+    MVoicePlayback* playback() const;
+    MVoiceCapture* capture() const;
     DFileSender* fileSenderObject() const { return fileSender; }
     DFileReceiver* fileReceiverObject() const { return fileReceiver; }
     DAddressPublisher* addressPublisherObject() const { return addressPublisher; }
@@ -143,11 +139,7 @@ private:
     void dispatchCommand(
         MAbstractSocket* connection, const QString& command, const QByteArray& payload);
     void clientListReceived(const QString& list);
-    void updateStatistics();
     void decoderCreated(MDecoder* decoder);
-    MEncoder* createEncoder(
-        QAudioInput* input, QIODevice* device, const QAudioFormat& format, QObject* parent) const;
-    void logAudioDevices() const;
     bool tcpUsable() const;
 
     Ui::DMainWindow* ui;
@@ -157,17 +149,8 @@ private:
     MClientSession* m_session = nullptr;
     bool connecting = false;
 
-    // Voice: the audio output and its decoder live in m_playback, the audio
-    // input, capture gate and encoder in m_capture.
-    QAudioFormat audioFormat;
-    MVoicePlayback* m_playback = nullptr;
-    MVoiceCapture* m_capture = nullptr;
-    bool autoStartSending = true;
-    bool voiceAllowed = false;
-    bool wasSpeaker = false;
-    DVoiceRules::FlowCounts encoderCounts;
-    DVoiceRules::FlowCounts decoderCounts;
-    int m_lastSpeakerCount = -1;
+    // Voice: playback and capture under the speaker limit, with their controls.
+    DVoiceControl* m_voice = nullptr;
 
     QLabel* statisticsLabel = nullptr;
 
