@@ -6,17 +6,10 @@ namespace AssistantCommand {
 
 namespace {
 
-struct Rule
-{
-    QLatin1String keyword;
-    Kind kind;
-    bool exact;
-};
-
 // In the order the rules are tried. No keyword is the start of a later one,
 // except where the earlier rule must win ("NCLIENTS" is not the start of
 // "NSPEAKINGCLIENTS", "FILEX" not of "CANCELFILEX").
-constexpr Rule kRules[] = {
+constexpr CommandTable::Rule<Kind> kRules[] = {
     { SessionCommand::kProtocolVer, ProtocolVersion, false },
     { SessionCommand::kIdentifyReply, IdentifyResult, false },
     { SessionCommand::kUdpRequest, UdpRequest, false },
@@ -37,13 +30,7 @@ constexpr Rule kRules[] = {
 
 Parsed parse(const QString& command)
 {
-    for (const Rule& rule : kRules) {
-        const bool matches = rule.exact ? command == rule.keyword
-                                        : command.startsWith(rule.keyword, Qt::CaseSensitive);
-        if (matches)
-            return { rule.kind, command.mid(rule.keyword.size()), rule.keyword.size() };
-    }
-    return {};
+    return CommandTable::match(kRules, command, Unknown);
 }
 
 } // namespace AssistantCommand

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "commandtable.h"
+
 #include <QString>
 
 // podium's command table: which of the window's handlers a command text goes
@@ -27,13 +29,7 @@ enum Kind {
     Unknown
 };
 
-struct Parsed
-{
-    Kind kind = Unknown;
-    QString rest;
-    // Bytes of the keyword: where the argument starts in the raw payload.
-    int keywordSize = 0;
-};
+using Parsed = CommandTable::Match<Kind>;
 
 Parsed parse(const QString& command);
 
