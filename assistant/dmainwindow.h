@@ -25,18 +25,18 @@ class DMainWindow;
 }
 
 // podium's chat window, a full client of a classroom server: the session with
-// its handshake and dispatcher, voice playback and capture under the two-
-// speaker limit, the chat area and the client list. It owns its sockets and
-// codec objects through the shared client pieces (MClientSession,
-// MVoicePlayback, MVoiceCapture); main() creates it and hands it the
-// in-process server and the log file as children. GUI thread only.
+// its handshake and its dispatcher (AssistantCommand's table), the chat area
+// and the client list; voice under the two-speaker limit is DVoiceControl's,
+// file transfer DFileSender's and DFileReceiver's. It owns its sockets and
+// codec objects through MClientSession and DVoiceControl; main() creates it
+// and hands it the in-process server and the log file as children. GUI
+// thread only.
 //
-// Message boxes are never blocking: each is a QMessageBox child of the window
-// with an object name (kVersionBoxName, kIdentityBoxName, kPeerInfoBoxName,
-// kBrowserBoxName), window-modal, shown with open() and deleted on close, so
-// callers (and tests) find it with findChild and close it like a user would.
-// The server address entry is a QInputDialog of the same kind
-// (kAddressDialogName).
+// Message boxes never block (DMessageBox): each is a named, window-modal
+// child (kVersionBoxName, kIdentityBoxName, kPeerInfoBoxName,
+// kBrowserBoxName), so callers (and tests) find it with findChild and close
+// it like a user would. The server address entry is a QInputDialog of the
+// same kind (kAddressDialogName).
 class DMainWindow : public QMainWindow
 {
     Q_OBJECT
