@@ -2,6 +2,7 @@
 
 #include "mabstractsocket.h"
 #include "serversettings.h"
+#include "wireformat.h"
 
 #include <QDebug>
 #include <QFile>
@@ -18,9 +19,15 @@ const char* const kPublishingHostSettings[]
     = { "PODIUM_PUBLISHING_HOST", "PODIUM_PUBLISHING_HOST2", "PODIUM_PUBLISHING_HOST3" };
 const char* const kDefaultExternalServer = "127.0.0.1";
 
-constexpr int kIdentityLineMax = 1024;
+// The identity file's first line is read up to this many bytes.
+constexpr int kIdentityLineBytes = 1024;
 
 } // namespace
+
+AssistantConfig::AssistantConfig()
+    : ClientConfig(WireFormat::kDefaultServerPort, QStringLiteral("ZAVRO Voice Chat Assist-or")),
+      listenPort(WireFormat::kDefaultServerPort)
+{ }
 
 void AssistantConfig::load(const QStringList& arguments, const QString& appDir)
 {
@@ -30,59 +37,44 @@ void AssistantConfig::load(const QStringList& arguments, const QString& appDir)
     readConfigurationFile(configPath, appDir);
 }
 
+ProgramOptions::Table AssistantConfig::optionTable()
+{
+    using ProgramOptions::Expects;
+    ProgramOptions::Table table = sharedOptions(&ClientConfig::parseAddress);
+    // podium says which name it was given: the identity file, read later,
+    // may replace it.
+    ProgramOptions::Option* name = ProgramOptions::find(table, QLatin1Char('i'));
+    name->apply = [setIdentity = name->apply](const QString& value) {
+        setIdentity(value);
+        qDebug() << value;
+    };
+    table += {
+        { QLatin1Char('s'), Expects::Nothing, QStringLiteral("run a classroom server in podium"),
+            [this](const QString&) { internalServer = true; } },
+        { QLatin1Char('n'), Expects::Nothing,
+            QStringLiteral("no window: a classroom server box (needs -s)"),
+            [this](const QString&) { headless = true; } },
+        { QLatin1Char('l'), Expects::AddressPort,
+            QStringLiteral("where the internal server listens (TCP and UDP)"),
+            [this](const QString& value) {
+                MAbstractSocket::parseAddressPort(value, listenAddress, listenPort);
+            } },
+    };
+    return table;
+}
+
 void AssistantConfig::readCommandLine(const QStringList& arguments, QString& configPath)
 {
-    for (const QString& argument : arguments) {
-        if (!argument.startsWith(QLatin1Char('-'))) {
-            configPath = argument;
-            continue;
-        }
-        const QString option = argument.left(2).toLower();
-        const QString value = argument.mid(2);
-        if (option == QLatin1String("-t")) {
-            MAbstractSocket::parseAddressPort(value, serverTcpAddress, serverTcpPort);
-        } else if (option == QLatin1String("-u")) {
-            MAbstractSocket::parseAddressPort(value, serverUdpAddress, serverUdpPort);
-        } else if (option == QLatin1String("-e")) {
-            MAbstractSocket::parseAddressPort(value, serverTcpAddress, serverTcpPort);
-            MAbstractSocket::parseAddressPort(value, serverUdpAddress, serverUdpPort);
-        } else if (option == QLatin1String("-s")) {
-            internalServer = true;
-        } else if (option == QLatin1String("-i")) {
-            identity = value.trimmed();
-            qDebug() << value;
-        } else if (option == QLatin1String("-c")) {
-            windowTitle = value.trimmed();
-        } else if (option == QLatin1String("-x")) {
-            windowX = value.toInt();
-        } else if (option == QLatin1String("-y")) {
-            windowY = value.toInt();
-        } else if (option == QLatin1String("-z")) {
-            udpTextProbe = true;
-        } else if (option == QLatin1String("-n")) {
-            headless = true;
-        } else if (option == QLatin1String("-l")) {
-            MAbstractSocket::parseAddressPort(value, listenAddress, listenPort);
-        }
-    }
+    ProgramOptions::readCommandLine(optionTable(), arguments,
+        [&configPath](const QString& argument) { configPath = argument; });
 }
 
 void AssistantConfig::readIdentityFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        // Without the file the name given with -i (or none) stands; clearing
-        // it here would make that option do nothing on every machine.
-        qDebug() << "Error: Can't Read IDA.DAT fiel.";
-        return;
-    }
-    const QByteArray line = file.readLine(kIdentityLineMax + 1);
-    if (line.isEmpty()) {
-        identity.clear();
-        return;
-    }
-    const QString text = QString::fromLatin1(line).trimmed();
-    identity = text.mid(text.lastIndexOf(QLatin1Char(' ')) + 1);
+    // Without the file the name given with -i (or none) stands; clearing it
+    // here would make that option do nothing on every machine.
+    if (const std::optional<QString> name = identityFromFile(path, kIdentityLineBytes))
+        identity = *name;
 }
 
 void AssistantConfig::readConfigurationFile(const QString& configPath, const QString& appDir)
@@ -90,17 +82,13 @@ void AssistantConfig::readConfigurationFile(const QString& configPath, const QSt
     QString path = configPath;
     if (!QFile::exists(path)) {
         path = appDir + QLatin1String("/server.dat");
-        if (!QFile::exists(path)) {
+        if (!QFile::exists(path))
             path = appDir + QLatin1String("/client.dat");
-            if (!QFile::exists(path))
-                return;
-        }
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QString first;
+    if (!readConfigurationLines(path, first))
         return;
 
-    const QString first = QString::fromUtf8(file.readLine().trimmed());
     if (first.startsWith(QLatin1String(".internal"))) {
         internalServer = true;
         const QString rest = first.mid(9);
@@ -109,14 +97,16 @@ void AssistantConfig::readConfigurationFile(const QString& configPath, const QSt
             publishingHost = publishingHostFor(rest.mid(5));
         }
     } else if (first.startsWith(QLatin1String(".external"))) {
+        // The second and third server of a deployment listen on the ports
+        // after the default one.
         const QString rest = first.mid(9).trimmed();
         quint16 port = 0;
         if (rest.isEmpty())
-            port = 4060;
+            port = WireFormat::kDefaultServerPort;
         else if (rest == QLatin1String("2"))
-            port = 4061;
+            port = WireFormat::kDefaultServerPort + 1;
         else if (rest == QLatin1String("3"))
-            port = 4062;
+            port = WireFormat::kDefaultServerPort + 2;
         if (port != 0) {
             serverTcpAddress = serverUdpAddress = defaultExternalServer();
             serverTcpPort = serverUdpPort = port;
@@ -129,12 +119,6 @@ void AssistantConfig::readConfigurationFile(const QString& configPath, const QSt
         MAbstractSocket::parseAddressPort(first, serverTcpAddress, serverTcpPort);
         MAbstractSocket::parseAddressPort(first, serverUdpAddress, serverUdpPort);
     }
-
-    if (file.atEnd())
-        return;
-    const QString second = QString::fromUtf8(file.readLine().trimmed());
-    if (second.startsWith(QLatin1String("IDENTIFY")))
-        identity = second.mid(8).trimmed();
 }
 
 ServerSettings AssistantConfig::serverSettings() const

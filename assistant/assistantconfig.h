@@ -1,5 +1,7 @@
 #pragma once
 
+#include "clientconfig.h"
+
 #include <QHostAddress>
 #include <QString>
 #include <QStringList>
@@ -10,31 +12,28 @@ struct ServerSettings;
 // command line, the identity file "IDA.DAT" and a configuration file, all next
 // to the executable. main owns it; the chat window copies it and never writes
 // back. Plain data plus the readers that fill it; main thread only.
-struct AssistantConfig
+struct AssistantConfig : ClientConfig
 {
-    QHostAddress serverTcpAddress { QHostAddress::LocalHost };
-    quint16 serverTcpPort = 4060;
-    QHostAddress serverUdpAddress { QHostAddress::LocalHost };
-    quint16 serverUdpPort = 4060;
+    AssistantConfig();
+
     bool internalServer = false;
     bool publishAddress = false;
     bool fetchAddress = false;
     QString publishingHost;
-    QString identity;
-    QString windowTitle = QStringLiteral("ZAVRO Voice Chat Assist-or");
-    int windowX = -1;
-    int windowY = -1;
-    bool udpTextProbe = false;
 
     // "-n": no window and no display; the program is a server box.
     bool headless = false;
     // "-l": where the internal server's TCP listener and UDP socket live.
     QHostAddress listenAddress { QHostAddress::AnyIPv4 };
-    quint16 listenPort = 4060;
+    quint16 listenPort;
 
     // Defaults, then the command line, the identity file and the configuration
     // file of appDir, in that order. arguments exclude the program name.
     void load(const QStringList& arguments, const QString& appDir);
+
+    // podium's options: the shared ones and "-s", "-n", "-l". They change this
+    // record; a bare argument names the configuration file.
+    ProgramOptions::Table optionTable();
 
     // Each reader changes only what its source names.
     void readCommandLine(const QStringList& arguments, QString& configPath);

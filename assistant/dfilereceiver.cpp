@@ -1,11 +1,8 @@
 #include "dfilereceiver.h"
 
+#include "dmessagebox.h"
 #include "dtransferrules.h"
 #include "filetransferwidget.h"
-#include "mabstractsocket.h"
-#include "sessioncommands.h"
-
-#include <cstring>
 
 #include <QAction>
 #include <QDebug>
@@ -14,7 +11,6 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -30,7 +26,6 @@ namespace {
 
 constexpr int kCompletedRole = Qt::UserRole;
 constexpr int kIndexRole = Qt::UserRole + 1;
-constexpr int kXDataHeaderBytes = 8;
 constexpr int kStallCheckMs = 1000;
 
 QString outcomeText(TransferOutcome outcome)
@@ -61,6 +56,7 @@ DFileReceiver::DFileReceiver(
     : QObject(parent), m_list(list), m_actions(actions), m_owner(owner),
       m_stallTimer(new QTimer(this))
 {
+    m_clock.start();
     m_stallTimer->setInterval(kStallCheckMs);
     connect(m_stallTimer, &QTimer::timeout, this, &DFileReceiver::checkStalls);
     for (QAction* action : { m_actions.open, m_actions.openFolder, m_actions.removeFromList,
@@ -77,115 +73,59 @@ void DFileReceiver::setStallTimeout(int ms)
     m_stallTimer->setInterval(qBound(10, ms / 4, kStallCheckMs));
 }
 
-FileTransferRecord* DFileReceiver::find(int id) const
-{
-    const auto it = m_records.find(id);
-    return it == m_records.end() ? nullptr : it->second.get();
-}
-
 const FileTransferRecord* DFileReceiver::record(int id) const
 {
-    return find(id);
+    return m_book.record(id);
 }
 
 QList<int> DFileReceiver::runningIds() const
 {
-    QList<int> ids;
-    for (const auto& entry : m_records)
-        ids << entry.first;
-    return ids;
+    return m_book.runningIds();
 }
 
 void DFileReceiver::offerReceived(const QString& peerText, const QByteArray& offer)
 {
-    // id|name|size|sender: the name may itself hold "|", the other fields not.
-    const QStringList parts = QString::fromUtf8(offer).split(SessionCommand::kListSeparator);
-    if (parts.size() < 4) {
-        qDebug().noquote() << "File offer without its four fields ignored:" << offer;
+    const TransferBook::Offer offered = m_book.offerReceived(offer, now());
+    switch (offered.result) {
+    case TransferBook::OfferResult::Malformed:
+    case TransferBook::OfferResult::Ignored:
         return;
-    }
-    bool idOk = false;
-    bool sizeOk = false;
-    const int id = parts.constFirst().toInt(&idOk);
-    const qint64 size = parts.at(parts.size() - 2).toLongLong(&sizeOk);
-    if (!idOk || !sizeOk || size < 0) {
-        qDebug().noquote() << "File offer with a bad identity or size ignored:" << offer;
-        return;
-    }
-    const QString senderName = parts.constLast();
-    const QString fileName
-        = safeFileName(parts.mid(1, parts.size() - 3).join(SessionCommand::kListSeparator));
-
-    FileTransferRecord* rec = find(id);
-    if (rec && (!rec->accepted || rec->offerSeen)) {
-        qDebug() << "File offer" << id << "ignored: already refused or offered";
-        return;
-    }
-    if (!rec) {
-        auto created = std::make_unique<FileTransferRecord>();
-        created->lastChunk.start();
-        rec = created.get();
-        m_records[id] = std::move(created);
+    case TransferBook::OfferResult::TooLarge:
         m_stallTimer->start();
-    }
-    rec->offerSeen = true;
-    rec->size = size;
-    rec->fileName = fileName;
-    rec->senderName = senderName;
-
-    if (size > kMaxTransferBytes) {
-        rec->accepted = false;
-        rec->data.clear();
-        emit statusLine(
-            statusHtml(QStringLiteral("%1 from %2 was refused: it is larger than %3.")
-                           .arg(fileName, senderName, sizeText(kMaxTransferBytes, false))));
-        completionCheck(id);
+        emit statusLine(statusHtml(
+            QStringLiteral("%1 from %2 was refused: it is larger than %3.")
+                .arg(offered.fileName, offered.senderName, sizeText(kMaxTransferBytes, false))));
         refreshList();
         return;
+    case TransferBook::OfferResult::Ask:
+        break;
     }
+    m_stallTimer->start();
 
-    // Chunks that came first and lie beyond the announced size were not
-    // part of this file.
-    for (auto it = rec->chunks.begin(); it != rec->chunks.end();) {
-        if (!chunkFits(it.key(), it.value(), size)) {
-            qDebug() << "File transfer" << id << "chunk" << it.key()
-                     << "dropped: beyond the announced size";
-            rec->received -= it.value();
-            it = rec->chunks.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    rec->data.resize(int(size));
-    rec->deciding = true;
-
-    auto* box = new QMessageBox(QMessageBox::Question, QStringLiteral("Accept File Transfer"),
+    const int id = offered.id;
+    QMessageBox* box = DMessageBox::open(m_owner, kOfferBoxName, QMessageBox::Question,
+        QStringLiteral("Accept File Transfer"),
         QStringLiteral("Receive the following file from <b>%1</b> (%2)?<br/><br/>\n\n"
                        "File Name: <b>%3</b><br/>\nSize: <b>%4</b>")
-            .arg(senderName.toHtmlEscaped(), peerText.toHtmlEscaped(), fileName.toHtmlEscaped(),
-                sizeText(size, true)),
-        QMessageBox::Yes | QMessageBox::No, m_owner);
-    box->setObjectName(QLatin1String(kOfferBoxName));
+            .arg(offered.senderName.toHtmlEscaped(), peerText.toHtmlEscaped(),
+                offered.fileName.toHtmlEscaped(), sizeText(offered.size, true)),
+        QMessageBox::Yes | QMessageBox::No);
     box->setProperty("transferId", id);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::WindowModal);
     connect(box, &QMessageBox::finished, this, [this, box, id](int) {
-        FileTransferRecord* r = find(id);
-        if (!r || r->dialog != box)
+        if (m_dialogs.value(id) != box)
             return;
         if (box->standardButton(box->clickedButton()) == QMessageBox::Yes)
             askSavePath(id);
         else
             decided(id, QString());
     });
-    rec->dialog = box;
+    m_dialogs.insert(id, box);
     refreshList();
-    box->open();
 }
 
 void DFileReceiver::askSavePath(int id)
 {
-    FileTransferRecord* rec = find(id);
+    const FileTransferRecord* rec = m_book.record(id);
     auto* dialog = new QFileDialog(m_owner, QStringLiteral("Save File As"));
     dialog->setObjectName(QLatin1String(kSaveDialogName));
     dialog->setProperty("transferId", id);
@@ -198,222 +138,98 @@ void DFileReceiver::askSavePath(int id)
     dialog->selectFile(rec->fileName);
     dialog->setWindowModality(Qt::WindowModal);
     connect(dialog, &QFileDialog::fileSelected, this, [this, dialog, id](const QString& path) {
-        const FileTransferRecord* r = find(id);
-        if (r && r->dialog == dialog)
+        if (m_dialogs.value(id) == dialog)
             decided(id, path);
     });
     connect(dialog, &QDialog::rejected, this, [this, dialog, id] {
-        const FileTransferRecord* r = find(id);
-        if (r && r->dialog == dialog)
+        if (m_dialogs.value(id) == dialog)
             decided(id, QString());
     });
-    rec->dialog = dialog;
+    m_dialogs.insert(id, dialog);
     dialog->open();
 }
 
 void DFileReceiver::decided(int id, const QString& path)
 {
-    FileTransferRecord* rec = find(id);
-    if (!rec)
+    if (!m_book.record(id))
         return;
-    rec->deciding = false;
-    rec->dialog = nullptr;
-    if (path.isEmpty()) {
-        rec->accepted = false;
-        rec->data = QByteArray();
-    } else {
-        rec->accepted = true;
-        rec->savePath = path;
-    }
-    completionCheck(id);
+    m_dialogs.remove(id);
+    m_book.decided(id, path);
+    settleFinished();
     refreshList();
 }
 
 void DFileReceiver::chunkReceived(const QByteArray& payload)
 {
-    if (payload.size() < kXDataHeaderBytes) {
-        qDebug() << "File chunk of" << payload.size() << "bytes dropped: no header";
+    const TransferBook::Chunk chunk = m_book.chunkReceived(payload, now());
+    if (chunk.result == TransferBook::ChunkResult::Dropped)
         return;
-    }
-    const int id = int(MAbstractSocket::byteArrayToInt(payload.left(4)));
-    const quint32 number = MAbstractSocket::byteArrayToInt(payload.mid(4, 4));
-    const int length = payload.size() - kXDataHeaderBytes;
-
-    FileTransferRecord* rec = find(id);
-    const qint64 limit = rec && rec->offerSeen ? rec->size : kPreOfferBound;
-    if (!chunkFits(number, length, limit)) {
-        qDebug() << "File transfer" << id << "chunk" << number << "of" << length
-                 << "bytes dropped: it lies beyond" << limit << "bytes";
+    m_stallTimer->start();
+    settleFinished();
+    if (chunk.result == TransferBook::ChunkResult::Counted)
         return;
-    }
-    if (rec && rec->chunks.contains(number)) {
-        qDebug() << "File transfer" << id << "chunk" << number << "dropped: seen before";
-        return;
-    }
-
-    const bool created = !rec;
-    if (created) {
-        auto fresh = std::make_unique<FileTransferRecord>();
-        rec = fresh.get();
-        m_records[id] = std::move(fresh);
-        m_stallTimer->start();
-    }
-    rec->lastChunk.start();
-    rec->chunks.insert(number, length);
-    rec->received += length;
-
-    if (!rec->accepted) {
-        completionCheck(id);
-        return;
-    }
-    const qint64 offset = chunkOffset(number);
-    if (rec->data.size() < offset + length)
-        rec->data.resize(int(offset + length));
-    if (length > 0)
-        std::memcpy(rec->data.data() + offset, payload.constData() + kXDataHeaderBytes, length);
-
-    completionCheck(id);
     // A new row, or a finished transfer moving to the completed rows, needs
     // the whole list; otherwise only this row's progress moves.
-    if (created || m_completedChanged || !find(id))
+    if (chunk.created || m_book.completedVersion() != m_shownCompletedVersion
+        || !m_book.record(chunk.id))
         refreshList();
     else
-        updateRow(id);
+        updateRow(chunk.id);
 }
 
-void DFileReceiver::completionCheck(int id)
+void DFileReceiver::settleFinished()
 {
-    FileTransferRecord* rec = find(id);
-    if (!rec || rec->received != rec->size)
-        return;
-    // Everything is in, but the user has not answered yet: the answer runs
-    // this check again.
-    if (rec->deciding)
-        return;
-    if (rec->accepted) {
-        writeFile(rec);
-        return; // writeFile ends the record
+    for (const TransferBook::Finished& done : m_book.takeFinished()) {
+        // Its answer, if any, finds no record and is dropped.
+        if (const QPointer<QWidget> dialog = m_dialogs.take(done.id))
+            dialog->close();
+        if (done.outcome == TransferOutcome::NotSaved) {
+            DMessageBox::open(m_owner, kWriteErrorBoxName, QMessageBox::Critical,
+                QStringLiteral("Error"),
+                QStringLiteral("Could not open file \"%1\" for writing.").arg(done.savePath),
+                QMessageBox::Ok, Qt::PlainText);
+        }
     }
-    m_records.erase(id);
-}
-
-void DFileReceiver::writeFile(FileTransferRecord* rec)
-{
-    int id = -1;
-    for (const auto& entry : m_records) {
-        if (entry.second.get() == rec)
-            id = entry.first;
-    }
-    // Written under a temporary name next to the target and renamed when
-    // whole: a failure never leaves a truncated file under the chosen name.
-    QSaveFile out(rec->savePath);
-    bool ok = out.open(QIODevice::WriteOnly);
-    if (ok)
-        ok = out.write(rec->data.constData(), rec->size) == rec->size;
-    if (ok)
-        ok = out.commit();
-    else
-        out.cancelWriting();
-    if (!ok) {
-        qDebug().noquote() << "Writing" << rec->savePath << "failed:" << out.errorString();
-        auto* box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Error"),
-            QStringLiteral("Could not open file \"%1\" for writing.").arg(rec->savePath),
-            QMessageBox::Ok, m_owner);
-        box->setObjectName(QLatin1String(kWriteErrorBoxName));
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->setTextFormat(Qt::PlainText);
-        box->setWindowModality(Qt::WindowModal);
-        box->open();
-    }
-    finish(id, ok ? TransferOutcome::Completed : TransferOutcome::NotSaved);
-}
-
-void DFileReceiver::finish(int id, TransferOutcome outcome)
-{
-    FileTransferRecord* rec = find(id);
-    if (!rec)
-        return;
-    if (rec->accepted) {
-        CompletedTransfer done;
-        done.fileName = rec->fileName;
-        done.senderName = rec->senderName;
-        done.savePath = rec->savePath;
-        done.size = outcome == TransferOutcome::Completed ? rec->size : -1;
-        done.outcome = outcome;
-        m_completed.append(done);
-        m_completedChanged = true;
-    }
-    const QPointer<QWidget> dialog = rec->dialog;
-    m_records.erase(id);
-    // Its answer, if any, finds no record and is dropped.
-    if (dialog)
-        dialog->close();
-    if (m_records.empty())
+    if (m_book.isEmpty())
         m_stallTimer->stop();
 }
 
 void DFileReceiver::cancelReceived(int id)
 {
-    FileTransferRecord* rec = find(id);
+    const FileTransferRecord* rec = m_book.record(id);
     if (!rec)
         return;
-    if (!rec->offerSeen) {
-        rec->accepted = false;
-    } else if (rec->accepted) {
-        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("File Transfer"),
+    const QString fileName = rec->fileName;
+    const QString senderName = rec->senderName;
+    // What arrived so far is not the file: nothing is written.
+    if (m_book.cancelReceived(id)) {
+        DMessageBox::open(m_owner, kAbortedBoxName, QMessageBox::Warning,
+            QStringLiteral("File Transfer"),
             QStringLiteral("File transfer operation was aborted by the sender for file <b>%1</b> "
                            "being sent by <b>%2</b>.")
-                .arg(rec->fileName.toHtmlEscaped(), rec->senderName.toHtmlEscaped()),
-            QMessageBox::Ok, m_owner);
-        box->setObjectName(QLatin1String(kAbortedBoxName));
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->setWindowModality(Qt::WindowModal);
-        box->open();
+                .arg(fileName.toHtmlEscaped(), senderName.toHtmlEscaped()));
     }
-    // What arrived so far is not the file: nothing is written.
-    finish(id, TransferOutcome::Cancelled);
+    settleFinished();
     refreshList();
 }
 
 void DFileReceiver::removeTransfer(bool completed, int index)
 {
     if (completed) {
-        if (index >= 0 && index < m_completed.size()) {
-            m_completed.removeAt(index);
-            m_completedChanged = true;
-        }
-    } else if (FileTransferRecord* rec = find(index)) {
-        // A local cancel: the sender is not told; its chunks are counted
-        // until the file is through and then forgotten.
-        rec->accepted = false;
-        rec->deciding = false;
-        rec->data = QByteArray();
-        const QPointer<QWidget> dialog = rec->dialog;
-        rec->dialog = nullptr;
-        if (dialog)
+        m_book.removeCompleted(index);
+    } else if (m_book.record(index)) {
+        if (const QPointer<QWidget> dialog = m_dialogs.take(index))
             dialog->close();
-        completionCheck(index);
+        m_book.cancelLocally(index);
+        settleFinished();
     }
     refreshList();
 }
 
 void DFileReceiver::checkStalls()
 {
-    QList<int> stalled;
-    for (const auto& entry : m_records) {
-        const FileTransferRecord& rec = *entry.second;
-        const bool waitingForUser = rec.deciding && rec.received == rec.size;
-        if (!waitingForUser && rec.lastChunk.elapsed() > m_stallMs)
-            stalled << entry.first;
-    }
-    for (int id : stalled) {
-        qDebug() << "File transfer" << id << "stalled: no chunk for" << m_stallMs << "ms";
-        FileTransferRecord* rec = find(id);
-        // A transfer nobody wanted, or that never got its offer, just goes.
-        if (!rec->offerSeen)
-            rec->accepted = false;
-        finish(id, TransferOutcome::Stalled);
-    }
+    const QList<int> stalled = m_book.endStalled(now(), m_stallMs);
+    settleFinished();
     if (!stalled.isEmpty())
         refreshList();
 }
@@ -431,7 +247,7 @@ FileTransferWidget* DFileReceiver::rowWidget(bool completed, int index) const
 
 void DFileReceiver::updateRow(int id)
 {
-    const FileTransferRecord* rec = find(id);
+    const FileTransferRecord* rec = m_book.record(id);
     QListWidgetItem* item = m_rows.value(id);
     if (!rec || !item)
         return;
@@ -453,7 +269,7 @@ void DFileReceiver::refreshList()
 {
     bool changed = false;
     for (auto it = m_rows.begin(); it != m_rows.end();) {
-        const FileTransferRecord* rec = find(it.key());
+        const FileTransferRecord* rec = m_book.record(it.key());
         if (!rec || !rec->accepted) {
             delete m_list->takeItem(m_list->row(it.value()));
             it = m_rows.erase(it);
@@ -462,25 +278,25 @@ void DFileReceiver::refreshList()
             ++it;
         }
     }
-    for (const auto& entry : m_records) {
-        if (!entry.second->accepted || m_rows.contains(entry.first))
+    for (int id : m_book.runningIds()) {
+        if (!m_book.record(id)->accepted || m_rows.contains(id))
             continue;
         auto* item = new QListWidgetItem;
         item->setData(kCompletedRole, false);
-        item->setData(kIndexRole, entry.first);
+        item->setData(kIndexRole, id);
         m_list->insertItem(m_rows.size(), item);
         auto* row = new FileTransferWidget;
-        row->setIndex(entry.first);
+        row->setIndex(id);
         row->setCompleted(false);
         item->setSizeHint(row->sizeHint());
         m_list->setItemWidget(item, row);
-        m_rows.insert(entry.first, item);
+        m_rows.insert(id, item);
         changed = true;
     }
     for (auto it = m_rows.constBegin(); it != m_rows.constEnd(); ++it)
         updateRow(it.key());
 
-    if (m_completedChanged) {
+    if (m_book.completedVersion() != m_shownCompletedVersion) {
         rebuildCompletedRows();
         changed = true;
     }
@@ -495,13 +311,14 @@ void DFileReceiver::refreshList()
 
 void DFileReceiver::rebuildCompletedRows()
 {
-    m_completedChanged = false;
+    m_shownCompletedVersion = m_book.completedVersion();
+    const QList<CompletedTransfer>& completed = m_book.completed();
     for (int i = m_list->count() - 1; i >= 0; --i) {
         if (m_list->item(i)->data(kCompletedRole).toBool())
             delete m_list->takeItem(i);
     }
-    for (int i = 0; i < m_completed.size(); ++i) {
-        const CompletedTransfer& done = m_completed.at(i);
+    for (int i = 0; i < completed.size(); ++i) {
+        const CompletedTransfer& done = completed.at(i);
         auto* item = new QListWidgetItem(m_list);
         item->setData(kCompletedRole, true);
         item->setData(kIndexRole, i);
@@ -548,7 +365,8 @@ void DFileReceiver::contextMenuRequested(const QPoint& pos)
     } else {
         m_menuOnCompleted = true;
         m_menuIndex = item->data(kIndexRole).toInt();
-        const bool saved = m_completed.value(m_menuIndex).outcome == TransferOutcome::Completed;
+        const bool saved
+            = m_book.completed().value(m_menuIndex).outcome == TransferOutcome::Completed;
         m_actions.open->setEnabled(saved);
         m_actions.openFolder->setEnabled(saved);
         menu->addAction(m_actions.open);
@@ -562,14 +380,13 @@ void DFileReceiver::contextMenuRequested(const QPoint& pos)
 void DFileReceiver::menuAction(QAction* action)
 {
     if (action == m_actions.cleanList) {
-        m_completed.clear();
-        m_completedChanged = true;
+        m_book.clearCompleted();
         refreshList();
     } else if (action == m_actions.cancel) {
         if (!m_menuOnCompleted)
             removeTransfer(false, m_menuIndex);
-    } else if (m_menuOnCompleted && m_menuIndex >= 0 && m_menuIndex < m_completed.size()) {
-        const QString path = m_completed.at(m_menuIndex).savePath;
+    } else if (m_menuOnCompleted && m_menuIndex >= 0 && m_menuIndex < m_book.completed().size()) {
+        const QString path = m_book.completed().at(m_menuIndex).savePath;
         if (action == m_actions.open)
             emit openFileRequested(path);
         else if (action == m_actions.openFolder)
@@ -583,7 +400,7 @@ void DFileReceiver::itemActivated(QListWidgetItem* item)
 {
     if (!item || !item->data(kCompletedRole).toBool())
         return;
-    const CompletedTransfer done = m_completed.value(item->data(kIndexRole).toInt());
+    const CompletedTransfer done = m_book.completed().value(item->data(kIndexRole).toInt());
     if (done.outcome == TransferOutcome::Completed)
         emit openFileRequested(done.savePath);
 }

@@ -1,13 +1,13 @@
 #pragma once
 
 #include "filetransferrecord.h"
+#include "transferbook.h"
 
-#include <map>
-#include <memory>
-
+#include <QElapsedTimer>
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QPointer>
 
 class QAction;
 class QListWidget;
@@ -16,14 +16,13 @@ class QPoint;
 class QTimer;
 class FileTransferWidget;
 
-// The receiving side of file transfers: offers are put to the user (accept,
-// then where to save), chunks are kept in memory at their place in the file
-// within the announced size, and a whole file is written under a temporary
-// name and renamed into place. Every transfer is a row of the window's
-// transfers list with its context menu. A transfer whose chunks stop coming
-// ends after a stall time. The window owns it and feeds it the offer, chunk
-// and cancel packets; dialogs are named, window-modal children of the owner
-// shown with open(). GUI thread.
+// The receiving side of file transfers as the user sees it: offers are put to
+// the user (accept, then where to save), and every transfer of its
+// TransferBook is a row of the window's transfers list with its context menu.
+// The book keeps the records, the chunks and the stall rule; a timer here
+// asks it now and then for transfers whose chunks stopped. The window owns
+// it and feeds it the offer, chunk and cancel packets; dialogs are named,
+// window-modal children of the owner shown with open(). GUI thread.
 class DFileReceiver : public QObject
 {
     Q_OBJECT
@@ -35,10 +34,8 @@ public:
     static const char* const kAbortedBoxName;
     static const char* const kWriteErrorBoxName;
     static const char* const kMenuName;
-    // Chunks kept for a transfer whose offer has not been seen.
-    static constexpr qint64 kPreOfferBound = 4 * 1024 * 1024;
-    // Offers above this are refused at once: the file is held in memory.
-    static constexpr qint64 kMaxTransferBytes = qint64(1) << 30;
+    static constexpr qint64 kPreOfferBound = TransferBook::kPreOfferBound;
+    static constexpr qint64 kMaxTransferBytes = TransferBook::kMaxTransferBytes;
     static constexpr int kDefaultStallMs = 45000;
 
     struct Actions
@@ -57,7 +54,8 @@ public:
     void setStallTimeout(int ms);
     const FileTransferRecord* record(int id) const;
     QList<int> runningIds() const;
-    const QList<CompletedTransfer>& completedTransfers() const { return m_completed; }
+    const QList<CompletedTransfer>& completedTransfers() const { return m_book.completed(); }
+    const TransferBook& book() const { return m_book; }
     FileTransferWidget* rowWidget(bool completed, int index) const;
 
 signals:
@@ -79,26 +77,28 @@ public slots:
 private:
     void askSavePath(int id);
     void decided(int id, const QString& path);
-    void completionCheck(int id);
-    void writeFile(FileTransferRecord* rec);
-    void finish(int id, TransferOutcome outcome);
+    // Closes the dialogs of transfers that have ended and tells of files
+    // that could not be written.
+    void settleFinished();
     void checkStalls();
     void refreshList();
     void updateRow(int id);
     void rebuildCompletedRows();
     void fitNames();
     void menuAction(QAction* action);
-    FileTransferRecord* find(int id) const;
+    qint64 now() const { return m_clock.elapsed(); }
 
     QListWidget* m_list;
     Actions m_actions;
     QWidget* m_owner;
+    TransferBook m_book;
+    QElapsedTimer m_clock;
     QTimer* m_stallTimer;
     int m_stallMs = kDefaultStallMs;
-    std::map<int, std::unique_ptr<FileTransferRecord>> m_records;
+    // The question or save dialog open for a transfer.
+    QMap<int, QPointer<QWidget>> m_dialogs;
     QMap<int, QListWidgetItem*> m_rows;
-    QList<CompletedTransfer> m_completed;
-    bool m_completedChanged = false;
+    int m_shownCompletedVersion = 0;
     bool m_menuOnCompleted = false;
     int m_menuIndex = -1;
 };

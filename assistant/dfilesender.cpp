@@ -1,5 +1,6 @@
 #include "dfilesender.h"
 
+#include "dmessagebox.h"
 #include "dtransferrules.h"
 #include "mtcpsocket.h"
 #include "sessioncommands.h"
@@ -135,14 +136,9 @@ bool DFileSender::startTransfer(int id, const QString& path)
     auto* opened = new QFile(path, this);
     if (!opened->open(QIODevice::ReadOnly)) {
         delete opened;
-        auto* box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Error"),
+        DMessageBox::open(owner, kOpenErrorBoxName, QMessageBox::Critical, QStringLiteral("Error"),
             QStringLiteral("Could not open file \"%1\" for reading.").arg(path), QMessageBox::Ok,
-            owner);
-        box->setObjectName(QLatin1String(kOpenErrorBoxName));
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->setTextFormat(Qt::PlainText);
-        box->setWindowModality(Qt::WindowModal);
-        box->open();
+            Qt::PlainText);
         sendButton->setEnabled(true);
         return false;
     }
@@ -241,13 +237,11 @@ void DFileSender::on_btnCancelSendFile_clicked()
 {
     if (!isSending() || m_cancelBox)
         return;
-    auto* box = new QMessageBox(QMessageBox::Question, QStringLiteral("Cancel file transfer?"),
+    QMessageBox* box = DMessageBox::open(owner, kCancelBoxName, QMessageBox::Question,
+        QStringLiteral("Cancel file transfer?"),
         QStringLiteral("Are you sure you want to cancel sending <b>") + m_fileName.toHtmlEscaped()
             + QStringLiteral("</b>?"),
-        QMessageBox::Yes | QMessageBox::No, owner);
-    box->setObjectName(QLatin1String(kCancelBoxName));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::WindowModal);
+        QMessageBox::Yes | QMessageBox::No);
     const int id = transferId;
     connect(box, &QMessageBox::finished, this, [this, box, id](int) {
         // The transfer may have ended while the question was open.
@@ -259,7 +253,6 @@ void DFileSender::on_btnCancelSendFile_clicked()
         emit transferFinished(id, true);
     });
     m_cancelBox = box;
-    box->open();
 }
 
 void DFileSender::decoderStatsPropagated(

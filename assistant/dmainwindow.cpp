@@ -1,23 +1,22 @@
 #include "dmainwindow.h"
 #include "ui_dmainwindow.h"
 
+#include "assistantcommand.h"
 #include "chatformat.h"
+#include "daudiodevices.h"
 #include "daddresspublisher.h"
 #include "dfilebrowser.h"
 #include "dfilereceiver.h"
 #include "dfilesender.h"
+#include "dmessagebox.h"
+#include "dvoicecontrol.h"
+#include "mdecoder.h"
 #include "mclientsession.h"
-#include "mm.h"
-#include "mopusadvanceddecoder.h"
-#include "mopusencoder.h"
-#include "mstatistics.h"
 #include "mtcpsocket.h"
 #include "mudpsocket.h"
-#include "mvoicecapture.h"
 #include "mvoiceplayback.h"
 #include "sessioncommands.h"
 
-#include <QAudioDeviceInfo>
 #include <QAudioOutput>
 #include <QCloseEvent>
 #include <QDebug>
@@ -28,9 +27,7 @@
 #include <QListWidgetItem>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPixmap>
 #include <QStringList>
-#include <QTimer>
 #include <QUrl>
 
 // The resources live in this static library; a program linking it must still
@@ -44,15 +41,6 @@ namespace {
 
 const QString kNetOn = QStringLiteral(":/img/net-on.png");
 const QString kNetOff = QStringLiteral(":/img/net-off.png");
-const QString kSpeakerOn = QStringLiteral(":/img/sp-on.png");
-const QString kSpeakerOff = QStringLiteral(":/img/sp-off.png");
-const QString kMicOn = QStringLiteral(":/img/mic-on.png");
-const QString kMicOff = QStringLiteral(":/img/mic-off.png");
-
-// Encoder settings of the assistant's outgoing voice.
-constexpr int kEncoderComplexity = 10;
-constexpr int kEncoderBitrate = 28000;
-constexpr bool kEncoderInbandFec = false;
 
 using ChatFormat::statusLine;
 
@@ -69,7 +57,6 @@ DMainWindow::DMainWindow(const AssistantConfig& configuration, QWidget* parent)
 {
     initPodiumResources();
     ui->setupUi(this);
-    audioFormat = MM::defaultAudioFormat();
     // The chat gets most of the width; names are short.
     ui->splitter->setStretchFactor(0, 3);
     ui->splitter->setStretchFactor(1, 1);
@@ -83,8 +70,8 @@ DMainWindow::DMainWindow(const AssistantConfig& configuration, QWidget* parent)
     setWindowTitle(config.windowTitle);
     ui->lblnetstat->setText(QStringLiteral("Network Disconnected"));
 
-    fileSender = new DFileSender(ui->btnSendFile, ui->prgSendFile, ui->btnCancelSendFile,
-        nullptr, config.identity, this, this);
+    fileSender = new DFileSender(ui->btnSendFile, ui->prgSendFile, ui->btnCancelSendFile, nullptr,
+        config.identity, this, this);
     connect(fileSender, &DFileSender::statusLine, this, &DMainWindow::appendText);
     fileReceiver = new DFileReceiver(ui->lwFileTransfers,
         { ui->action_Open, ui->action_Open_Folder, ui->action_Remove_From_List,
@@ -138,7 +125,7 @@ DMainWindow::DMainWindow(const AssistantConfig& configuration, QWidget* parent)
     setUpVoice();
     setUpSendVoice();
 
-    logAudioDevices();
+    DAudioDevices::logDefaults();
 }
 
 DMainWindow::~DMainWindow()
@@ -147,13 +134,11 @@ DMainWindow::~DMainWindow()
     // devices below may let packets through, and the voice members go first.
     disconnect(m_session, nullptr, this, nullptr);
     fileSender->setSocket(nullptr);
-    // Capture before the session: the encoder's destructor waits on the
-    // session's UDP socket. All three before QWidget's destructor deletes the
+    // Voice before the session: the encoder's destructor waits on the
+    // session's UDP socket. Both before QWidget's destructor deletes the
     // remaining children, when this is no longer a DMainWindow.
-    delete m_capture;
-    m_capture = nullptr;
-    delete m_playback;
-    m_playback = nullptr;
+    delete m_voice;
+    m_voice = nullptr;
     delete m_session;
     m_session = nullptr;
     delete ui;
@@ -180,6 +165,7 @@ void DMainWindow::tcpConnectionSucceeded()
 {
     config.identity = m_session->identityOrLocalEnd(config.identity);
     fileSender->setSenderName(config.identity);
+    m_voice->setIdentity(config.identity);
     queryServerProtocol();
     identifySelf();
 }
@@ -210,28 +196,16 @@ bool DMainWindow::tcpUsable() const
     return m_session->tcpUsable();
 }
 
-QMessageBox* DMainWindow::showBox(
-    const char* objectName, int icon, const QString& title, const QString& text, bool plainText)
-{
-    auto* box = new QMessageBox(QMessageBox::Icon(icon), title, text, QMessageBox::Ok, this);
-    box->setObjectName(QLatin1String(objectName));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    if (plainText)
-        box->setTextFormat(Qt::PlainText);
-    box->setWindowModality(Qt::WindowModal);
-    box->open();
-    return box;
-}
-
 void DMainWindow::serverProtocolVerReceived(const QString& version)
 {
     if (version == SessionCommand::kProtocolVersion)
         return;
     endConnection();
-    showBox(kVersionBoxName, QMessageBox::Critical, QStringLiteral("Connection Error!"),
+    DMessageBox::open(this, kVersionBoxName, QMessageBox::Critical,
+        QStringLiteral("Connection Error!"),
         QStringLiteral("The version of the server you are trying to connect to is different "
                        "from the version of this client.\nPlease update your client program."),
-        true);
+        QMessageBox::Ok, Qt::PlainText);
 }
 
 void DMainWindow::identifyResultReceived(const QString& result)
@@ -239,10 +213,11 @@ void DMainWindow::identifyResultReceived(const QString& result)
     if (result == SessionCommand::kIdentifyOk)
         return;
     endConnection();
-    showBox(kIdentityBoxName, QMessageBox::Critical, QStringLiteral("Connection Error!"),
+    DMessageBox::open(this, kIdentityBoxName, QMessageBox::Critical,
+        QStringLiteral("Connection Error!"),
         QStringLiteral("Identification Failed!\nPlease make sure you have permission and "
                        "credentials to join the current class."),
-        true);
+        QMessageBox::Ok, Qt::PlainText);
 }
 
 void DMainWindow::udpRequestReceived(const QString& token)
@@ -261,7 +236,8 @@ void DMainWindow::selfExternalUdpAddressPortReceived(
     quint16 port = 0;
     MAbstractSocket::parseAddressPort(addressPort, address, port);
     qDebug().noquote() << "BOUND TO" << MAbstractSocket::addressText(address, port);
-    qDebug().noquote() << "TCP PEER" << tcp->PeerIpAndPort() << "TCP LOCAL" << tcp->LocalIpAndPort();
+    qDebug().noquote() << "TCP PEER" << tcp->PeerIpAndPort() << "TCP LOCAL"
+                       << tcp->LocalIpAndPort();
     m_session->answerUdpAddress();
 }
 
@@ -318,63 +294,69 @@ void DMainWindow::Uerror(QAbstractSocket::SocketError error)
     qDebug().noquote() << "Uerror:" << error << (udp ? udp->errorString() : QString());
 }
 
+void DMainWindow::dispatchCommand(
+    MAbstractSocket* connection, const QString& command, const QByteArray& payload)
+{
+    const AssistantCommand::Parsed parsed = AssistantCommand::parse(command);
+    switch (parsed.kind) {
+    case AssistantCommand::ProtocolVersion:
+        serverProtocolVerReceived(parsed.rest);
+        break;
+    case AssistantCommand::IdentifyResult:
+        identifyResultReceived(parsed.rest);
+        break;
+    case AssistantCommand::UdpRequest:
+        udpRequestReceived(parsed.rest);
+        break;
+    case AssistantCommand::YourUdpIpPort:
+        selfExternalUdpAddressPortReceived(connection, parsed.rest);
+        break;
+    case AssistantCommand::DoYouCopy:
+        doYouCopyReceived(connection, parsed.rest);
+        break;
+    case AssistantCommand::Connected:
+        connectedReceived();
+        break;
+    case AssistantCommand::ClientList:
+        clientListReceived(parsed.rest);
+        break;
+    case AssistantCommand::XDataId:
+        fileSender->XDataIDReceived(payload.mid(parsed.keywordSize));
+        break;
+    case AssistantCommand::FileOffer:
+        fileReceiver->offerReceived(connection->PeerIpAndPort(), payload.mid(parsed.keywordSize));
+        break;
+    case AssistantCommand::FileCancel:
+        fileReceiver->cancelReceived(parsed.rest.toInt());
+        break;
+    case AssistantCommand::ClientCount:
+        numberOfClientsReceived(parsed.rest.toInt());
+        break;
+    case AssistantCommand::SpeakerCount:
+        numberOfSpeakingClientsReceived(parsed.rest.toInt());
+        break;
+    case AssistantCommand::StartVoice:
+        startVoice();
+        break;
+    case AssistantCommand::StopVoice:
+        endVoice();
+        break;
+    case AssistantCommand::Unknown:
+        qDebug().noquote() << SessionCommand::kUnknownCommand + command;
+        break;
+    }
+}
+
 void DMainWindow::packetReceived(
     MAbstractSocket* connection, MDataType dataType, const QByteArray& payload)
 {
-    using namespace SessionCommand;
-
     switch (dataType) {
     case CommandData: {
         const QString command = QString::fromUtf8(payload);
         qDebug().noquote() << QStringLiteral("cmd packetReceived ") + command + QLatin1Char(' ')
                 + connection->PeerIpAndPort() + QStringLiteral(" LOCAL ")
                 + connection->LocalIpAndPort();
-        const auto argument
-            = [&command](QLatin1String prefix) { return command.mid(prefix.size()); };
-
-        QString handshakeArgument;
-        switch (MClientSession::handshakeStep(command, &handshakeArgument)) {
-        case MClientSession::ProtocolVersion:
-            serverProtocolVerReceived(handshakeArgument);
-            return;
-        case MClientSession::IdentifyResult:
-            identifyResultReceived(handshakeArgument);
-            return;
-        case MClientSession::UdpRequest:
-            udpRequestReceived(handshakeArgument);
-            return;
-        case MClientSession::UdpAddress:
-            selfExternalUdpAddressPortReceived(connection, handshakeArgument);
-            return;
-        case MClientSession::CopyProbe:
-            doYouCopyReceived(connection, handshakeArgument);
-            return;
-        case MClientSession::Connected:
-            connectedReceived();
-            return;
-        case MClientSession::NotHandshake:
-            break;
-        }
-
-        if (command.startsWith(kClientList)) {
-            clientListReceived(argument(kClientList));
-        } else if (command.startsWith(kXDataId)) {
-            fileSender->XDataIDReceived(payload.mid(kXDataId.size()));
-        } else if (command.startsWith(kFileX)) {
-            fileReceiver->offerReceived(connection->PeerIpAndPort(), payload.mid(kFileX.size()));
-        } else if (command.startsWith(kCancelFileX)) {
-            fileReceiver->cancelReceived(argument(kCancelFileX).toInt());
-        } else if (command.startsWith(kNClients)) {
-            numberOfClientsReceived(argument(kNClients).toInt());
-        } else if (command.startsWith(kNSpeakingClients)) {
-            numberOfSpeakingClientsReceived(argument(kNSpeakingClients).toInt());
-        } else if (command == kStartVoice) {
-            startVoice();
-        } else if (command == kStopVoice) {
-            endVoice();
-        } else {
-            qDebug().noquote() << kUnknownCommand + command;
-        }
+        dispatchCommand(connection, command, payload);
         break;
     }
     case TextData: {
@@ -387,10 +369,7 @@ void DMainWindow::packetReceived(
         break;
     }
     case VoiceData:
-        if (!m_playback->isOn())
-            startVoice();
-        if (voiceAllowed)
-            m_playback->voicePacketReceived(payload);
+        m_voice->voicePacketReceived(payload);
         break;
     case ExtraData:
         fileReceiver->chunkReceived(payload);
@@ -422,42 +401,62 @@ void DMainWindow::on_btnRefreshConnection_clicked()
 
 bool DMainWindow::isPlaybackOn() const
 {
-    return m_playback && m_playback->isOn();
+    return m_voice && m_voice->isPlaybackOn();
 }
 
 bool DMainWindow::isSending() const
 {
-    return m_capture && m_capture->isSending();
+    return m_voice && m_voice->isSending();
+}
+
+bool DMainWindow::isVoiceAllowed() const
+{
+    return m_voice->isVoiceAllowed();
+}
+
+bool DMainWindow::hasBeenSpeaker() const
+{
+    return m_voice->hasBeenSpeaker();
+}
+
+int DMainWindow::lastSpeakerCount() const
+{
+    return m_voice->lastSpeakerCount();
+}
+
+MVoicePlayback* DMainWindow::playback() const
+{
+    return m_voice ? m_voice->playback() : nullptr;
+}
+
+MVoiceCapture* DMainWindow::capture() const
+{
+    return m_voice ? m_voice->capture() : nullptr;
 }
 
 QAudioOutput* DMainWindow::audioOutputObject() const
 {
-    return m_playback ? m_playback->audioOutput() : nullptr;
+    return m_voice ? m_voice->playback()->audioOutput() : nullptr;
 }
 
 void DMainWindow::setUpVoice()
 {
-    audioFormat = MM::defaultAudioFormat();
-    m_playback = new MVoicePlayback(audioFormat,
-        [](QAudioOutput* output, QIODevice* device, const QAudioFormat& format,
-            QObject* parent) -> MDecoder* {
-            return new MOpusAdvancedDecoder(output, device, format, parent);
-        },
-        this);
-    connect(m_playback, &MVoicePlayback::outputStateChanged, this,
+    m_voice = new DVoiceControl(
+        { ui->btnToggleVoice, ui->lblVoiceStat, ui->lblspimg, ui->lblspstat, statisticsLabel },
+        m_session, this);
+    m_voice->setIdentity(config.identity);
+    connect(m_voice, &DVoiceControl::statusLine, this, &DMainWindow::appendText);
+    MVoicePlayback* voicePlayback = m_voice->playback();
+    connect(voicePlayback, &MVoicePlayback::outputStateChanged, this,
         &DMainWindow::audioOutputStateChanged);
-    connect(m_playback, &MVoicePlayback::decoderCreated, this, &DMainWindow::decoderCreated);
-    connect(m_playback->audioOutput(), &QObject::destroyed, this, &DMainWindow::aodel);
-    ui->lblspstat->setText(QStringLiteral("No Sound"));
+    connect(voicePlayback, &MVoicePlayback::decoderCreated, this, &DMainWindow::decoderCreated);
+    connect(voicePlayback->audioOutput(), &QObject::destroyed, this, &DMainWindow::aodel);
 }
 
 void DMainWindow::setUpSendVoice()
 {
-    m_capture = new MVoiceCapture(audioFormat, this);
-    connect(m_capture, &MVoiceCapture::encoderCreated, this, [this](MEncoder* encoder) {
-        connect(encoder, &MEncoder::statsPropagated, this, &DMainWindow::encoderStatsPropagated);
-    });
-    ui->lblVoiceStat->setText(QStringLiteral("Voice\nNot Initialized."));
+    connect(m_voice, &DVoiceControl::encoderStatsPropagated, this,
+        &DMainWindow::encoderStatsPropagated);
 }
 
 void DMainWindow::decoderCreated(MDecoder* decoder)
@@ -466,57 +465,24 @@ void DMainWindow::decoderCreated(MDecoder* decoder)
     connect(decoder, &QObject::destroyed, this, &DMainWindow::decdel);
 }
 
-MEncoder* DMainWindow::createEncoder(
-    QAudioInput* input, QIODevice* device, const QAudioFormat& format, QObject* parent) const
-{
-    MUdpSocket* udp = m_session->udpSocket();
-    if (!udp)
-        return nullptr;
-    return new MOpusEncoder(input, device, format, udp, kEncoderComplexity, kEncoderBitrate,
-        kEncoderInbandFec, parent);
-}
-
 void DMainWindow::startVoice()
 {
-    if (m_playback->isOn() || !voiceAllowed)
-        return;
-    m_playback->start();
-    ui->lblspimg->setPixmap(QPixmap(kSpeakerOn));
-    ui->lblspstat->setText(QStringLiteral("Sound Started"));
+    m_voice->startPlayback();
 }
 
 void DMainWindow::endVoice()
 {
-    if (!m_playback->stop())
-        return;
-    ui->lblspimg->setPixmap(QPixmap(kSpeakerOff));
-    ui->lblspstat->setText(QStringLiteral("No Sound"));
+    m_voice->stopPlayback();
 }
 
 void DMainWindow::startSendVoice()
 {
-    if (m_capture->isSending() || !voiceAllowed || !tcpUsable())
-        return;
-    MTcpSocket* tcp = m_session->tcpSocket();
-    tcp->ourProtocolSendCommand(SessionCommand::kStartVoice);
-    tcp->ourProtocolSendCommand(SessionCommand::kForSpyStartVoice + config.identity);
-    m_capture->start([this](QAudioInput* input, QIODevice* device, const QAudioFormat& format,
-                         QObject* parent) { return createEncoder(input, device, format, parent); });
-    ui->btnToggleVoice->setIcon(QIcon(kMicOn));
-    ui->lblVoiceStat->setText(QStringLiteral("Sending Voice.\nClick to mute."));
+    m_voice->startSending();
 }
 
 void DMainWindow::endSendVoice()
 {
-    if (!m_capture->stop())
-        return;
-    if (tcpUsable()) {
-        MTcpSocket* tcp = m_session->tcpSocket();
-        tcp->ourProtocolSendCommand(SessionCommand::kStopVoice);
-        tcp->ourProtocolSendCommand(SessionCommand::kForSpyStopVoice + config.identity);
-    }
-    ui->btnToggleVoice->setIcon(QIcon(kMicOff));
-    ui->lblVoiceStat->setText(QStringLiteral("Muted. Click\nto send voice."));
+    m_voice->stopSending();
 }
 
 void DMainWindow::aodel()
@@ -531,98 +497,40 @@ void DMainWindow::decdel()
 
 void DMainWindow::numberOfSpeakingClientsReceived(int count)
 {
-    qDebug() << "SPCL: " << count;
-    m_lastSpeakerCount = count;
-    const DVoiceRules::SpeakerDecision decision
-        = DVoiceRules::decideSpeakerLimit(count, m_capture->isSending(), wasSpeaker);
-    wasSpeaker = decision.wasSpeaker;
-    if (decision.allowed) {
-        voiceAllowed = true;
-        ui->btnToggleVoice->setEnabled(true);
-        if (autoStartSending)
-            startSendVoice();
-    } else if (decision.refused) {
-        voiceAllowed = false;
-        ui->btnToggleVoice->setEnabled(false);
-        endVoice();
-        endSendVoice();
-        ui->lblspimg->setPixmap(QPixmap(kSpeakerOff));
-        ui->lblspstat->setText(QStringLiteral("No Sound"));
-        appendText(statusLine(QStringLiteral("#8000FF"),
-            QStringLiteral("Two clients are already speaking. You can't send or receive voice "
-                           "until they are finished.")));
-    }
-    autoStartSending = false;
+    m_voice->speakerCountReceived(count);
 }
 
 void DMainWindow::audioOutputStateChanged(QAudio::State state)
 {
     // The playback object looks at the output again after an error.
     qDebug() << "audioOutputStateChanged; "
-             << "State " << state << " error " << m_playback->audioOutput()->error();
+             << "State " << state << " error " << audioOutputObject()->error();
 }
 
 void DMainWindow::startAudioOutputIfNotAlreadyStarted()
 {
-    m_playback->startAudioOutputIfNotAlreadyStarted();
+    m_voice->playback()->startAudioOutputIfNotAlreadyStarted();
 }
 
 void DMainWindow::encoderStatsPropagated(
     int sFlowPacketCount, int sFlowPacketSize, int sSuccessfulPackets, int sFailedPackets)
 {
-    encoderCounts = { sFlowPacketCount, sFlowPacketSize, sSuccessfulPackets, sFailedPackets };
-    updateStatistics();
+    m_voice->showEncoderCounts(
+        { sFlowPacketCount, sFlowPacketSize, sSuccessfulPackets, sFailedPackets });
 }
 
 void DMainWindow::decoderStatsPropagated(
     int sFlowPacketCount, int sFlowPacketSize, int sSuccessfulPackets, int sFailedPackets)
 {
-    decoderCounts = { sFlowPacketCount, sFlowPacketSize, sSuccessfulPackets, sFailedPackets };
-    updateStatistics();
+    m_voice->showDecoderCounts(
+        { sFlowPacketCount, sFlowPacketSize, sSuccessfulPackets, sFailedPackets });
     fileSender->decoderStatsPropagated(
         sFlowPacketCount, sFlowPacketSize, sSuccessfulPackets, sFailedPackets);
 }
 
-void DMainWindow::updateStatistics()
-{
-    statisticsLabel->setText(DVoiceRules::statisticsText(encoderCounts, decoderCounts));
-}
-
 void DMainWindow::on_btnToggleVoice_clicked()
 {
-    if (m_capture->isSending())
-        endSendVoice();
-    else
-        startSendVoice();
-}
-
-void DMainWindow::logAudioDevices() const
-{
-    const auto describe = [](const char* what, const QAudioDeviceInfo& info) {
-        QStringList rates;
-        for (int r : info.supportedSampleRates())
-            rates << QString::number(r);
-        QStringList channels;
-        for (int c : info.supportedChannelCounts())
-            channels << QString::number(c);
-        QStringList sizes;
-        for (int s : info.supportedSampleSizes())
-            sizes << QString::number(s);
-        QStringList types;
-        for (QAudioFormat::SampleType t : info.supportedSampleTypes())
-            types << QString::number(int(t));
-        QStringList orders;
-        for (QAudioFormat::Endian e : info.supportedByteOrders())
-            orders << QString::number(int(e));
-        qDebug().noquote() << what << info.deviceName() << "rates" << rates.join(QLatin1Char(','))
-                           << "channels" << channels.join(QLatin1Char(',')) << "sizes"
-                           << sizes.join(QLatin1Char(',')) << "types"
-                           << types.join(QLatin1Char(',')) << "codecs"
-                           << info.supportedCodecs().join(QLatin1Char(',')) << "byte orders"
-                           << orders.join(QLatin1Char(','));
-    };
-    describe("Default output device:", QAudioDeviceInfo::defaultOutputDevice());
-    describe("Default input device:", QAudioDeviceInfo::defaultInputDevice());
+    m_voice->toggleSending();
 }
 
 // ------------------------------------------------------------ chat window
@@ -692,10 +600,11 @@ void DMainWindow::on_lwClients_itemActivated(QListWidgetItem* item)
         return;
     const QStringList parts = item->data(Qt::UserRole).toString().split(QLatin1Char('#'));
     // Plain text: the name is whatever the client chose.
-    showBox(kPeerInfoBoxName, QMessageBox::Information, QStringLiteral("Peer Information"),
+    DMessageBox::open(this, kPeerInfoBoxName, QMessageBox::Information,
+        QStringLiteral("Peer Information"),
         QStringLiteral("Peer: %1\nTCP Connection: %2\nUDP Connection: %3")
             .arg(item->text(), parts.value(0), parts.value(1)),
-        true);
+        QMessageBox::Ok, Qt::PlainText);
 }
 
 void DMainWindow::selectFileInExplorer(const QString& filePath)
@@ -703,13 +612,15 @@ void DMainWindow::selectFileInExplorer(const QString& filePath)
     if (DFileBrowser::showFile(filePath))
         return;
 #if defined(Q_OS_WIN)
-    showBox(kBrowserBoxName, QMessageBox::Warning,
+    DMessageBox::open(this, kBrowserBoxName, QMessageBox::Warning,
         QStringLiteral("Launching Windows Explorer failed"),
-        QStringLiteral("Could not find explorer.exe in path to launch Windows Explorer."), true);
+        QStringLiteral("Could not find explorer.exe in path to launch Windows Explorer."),
+        QMessageBox::Ok, Qt::PlainText);
 #else
-    showBox(kBrowserBoxName, QMessageBox::Warning, QStringLiteral("Launching file browser failed"),
+    DMessageBox::open(this, kBrowserBoxName, QMessageBox::Warning,
+        QStringLiteral("Launching file browser failed"),
         QStringLiteral("Could not open the folder of \"%1\" in a file browser.").arg(filePath),
-        true);
+        QMessageBox::Ok, Qt::PlainText);
 #endif
 }
 

@@ -1,27 +1,22 @@
 #pragma once
 
 #include "assistantconfig.h"
-#include "dvoicerules.h"
 #include "mabstractsocket.h"
 
 #include <QAudio>
-#include <QAudioFormat>
 #include <QMainWindow>
 
-class QAudioInput;
 class QAudioOutput;
-class QIODevice;
 class QCloseEvent;
 class QLabel;
 class QListWidgetItem;
-class QMessageBox;
 class QPoint;
 class DAddressPublisher;
 class DFileReceiver;
 class DFileSender;
+class DVoiceControl;
 class MClientSession;
 class MDecoder;
-class MEncoder;
 class MVoiceCapture;
 class MVoicePlayback;
 
@@ -30,18 +25,18 @@ class DMainWindow;
 }
 
 // podium's chat window, a full client of a classroom server: the session with
-// its handshake and dispatcher, voice playback and capture under the two-
-// speaker limit, the chat area and the client list. It owns its sockets and
-// codec objects through the shared client pieces (MClientSession,
-// MVoicePlayback, MVoiceCapture); main() creates it and hands it the
-// in-process server and the log file as children. GUI thread only.
+// its handshake and its dispatcher (AssistantCommand's table), the chat area
+// and the client list; voice under the two-speaker limit is DVoiceControl's,
+// file transfer DFileSender's and DFileReceiver's. It owns its sockets and
+// codec objects through MClientSession and DVoiceControl; main() creates it
+// and hands it the in-process server and the log file as children. GUI
+// thread only.
 //
-// Message boxes are never blocking: each is a QMessageBox child of the window
-// with an object name (kVersionBoxName, kIdentityBoxName, kPeerInfoBoxName,
-// kBrowserBoxName), window-modal, shown with open() and deleted on close, so
-// callers (and tests) find it with findChild and close it like a user would.
-// The server address entry is a QInputDialog of the same kind
-// (kAddressDialogName).
+// Message boxes never block (DMessageBox): each is a named, window-modal
+// child (kVersionBoxName, kIdentityBoxName, kPeerInfoBoxName,
+// kBrowserBoxName), so callers (and tests) find it with findChild and close
+// it like a user would. The server address entry is a QInputDialog of the
+// same kind (kAddressDialogName).
 class DMainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -62,14 +57,14 @@ public:
     bool isConnecting() const { return connecting; }
     bool isPlaybackOn() const;
     bool isSending() const;
-    bool isVoiceAllowed() const { return voiceAllowed; }
-    bool hasBeenSpeaker() const { return wasSpeaker; }
+    bool isVoiceAllowed() const;
+    bool hasBeenSpeaker() const;
     // The last speaker count from the server; -1 before the first.
-    int lastSpeakerCount() const { return m_lastSpeakerCount; }
+    int lastSpeakerCount() const;
     QAudioOutput* audioOutputObject() const;
     MClientSession* session() const { return m_session; }
-    MVoicePlayback* playback() const { return m_playback; }
-    MVoiceCapture* capture() const { return m_capture; }
+    MVoicePlayback* playback() const;
+    MVoiceCapture* capture() const;
     DFileSender* fileSenderObject() const { return fileSender; }
     DFileReceiver* fileReceiverObject() const { return fileReceiver; }
     DAddressPublisher* addressPublisherObject() const { return addressPublisher; }
@@ -141,14 +136,10 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void dispatchCommand(
+        MAbstractSocket* connection, const QString& command, const QByteArray& payload);
     void clientListReceived(const QString& list);
-    void updateStatistics();
     void decoderCreated(MDecoder* decoder);
-    MEncoder* createEncoder(QAudioInput* input, QIODevice* device, const QAudioFormat& format,
-        QObject* parent) const;
-    void logAudioDevices() const;
-    QMessageBox* showBox(const char* objectName, int icon, const QString& title,
-        const QString& text, bool plainText);
     bool tcpUsable() const;
 
     Ui::DMainWindow* ui;
@@ -158,17 +149,8 @@ private:
     MClientSession* m_session = nullptr;
     bool connecting = false;
 
-    // Voice: the audio output and its decoder live in m_playback, the audio
-    // input, capture gate and encoder in m_capture.
-    QAudioFormat audioFormat;
-    MVoicePlayback* m_playback = nullptr;
-    MVoiceCapture* m_capture = nullptr;
-    bool autoStartSending = true;
-    bool voiceAllowed = false;
-    bool wasSpeaker = false;
-    DVoiceRules::FlowCounts encoderCounts;
-    DVoiceRules::FlowCounts decoderCounts;
-    int m_lastSpeakerCount = -1;
+    // Voice: playback and capture under the speaker limit, with their controls.
+    DVoiceControl* m_voice = nullptr;
 
     QLabel* statisticsLabel = nullptr;
 

@@ -1,17 +1,14 @@
 #pragma once
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QHash>
-#include <QPointer>
 #include <QString>
-#include <QWidget>
 
 #include <limits>
 
-// One incoming transfer as the receiving window keeps it, from its first
-// chunk or its offer until all bytes are in, the sender cancels, the user
-// cancels, or it stalls. Plain data owned by DFileReceiver.
+// One incoming transfer as the receiving side keeps it, from its first chunk
+// or its offer until all bytes are in, the sender cancels, the user cancels,
+// or it stalls. Plain data owned by TransferBook.
 struct FileTransferRecord
 {
     static constexpr qint64 kUnknownSize = std::numeric_limits<qint64>::max();
@@ -31,8 +28,9 @@ struct FileTransferRecord
     bool deciding = false;
     // Chunk number -> length: a number seen twice is not counted twice.
     QHash<quint32, int> chunks;
-    QElapsedTimer lastChunk;
-    QPointer<QWidget> dialog;
+    // When the last chunk (or the offer that opened the record) came, on the
+    // book's clock.
+    qint64 lastChunkMs = 0;
 };
 
 // How a transfer that has left the running list ended.

@@ -1,4 +1,5 @@
 #include "assistantconfig.h"
+#include "dmainwindow.h"
 #include "mstudentserver.h"
 #include "programlog.h"
 #include "podiumsignals.h"
@@ -8,18 +9,12 @@
 #include <cstdio>
 #include <memory>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
 
-// ---- The window step: the one place that knows about the chat window. ----
-#ifdef PODIUM_WITH_WINDOW
-#include "dmainwindow.h"
-
-#include <QApplication>
-
 namespace {
-constexpr bool kWindowBuilt = true;
 
 std::unique_ptr<QCoreApplication> createApplication(int& argc, char** argv, bool headless)
 {
@@ -44,25 +39,6 @@ int runWindow(
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return result;
 }
-} // namespace
-#else
-namespace {
-constexpr bool kWindowBuilt = false;
-
-std::unique_ptr<QCoreApplication> createApplication(int& argc, char** argv, bool)
-{
-    return std::make_unique<QCoreApplication>(argc, argv);
-}
-
-int runWindow(QCoreApplication&, const AssistantConfig&, ServerCLI*, QFile*)
-{
-    return 1;
-}
-} // namespace
-#endif
-// ---- End of the window step. ----
-
-namespace {
 
 void announceServer(const Server& server)
 {
@@ -81,7 +57,7 @@ void announceServer(const Server& server)
 
 int main(int argc, char* argv[])
 {
-    const bool headless = AssistantConfig::headlessRequested(argc, argv) || !kWindowBuilt;
+    const bool headless = AssistantConfig::headlessRequested(argc, argv);
     const std::unique_ptr<QCoreApplication> app = createApplication(argc, argv, headless);
 
     QFile* logFile = ProgramLog::open(ProgramLog::podiumPath());
@@ -99,16 +75,11 @@ int main(int argc, char* argv[])
     qDebug().noquote() << config.describe();
     if (headless && !config.internalServer) {
         std::fprintf(stderr,
-            config.headless
-                ? "podium: -n runs a server box and needs -s; usage: podium -s -n "
-                  "[-laddress:port]\n"
-                : "podium: the chat window is not built yet and there is no server to run (-s).\n");
+            "podium: -n runs a server box and needs -s; usage: podium -s -n [-laddress:port]\n");
         ProgramLog::detach();
         delete logFile;
         return 2;
     }
-    if (!config.headless && !kWindowBuilt)
-        std::fprintf(stderr, "podium: the chat window is not built yet; running without it.\n");
 
     PodiumSignalWatcher signalWatcher;
     QObject::connect(

@@ -6,15 +6,8 @@ namespace StudentCommand {
 
 namespace {
 
-struct Rule
-{
-    QLatin1String keyword;
-    Kind kind;
-    bool exact;
-};
-
 // In the order the rules are tried.
-constexpr Rule kRules[] = {
+constexpr CommandTable::Rule<Kind> kRules[] = {
     { SessionCommand::kPing, Ping, false },
     { SessionCommand::kProtocolVer, ProtocolVersion, false },
     { SessionCommand::kIdentifyReply, IdentifyResult, false },
@@ -33,13 +26,7 @@ constexpr Rule kRules[] = {
 
 Parsed parse(const QString& command)
 {
-    for (const Rule& rule : kRules) {
-        const bool matches = rule.exact ? command == rule.keyword
-                                        : command.startsWith(rule.keyword, Qt::CaseSensitive);
-        if (matches)
-            return { rule.kind, command.mid(rule.keyword.size()) };
-    }
-    return { Unknown, QString() };
+    return CommandTable::match(kRules, command, Unknown);
 }
 
 } // namespace StudentCommand

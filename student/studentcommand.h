@@ -1,5 +1,7 @@
 #pragma once
 
+#include "commandtable.h"
+
 #include <QString>
 
 // The student's command table: which of its handlers a command text goes to,
@@ -25,11 +27,7 @@ enum Kind {
     Unknown
 };
 
-struct Parsed
-{
-    Kind kind = Unknown;
-    QString rest;
-};
+using Parsed = CommandTable::Match<Kind>;
 
 Parsed parse(const QString& command);
 

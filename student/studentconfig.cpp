@@ -1,6 +1,7 @@
 #include "studentconfig.h"
 
 #include "mabstractsocket.h"
+#include "wireformat.h"
 
 #include <QDebug>
 #include <QFile>
@@ -8,11 +9,15 @@
 
 namespace {
 
-// The identity file's first line is read into a buffer of this size.
-constexpr int kIdentityLineBuffer = 1024;
-const QLatin1String kIdentifyKeyword("IDENTIFY");
+// The identity file's first line is read into a buffer of 1024 bytes that
+// keeps its terminating zero.
+constexpr int kIdentityLineBytes = 1023;
 
 } // namespace
+
+StudentConfig::StudentConfig()
+    : ClientConfig(WireFormat::kDefaultStudentPort, QStringLiteral("Zavro Voice Chat / Student"))
+{ }
 
 void StudentConfig::load(const QStringList& arguments, const QString& appDir)
 {
@@ -21,72 +26,40 @@ void StudentConfig::load(const QStringList& arguments, const QString& appDir)
     readConfigurationFile(appDir + QLatin1String("/cl.dat"));
 }
 
+ProgramOptions::Table StudentConfig::optionTable()
+{
+    using ProgramOptions::Expects;
+    ProgramOptions::Table table = sharedOptions(&StudentConfig::parseServerAddress);
+    table += {
+        { QLatin1Char('p'), Expects::AddressPort,
+            QStringLiteral("where the local wait server listens"),
+            [this](const QString& value) {
+                MAbstractSocket::parseAddressPort(value, localListenAddress, localListenPort);
+            } },
+        { QLatin1Char('a'), Expects::Nothing,
+            QStringLiteral("show every control, each connection's status and peer addresses"),
+            [this](const QString&) { advancedView = true; } },
+    };
+    return table;
+}
+
 void StudentConfig::readIdentityFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        qDebug("Error: Can't Read IDA.DAT fiel.");
-        identity.clear();
-        return;
-    }
-    const QByteArray line = file.readLine(kIdentityLineBuffer);
-    if (line.isEmpty()) {
-        identity.clear();
-        return;
-    }
-    const QString text = QString::fromLatin1(line).trimmed();
-    identity = text.mid(text.lastIndexOf(QLatin1Char(' ')) + 1);
+    identity = identityFromFile(path, kIdentityLineBytes).value_or(QString());
 }
 
 void StudentConfig::readCommandLine(const QStringList& arguments)
 {
-    for (const QString& argument : arguments) {
-        if (argument.size() < 2)
-            continue;
-        const QString option = argument.left(2).toLower();
-        const QString value = argument.mid(2);
-        if (option == QLatin1String("-t")) {
-            parseServerAddress(value, serverTcpAddress, serverTcpPort);
-        } else if (option == QLatin1String("-u")) {
-            parseServerAddress(value, serverUdpAddress, serverUdpPort);
-        } else if (option == QLatin1String("-e")) {
-            parseServerAddress(value, serverTcpAddress, serverTcpPort);
-            parseServerAddress(value, serverUdpAddress, serverUdpPort);
-        } else if (option == QLatin1String("-p")) {
-            MAbstractSocket::parseAddressPort(value, localListenAddress, localListenPort);
-        } else if (option == QLatin1String("-i")) {
-            identity = value.trimmed();
-        } else if (option == QLatin1String("-c")) {
-            windowTitle = value.trimmed();
-        } else if (option == QLatin1String("-a")) {
-            advancedView = true;
-        } else if (option == QLatin1String("-x")) {
-            windowX = value.toInt();
-        } else if (option == QLatin1String("-y")) {
-            windowY = value.toInt();
-        } else if (option == QLatin1String("-z")) {
-            udpTextProbe = true;
-        }
-    }
+    ProgramOptions::readCommandLine(optionTable(), arguments);
 }
 
 void StudentConfig::readConfigurationFile(const QString& path)
 {
-    if (!QFile::exists(path))
+    QString first;
+    if (!readConfigurationLines(path, first))
         return;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-
-    const QString first = QString::fromUtf8(file.readLine().trimmed());
     parseServerAddress(first, serverTcpAddress, serverTcpPort);
     parseServerAddress(first, serverUdpAddress, serverUdpPort);
-
-    if (file.atEnd())
-        return;
-    const QString second = QString::fromUtf8(file.readLine().trimmed());
-    if (second.size() >= kIdentifyKeyword.size() && second.startsWith(kIdentifyKeyword))
-        identity = second.mid(kIdentifyKeyword.size()).trimmed();
 }
 
 QString StudentConfig::describe() const

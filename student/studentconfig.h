@@ -1,5 +1,7 @@
 #pragma once
 
+#include "clientconfig.h"
+
 #include <QHostAddress>
 #include <QString>
 #include <QStringList>
@@ -9,24 +11,21 @@
 // "cl.dat" (in that order, so each later source wins). main owns it; the
 // window copies it and never writes back. Plain data plus the readers that
 // fill it; main thread only.
-struct StudentConfig
+struct StudentConfig : ClientConfig
 {
-    QHostAddress serverTcpAddress { QHostAddress::LocalHost };
-    quint16 serverTcpPort = 2030;
-    QHostAddress serverUdpAddress { QHostAddress::LocalHost };
-    quint16 serverUdpPort = 2030;
+    StudentConfig();
+
     QHostAddress localListenAddress { QHostAddress::AnyIPv4 };
     quint16 localListenPort = 1800;
-    QString identity;
-    QString windowTitle = QStringLiteral("Zavro Voice Chat / Student");
     bool advancedView = false;
-    int windowX = -1;
-    int windowY = -1;
-    bool udpTextProbe = false;
 
     // Identity file, command line and configuration file of appDir, in that
     // order. arguments exclude the program name.
     void load(const QStringList& arguments, const QString& appDir);
+
+    // pupil's options: the shared ones (server ends looked up by name) and
+    // "-p", "-a". They change this record.
+    ProgramOptions::Table optionTable();
 
     // Each reader changes only what its source names.
     void readIdentityFile(const QString& path);

@@ -42,6 +42,7 @@ private slots:
     void identityFile_data();
     void identityFile();
     void serverSettingsFollowListenOption();
+    void optionTableRowsAreDistinctAndDescribed();
 };
 
 void TstAssistantConfig::commandLine_data()
@@ -271,6 +272,19 @@ void TstAssistantConfig::serverSettingsFollowListenOption()
     QCOMPARE(defaults.listenAddress, QHostAddress(QHostAddress::AnyIPv4));
     QCOMPARE(defaults.listenPort, quint16(4060));
     QCOMPARE(defaults.udpPort, quint16(4060));
+}
+
+void TstAssistantConfig::optionTableRowsAreDistinctAndDescribed()
+{
+    AssistantConfig config;
+    QString letters;
+    for (const ProgramOptions::Option& row : config.optionTable()) {
+        QVERIFY2(!letters.contains(row.letter), qPrintable(QString(row.letter)));
+        QVERIFY(row.letter.isLower());
+        QVERIFY(!row.description.isEmpty() && !row.description.contains(QLatin1Char('\n')));
+        letters += row.letter;
+    }
+    QCOMPARE(letters, QStringLiteral("tueicxyzsnl"));
 }
 
 QTEST_GUILESS_MAIN(TstAssistantConfig)

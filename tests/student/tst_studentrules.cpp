@@ -27,6 +27,7 @@ private slots:
     void configurationFile_data();
     void configurationFile();
     void defaultsWithoutFiles();
+    void optionTableRowsAreDistinctAndDescribed();
 
 private:
     static bool writeFile(const QString& path, const QByteArray& content);
@@ -231,6 +232,19 @@ void TestStudentRules::defaultsWithoutFiles()
     QVERIFY(!config.advancedView);
     QCOMPARE(config.windowX, -1);
     QCOMPARE(config.windowY, -1);
+}
+
+void TestStudentRules::optionTableRowsAreDistinctAndDescribed()
+{
+    StudentConfig config;
+    QString letters;
+    for (const ProgramOptions::Option& row : config.optionTable()) {
+        QVERIFY2(!letters.contains(row.letter), qPrintable(QString(row.letter)));
+        QVERIFY(row.letter.isLower());
+        QVERIFY(!row.description.isEmpty() && !row.description.contains(QLatin1Char('\n')));
+        letters += row.letter;
+    }
+    QCOMPARE(letters, QStringLiteral("tueicxyzpa"));
 }
 
 QTEST_GUILESS_MAIN(TestStudentRules)

@@ -30,9 +30,8 @@ void TestChatFormat::messageLine_data()
     QTest::newRow("the server shows as Server")
         << QStringLiteral("|Server|") << QStringLiteral("closing soon")
         << QStringLiteral("<span style='color: #800020;'><b>Server: </b></span>closing soon\r\n");
-    QTest::newRow("anybody else shows under their name with no style")
-        << QStringLiteral("Bob") << QStringLiteral("hi")
-        << QStringLiteral("<span ><b>Bob: </b></span>hi\r\n");
+    QTest::newRow("anybody else shows under their name with no style") << QStringLiteral(
+        "Bob") << QStringLiteral("hi") << QStringLiteral("<span ><b>Bob: </b></span>hi\r\n");
     QTest::newRow("a name only like the teacher's is just a name")
         << QStringLiteral("Teacher") << QStringLiteral("hi")
         << QStringLiteral("<span ><b>Teacher: </b></span>hi\r\n");

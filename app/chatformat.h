@@ -1,7 +1,5 @@
 #pragma once
 
-#include "wirelib_global.h"
-
 #include <QString>
 
 // How both client windows show chat: a received message as one rich-text
@@ -15,16 +13,16 @@ struct Sender
     QString shownName;
     QString style;
 };
-WIRELIB_EXPORT Sender sender(const QString& senderIdName, const QString& ownIdentity);
+Sender sender(const QString& senderIdName, const QString& ownIdentity);
 
 // "<span STYLE><b>NAME: </b></span>MESSAGE\r\n". Name and message come from
 // other clients and are escaped: shown as text, never as markup, so nobody can
 // put images, links or fake status lines into everybody's chat area.
-WIRELIB_EXPORT QString messageLine(
+QString messageLine(
     const QString& senderIdName, const QString& message, const QString& ownIdentity);
 
 // "<span style='color: COLOUR;'><b>TEXT</b></span>\r\n" (TEXT is the
 // program's own and is not escaped).
-WIRELIB_EXPORT QString statusLine(const QString& colour, const QString& text);
+QString statusLine(const QString& colour, const QString& text);
 
 } // namespace ChatFormat

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "wirelib_global.h"
-
 #include <QtGlobal>
 
 class QFile;
@@ -14,7 +12,7 @@ class QString;
 // and onto standard error. The file object may be handed to the window as a
 // child; the handler notices when it is destroyed and writes to standard error
 // only from then on. Any thread (the file is written without a lock).
-class WIRELIB_EXPORT ProgramLog
+class ProgramLog
 {
 public:
     // Creates and opens the file ("Opening log file failed." when it cannot)

@@ -1,0 +1,86 @@
+#include "clientconfig.h"
+
+#include "mabstractsocket.h"
+
+#include <QDebug>
+#include <QFile>
+
+namespace {
+
+// The configuration file's own keyword: it reads like the wire command but
+// belongs to the file format.
+const QLatin1String kIdentifyKeyword("IDENTIFY");
+
+} // namespace
+
+ClientConfig::ClientConfig(quint16 defaultServerPort, const QString& defaultTitle)
+    : serverTcpPort(defaultServerPort), serverUdpPort(defaultServerPort), windowTitle(defaultTitle)
+{ }
+
+ProgramOptions::Table ClientConfig::sharedOptions(AddressParser parseServer)
+{
+    using ProgramOptions::Expects;
+    return {
+        { QLatin1Char('t'), Expects::AddressPort, QStringLiteral("the server's TCP end"),
+            [this, parseServer](
+                const QString& value) { parseServer(value, serverTcpAddress, serverTcpPort); } },
+        { QLatin1Char('u'), Expects::AddressPort, QStringLiteral("the server's UDP end"),
+            [this, parseServer](
+                const QString& value) { parseServer(value, serverUdpAddress, serverUdpPort); } },
+        { QLatin1Char('e'), Expects::AddressPort,
+            QStringLiteral("the server's TCP and UDP end (the same address and port)"),
+            [this, parseServer](const QString& value) {
+                parseServer(value, serverTcpAddress, serverTcpPort);
+                parseServer(value, serverUdpAddress, serverUdpPort);
+            } },
+        { QLatin1Char('i'), Expects::Text, QStringLiteral("the name to join the class with"),
+            [this](const QString& value) { identity = value.trimmed(); } },
+        { QLatin1Char('c'), Expects::Text, QStringLiteral("the window's title"),
+            [this](const QString& value) { windowTitle = value.trimmed(); } },
+        { QLatin1Char('x'), Expects::Number,
+            QStringLiteral("the window's left edge (used together with -y)"),
+            [this](const QString& value) { windowX = value.toInt(); } },
+        { QLatin1Char('y'), Expects::Number,
+            QStringLiteral("the window's top edge (used together with -x)"),
+            [this](const QString& value) { windowY = value.toInt(); } },
+        { QLatin1Char('z'), Expects::Nothing,
+            QStringLiteral("also send text over UDP and mark text that came over UDP"),
+            [this](const QString&) { udpTextProbe = true; } },
+    };
+}
+
+std::optional<QString> ClientConfig::identityFromFile(const QString& path, int lineBytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qDebug("Error: Can't Read IDA.DAT fiel.");
+        return std::nullopt;
+    }
+    // readLine's size counts a terminating zero.
+    const QByteArray line = file.readLine(lineBytes + 1);
+    if (line.isEmpty())
+        return QString();
+    const QString text = QString::fromLatin1(line).trimmed();
+    return text.mid(text.lastIndexOf(QLatin1Char(' ')) + 1);
+}
+
+bool ClientConfig::readConfigurationLines(const QString& path, QString& firstLine)
+{
+    if (!QFile::exists(path))
+        return false;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    firstLine = QString::fromUtf8(file.readLine().trimmed());
+    if (file.atEnd())
+        return true;
+    const QString second = QString::fromUtf8(file.readLine().trimmed());
+    if (second.startsWith(kIdentifyKeyword))
+        identity = second.mid(kIdentifyKeyword.size()).trimmed();
+    return true;
+}
+
+void ClientConfig::parseAddress(const QString& text, QHostAddress& address, quint16& port)
+{
+    MAbstractSocket::parseAddressPort(text, address, port);
+}

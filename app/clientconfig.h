@@ -1,0 +1,52 @@
+#pragma once
+
+#include "programoptions.h"
+
+#include <QHostAddress>
+#include <QString>
+
+#include <optional>
+
+// What the configurations of both client programs hold and read alike: the
+// server's TCP and UDP ends, the identity, the window's title and place and
+// the UDP text probe, with the options that set them, the identity file
+// "IDA.DAT" and the configuration file's "IDENTIFY" line. AssistantConfig and
+// StudentConfig derive from it, each with its own defaults, option table and
+// order of sources. Plain data; main thread.
+struct ClientConfig
+{
+    // How a program reads the "address:port" of its server.
+    using AddressParser = void (*)(const QString& text, QHostAddress& address, quint16& port);
+
+    ClientConfig(quint16 defaultServerPort, const QString& defaultTitle);
+
+    QHostAddress serverTcpAddress { QHostAddress::LocalHost };
+    quint16 serverTcpPort;
+    QHostAddress serverUdpAddress { QHostAddress::LocalHost };
+    quint16 serverUdpPort;
+    QString identity;
+    QString windowTitle;
+    int windowX = -1;
+    int windowY = -1;
+    bool udpTextProbe = false;
+
+    // The rows both programs share: "-t", "-u", "-e", "-i", "-c", "-x", "-y"
+    // and "-z". They change this record.
+    ProgramOptions::Table sharedOptions(AddressParser parseServer);
+
+    // The identity an identity file names: the part of its first line (at most
+    // lineBytes bytes, as ASCII, trimmed) after the last blank; empty when the
+    // file is empty. Nothing, after the diagnostic "Error: Can't Read IDA.DAT
+    // fiel.", when it cannot be opened: whether that clears the identity is
+    // the program's choice.
+    static std::optional<QString> identityFromFile(const QString& path, int lineBytes);
+
+    // Opens a configuration file; false when it is missing or cannot be
+    // opened. Otherwise gives its first line, trimmed, and takes the identity
+    // from a second line "IDENTIFY" + name (the name trimmed).
+    bool readConfigurationLines(const QString& path, QString& firstLine);
+
+    // The classroom server's address as a plain "address:port" (a host part
+    // that is not an address leaves the address as it was).
+    static void parseAddress(const QString& text, QHostAddress& address, quint16& port);
+};
