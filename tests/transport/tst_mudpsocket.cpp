@@ -122,10 +122,12 @@ void TestMUdpSocket::shortDatagramIsDroppedAndNextDelivered()
     m_peerA->writeDatagram("COM", QHostAddress::LocalHost, m_socket->localPort());
     m_peerA->writeDatagram("", 0, QHostAddress::LocalHost, m_socket->localPort());
     m_peerA->writeDatagram("COMDNEXT", QHostAddress::LocalHost, m_socket->localPort());
-    QTRY_COMPARE(spy.count(), 1);
+    // Loopback keeps one socket's datagrams in order: once the last one is
+    // in, anything the short ones could have turned into is in too.
+    m_peerA->writeDatagram("COMDLAST", QHostAddress::LocalHost, m_socket->localPort());
+    QTRY_VERIFY(!spy.isEmpty() && spy.last().at(2).toByteArray() == "LAST");
+    QCOMPARE(spy.count(), 2);
     QCOMPARE(spy.at(0).at(2).toByteArray(), QByteArray("NEXT"));
-    QTest::qWait(20);
-    QCOMPARE(spy.count(), 1);
 }
 
 void TestMUdpSocket::peerFollowsTheLastSender()
