@@ -15,6 +15,7 @@
 
 #include "audioharness.h"
 #include "benchcommon.h"
+#include "freeport.h"
 #include "impairrelay.h"
 #include "opusdecoderwrapper.h"
 #include "podiumprocess.h"
@@ -425,7 +426,7 @@ public:
 
     bool start()
     {
-        const quint16 port = PodiumProcess::freePort();
+        const quint16 port = freePort();
         const QString address = QStringLiteral("127.0.0.1:%1").arg(port);
         const QString podium = m_binDir + QStringLiteral("/podium");
         const QString connected = QStringLiteral("cmd packetReceived CONNECTED");
