@@ -94,15 +94,20 @@ bool Admission::advanceStep(NonReadyClient& client, bool freshNumber, Reply& rep
     return true;
 }
 
+NonReadyClient* Admission::inStep(NonReadyClient* found, UdpState step, Reply& reply) const
+{
+    if (!found)
+        return nullptr;
+    reply.client = found->client;
+    reply.result = Reply::Ignored;
+    return found->udpState == step ? found : nullptr;
+}
+
 Admission::Reply Admission::requestStep(QObject* client)
 {
     Reply reply;
-    NonReadyClient* found = record(client);
+    NonReadyClient* found = inStep(record(client), UdpState::AwaitingResponse, reply);
     if (!found)
-        return reply;
-    reply.client = client;
-    reply.result = Reply::Ignored;
-    if (found->udpState != UdpState::AwaitingResponse)
         return reply;
     // The request step keeps the number drawn on arrival.
     if (advanceStep(*found, false, reply))
@@ -113,13 +118,9 @@ Admission::Reply Admission::requestStep(QObject* client)
 Admission::Reply Admission::udpResponse(int number, const QHostAddress& address, quint16 port)
 {
     Reply reply;
-    NonReadyClient* found = recordByNumber(number);
-    if (!found)
-        return reply;
-    reply.client = found->client;
-    reply.result = Reply::Ignored;
     // A late or repeated answer changes nothing.
-    if (found->udpState != UdpState::AwaitingResponse)
+    NonReadyClient* found = inStep(recordByNumber(number), UdpState::AwaitingResponse, reply);
+    if (!found)
         return reply;
     found->udpState = UdpState::AwaitingCopy;
     found->retryCount = 0;
@@ -135,14 +136,10 @@ Admission::Reply Admission::udpResponse(int number, const QHostAddress& address,
 Admission::Reply Admission::copyStep(QObject* client)
 {
     Reply reply;
-    NonReadyClient* found = record(client);
-    if (!found)
-        return reply;
-    reply.client = client;
-    reply.result = Reply::Ignored;
     // Only the copy step has a UDP end to probe. Earlier the end is unknown;
     // later a new step could only end in the client's removal.
-    if (found->udpState != UdpState::AwaitingCopy)
+    NonReadyClient* found = inStep(record(client), UdpState::AwaitingCopy, reply);
+    if (!found)
         return reply;
     if (advanceStep(*found, true, reply)) {
         reply.udpCommand = SessionCommand::kDoYouCopy + QString::number(found->seqNumber);
@@ -155,12 +152,8 @@ Admission::Reply Admission::copyStep(QObject* client)
 Admission::Reply Admission::copyAnswer(int number, const QHostAddress& address, quint16 port)
 {
     Reply reply;
-    NonReadyClient* found = recordByNumber(number);
+    NonReadyClient* found = inStep(recordByNumber(number), UdpState::AwaitingCopy, reply);
     if (!found)
-        return reply;
-    reply.client = found->client;
-    reply.result = Reply::Ignored;
-    if (found->udpState != UdpState::AwaitingCopy)
         return reply;
     // The numbers can be learnt (the request travels in the clear): only the
     // UDP end that answered the request step may confirm the path, or a

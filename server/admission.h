@@ -94,6 +94,9 @@ public:
 private:
     NonReadyClient* record(QObject* client);
     NonReadyClient* recordByNumber(int number);
+    // found when it is in step; else null, with the reply naming the client
+    // (Ignored) if there is one.
+    NonReadyClient* inStep(NonReadyClient* found, UdpState step, Reply& reply) const;
     int newNumber() const;
     // The message of a step: a fresh number on its first, GaveUp after the last.
     bool advanceStep(NonReadyClient& client, bool freshNumber, Reply& reply) const;
