@@ -68,7 +68,9 @@ public:
     explicit Admission(NumberSource source = &Admission::randomNumber);
 
     // A new waiting client in the request step, with a fresh number. Its
-    // first UDPREQUEST goes out with requestStep().
+    // first UDPREQUEST goes out with requestStep(), when the owner chooses:
+    // today at once, so that identification and the handshake run side by
+    // side.
     void add(QObject* client);
     // The record leaves (the client is removed or made ready).
     NonReadyClient take(QObject* client);
