@@ -3,6 +3,7 @@
 
 #include "assistantcommand.h"
 #include "chatformat.h"
+#include "clientlist.h"
 #include "daudiodevices.h"
 #include "daddresspublisher.h"
 #include "dfilebrowser.h"
@@ -577,17 +578,15 @@ void DMainWindow::clientListReceived(const QString& list)
     if (list.isEmpty())
         return;
 
-    const QStringList entries = list.split(SessionCommand::kListSeparator, Qt::SkipEmptyParts);
-    for (const QString& entry : entries) {
-        const QStringList fields = entry.split(SessionCommand::kFieldSeparator, Qt::SkipEmptyParts);
-        // An entry needs its two connection texts and a name; a shorter one
-        // cannot be shown or looked up and is left out.
-        if (fields.size() < 3) {
-            qDebug().noquote() << "Client list entry without three fields ignored:" << entry;
-            continue;
-        }
-        auto* item = new QListWidgetItem(fields.at(2), ui->lwClients);
-        item->setData(Qt::UserRole, QString(fields.at(0) + QLatin1Char('#') + fields.at(1)));
+    // An entry needs its two connection texts and a name; a shorter one
+    // cannot be shown or looked up and is left out.
+    QStringList rejected;
+    const QVector<ClientList::Entry> entries = ClientList::parse(list, &rejected);
+    for (const QString& entry : qAsConst(rejected))
+        qDebug().noquote() << "Client list entry without three fields ignored:" << entry;
+    for (const ClientList::Entry& entry : entries) {
+        auto* item = new QListWidgetItem(entry.name, ui->lwClients);
+        item->setData(Qt::UserRole, QString(entry.tcpEnd + QLatin1Char('#') + entry.udpEnd));
     }
 
     if (row >= 0 && row < ui->lwClients->count())

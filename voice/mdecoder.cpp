@@ -2,6 +2,7 @@
 
 #include "mabstractsocket.h"
 #include "mstatistics.h"
+#include "wireformat.h"
 
 #include <ctime>
 
@@ -9,7 +10,7 @@
 
 namespace {
 
-const int kSequenceBytes = 4;
+const int kSequenceBytes = WireFormat::kVoiceHeaderSize;
 // Bound on the per-missing-packet calls for one gap: a corrupt or hostile
 // sequence number must not keep the thread concealing for hours. One minute
 // of 20 ms frames covers any real outage.

@@ -2,6 +2,7 @@
 
 #include "maudiooutputfeeder.h"
 #include "opusdecoderwrapper.h"
+#include "wireformat.h"
 
 #include <cstring>
 
@@ -143,8 +144,9 @@ void MOpusAdvancedDecoder::processVoicePacket(const QByteArray& packet)
     if (!m_outputUsable)
         return;
     noteArrival();
-    const auto* payload = reinterpret_cast<const unsigned char*>(packet.constData()) + 4;
-    const int payloadBytes = packet.size() - 4;
+    const auto* payload
+        = reinterpret_cast<const unsigned char*>(packet.constData()) + WireFormat::kVoiceHeaderSize;
+    const int payloadBytes = packet.size() - WireFormat::kVoiceHeaderSize;
 
     if (bufferedCount > 0 && ring[writeIndex].valid == 0) {
         // The frame lost just before this packet, rebuilt from its redundancy.

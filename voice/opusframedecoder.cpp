@@ -2,6 +2,7 @@
 
 #include "audiomath.h"
 #include "opusdecoderwrapper.h"
+#include "wireformat.h"
 
 #include <QByteArray>
 #include <QDebug>
@@ -9,7 +10,7 @@
 
 namespace {
 
-const int kSequenceBytes = 4;
+const int kSequenceBytes = WireFormat::kVoiceHeaderSize;
 
 } // namespace
 

@@ -20,6 +20,7 @@
 #include "opusdecoderwrapper.h"
 #include "podiumprocess.h"
 #include "sourcefeeder.h"
+#include "wireformat.h"
 
 #include <algorithm>
 #include <atomic>
@@ -303,7 +304,8 @@ std::vector<Packet> voicePacketsTowardsB(const QString& logPath, qint64 fromNs, 
             continue;
         const qint64 ns = fields[0].toLongLong();
         const QByteArray datagram = QByteArray::fromHex(fields[2]);
-        if (ns < fromNs || ns > toNs || datagram.size() < 9 || !datagram.startsWith("VOIC"))
+        if (ns < fromNs || ns > toNs || datagram.size() < 9
+            || !datagram.startsWith(WireFormat::kVoiceTag.latin1()))
             continue;
         packets.push_back(
             { ns, qFromBigEndian<quint32>(datagram.constData() + 4), datagram.mid(8) });

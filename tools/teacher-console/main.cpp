@@ -5,6 +5,7 @@
 #include "mabstractsocket.h"
 #include "teacherconsole.h"
 #include "wavpcm.h"
+#include "wireformat.h"
 
 #include <cstdio>
 
@@ -18,12 +19,13 @@ void usage()
     std::fprintf(stderr,
         "usage: teacher-console [-lADDRESS:PORT] [-uUDPADDRESS] [-wFILE.wav] [--loop]\n"
         "                       [--refuse=NAME] [--version=V] [STEP...]\n"
-        "Serves pupil students on ADDRESS:PORT (default 127.0.0.1:2030, TCP and UDP).\n"
+        "Serves pupil students on ADDRESS:PORT (default 127.0.0.1:%u, TCP and UDP).\n"
         "Steps run in order once the first student is admitted; more can be typed\n"
         "on standard input, one per line:\n"
         "  wait=MS  text=MESSAGE  play  stop  ping=TEXT  udpping=TEXT  vfmt\n"
         "  allowcall[=NAME]  xdata=TEXT  command=RAW  finish  drop  quit\n"
-        "play streams FILE.wav (48000 Hz, stereo, 16-bit) as Opus voice.\n");
+        "play streams FILE.wav (48000 Hz, stereo, 16-bit) as Opus voice.\n",
+        unsigned(WireFormat::kDefaultStudentPort));
 }
 
 } // namespace
@@ -32,7 +34,7 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QHostAddress address(QHostAddress::LocalHost);
-    quint16 port = 2030;
+    quint16 port = WireFormat::kDefaultStudentPort;
     QHostAddress udpAddress;
     QString wavPath;
     bool loop = false;
@@ -70,8 +72,8 @@ int main(int argc, char* argv[])
         QString error;
         pcm = WavPcm::read(wavPath, &error);
         if (pcm.isEmpty()) {
-            std::fprintf(stderr, "teacher-console: %s: %s\n", qPrintable(wavPath),
-                qPrintable(error));
+            std::fprintf(
+                stderr, "teacher-console: %s: %s\n", qPrintable(wavPath), qPrintable(error));
             return 1;
         }
     }
