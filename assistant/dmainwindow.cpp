@@ -31,6 +31,8 @@
 #include <QStringList>
 #include <QUrl>
 
+#include "assistantlog.h"
+
 // The resources live in this static library; a program linking it must still
 // register them, which the window does on its first construction.
 static void initPodiumResources()
@@ -236,8 +238,8 @@ void DMainWindow::selfExternalUdpAddressPortReceived(
     QHostAddress address;
     quint16 port = 0;
     MAbstractSocket::parseAddressPort(addressPort, address, port);
-    qDebug().noquote() << "BOUND TO" << MAbstractSocket::addressText(address, port);
-    qDebug().noquote() << "TCP PEER" << tcp->PeerIpAndPort() << "TCP LOCAL"
+    qCDebug(lcAssistant).noquote() << "BOUND TO" << MAbstractSocket::addressText(address, port);
+    qCDebug(lcAssistant).noquote() << "TCP PEER" << tcp->PeerIpAndPort() << "TCP LOCAL"
                        << tcp->LocalIpAndPort();
     m_session->answerUdpAddress();
 }
@@ -286,13 +288,13 @@ void DMainWindow::UStateChanged(QAbstractSocket::SocketState state)
 void DMainWindow::Terror(QAbstractSocket::SocketError error)
 {
     const MTcpSocket* tcp = m_session->tcpSocket();
-    qDebug().noquote() << "Terror:" << error << (tcp ? tcp->errorString() : QString());
+    qCDebug(lcAssistant).noquote() << "Terror:" << error << (tcp ? tcp->errorString() : QString());
 }
 
 void DMainWindow::Uerror(QAbstractSocket::SocketError error)
 {
     const MUdpSocket* udp = m_session->udpSocket();
-    qDebug().noquote() << "Uerror:" << error << (udp ? udp->errorString() : QString());
+    qCDebug(lcAssistant).noquote() << "Uerror:" << error << (udp ? udp->errorString() : QString());
 }
 
 void DMainWindow::dispatchCommand(
@@ -343,7 +345,7 @@ void DMainWindow::dispatchCommand(
         endVoice();
         break;
     case AssistantCommand::Unknown:
-        qDebug().noquote() << SessionCommand::kUnknownCommand + command;
+        qCDebug(lcAssistant).noquote() << SessionCommand::kUnknownCommand + command;
         break;
     }
 }
@@ -354,7 +356,7 @@ void DMainWindow::packetReceived(
     switch (dataType) {
     case CommandData: {
         const QString command = QString::fromUtf8(payload);
-        qDebug().noquote() << QStringLiteral("cmd packetReceived ") + command + QLatin1Char(' ')
+        qCDebug(lcAssistant).noquote() << QStringLiteral("cmd packetReceived ") + command + QLatin1Char(' ')
                 + connection->PeerIpAndPort() + QStringLiteral(" LOCAL ")
                 + connection->LocalIpAndPort();
         dispatchCommand(connection, command, payload);
@@ -488,12 +490,12 @@ void DMainWindow::endSendVoice()
 
 void DMainWindow::aodel()
 {
-    qDebug("AO DEL");
+    qCDebug(lcAssistant, "AO DEL");
 }
 
 void DMainWindow::decdel()
 {
-    qDebug("DEC DEL");
+    qCDebug(lcAssistant, "DEC DEL");
 }
 
 void DMainWindow::numberOfSpeakingClientsReceived(int count)
@@ -504,7 +506,7 @@ void DMainWindow::numberOfSpeakingClientsReceived(int count)
 void DMainWindow::audioOutputStateChanged(QAudio::State state)
 {
     // The playback object looks at the output again after an error.
-    qDebug() << "audioOutputStateChanged; "
+    qCDebug(lcAssistant) << "audioOutputStateChanged; "
              << "State " << state << " error " << audioOutputObject()->error();
 }
 
@@ -583,7 +585,7 @@ void DMainWindow::clientListReceived(const QString& list)
     QStringList rejected;
     const QVector<ClientList::Entry> entries = ClientList::parse(list, &rejected);
     for (const QString& entry : qAsConst(rejected))
-        qDebug().noquote() << "Client list entry without three fields ignored:" << entry;
+        qCDebug(lcAssistant).noquote() << "Client list entry without three fields ignored:" << entry;
     for (const ClientList::Entry& entry : entries) {
         auto* item = new QListWidgetItem(entry.name, ui->lwClients);
         item->setData(Qt::UserRole, QString(entry.tcpEnd + QLatin1Char('#') + entry.udpEnd));

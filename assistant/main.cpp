@@ -14,6 +14,8 @@
 #include <QDebug>
 #include <QFile>
 
+#include "assistantlog.h"
+
 namespace {
 
 std::unique_ptr<QCoreApplication> createApplication(int& argc, char** argv, bool headless)
@@ -28,7 +30,7 @@ int runWindow(
 {
     auto* window = new DMainWindow(config);
     window->show();
-    qDebug() << "test";
+    qCDebug(lcAssistant) << "test";
     // The window takes the server and the log with it when it goes.
     if (server)
         server->setParent(window);
@@ -67,12 +69,12 @@ int main(int argc, char* argv[])
     config.load(QCoreApplication::arguments().mid(1), QCoreApplication::applicationDirPath());
     ServerCLI* server = nullptr;
     if (config.internalServer) {
-        qDebug() << "Using Internal Server.";
+        qCDebug(lcAssistant) << "Using Internal Server.";
         server = new ServerCLI(config.serverSettings(), nullptr);
         if (server->isListening() && config.identity.isEmpty())
             config.identity = QStringLiteral("Local User");
     }
-    qDebug().noquote() << config.describe();
+    qCDebug(lcAssistant).noquote() << config.describe();
     if (headless && !config.internalServer) {
         std::fprintf(stderr,
             "podium: -n runs a server box and needs -s; usage: podium -s -n [-laddress:port]\n");

@@ -54,10 +54,10 @@ FloodGuard::Verdict ClientRelay::judgeFrame(MTcpSocket* conn, int payloadBytes)
     const qint64 size = WireFormat::kTcpHeaderSize + payloadBytes;
     const FloodGuard::Verdict verdict = budget->guard.admit(size, m_clock.elapsed());
     if (verdict == FloodGuard::Drop && mayLogDrop()) {
-        qDebug() << kTag << "Dropped traffic beyond the client limits from" << conn->PeerIpAndPort()
+        qCDebug(lcServer) << kTag << "Dropped traffic beyond the client limits from" << conn->PeerIpAndPort()
                  << budget->guard.droppedPackets() << "packets so far";
     } else if (verdict == FloodGuard::Disconnect) {
-        qDebug() << kTag << "Closing a flooding connection" << conn->PeerIpAndPort()
+        qCDebug(lcServer) << kTag << "Closing a flooding connection" << conn->PeerIpAndPort()
                  << budget->guard.droppedPackets() << "packets dropped";
     }
     return verdict;
@@ -81,7 +81,7 @@ bool ClientRelay::fromReadyClient(MTcpSocket* conn, MDataType type, QByteArray& 
     case ExtraData:
         if (data.size() >= WireFormat::kExtraDataHeaderSize)
             return true;
-        qDebug() << kTag << "Dropped extra data shorter than its header from" << conn;
+        qCDebug(lcServer) << kTag << "Dropped extra data shorter than its header from" << conn;
         return false;
     default:
         return false;
@@ -149,7 +149,7 @@ void ClientRelay::sendText(const QString& name, const QString& message, MTcpSock
     for (const ReadyClient& client : clients) {
         if (client.conn == except || !client.conn->usable())
             continue;
-        qDebug() << kTag
+        qCDebug(lcServer) << kTag
                  << "********************************************************* broadcastText"
                  << client.conn->PeerIpAndPort();
         client.conn->ourProtocolSendText(name, message);
@@ -183,7 +183,7 @@ void ClientRelay::checkBacklog(MTcpSocket* conn)
     const qint64 unsent = conn->bytesToWrite();
     if (unsent <= ClientLimits::kMaxUnsentBytes || !m_readyClients.contains(conn))
         return;
-    qDebug() << kTag << "Too slow, dropping" << conn->PeerIpAndPort() << "with" << unsent
+    qCDebug(lcServer) << kTag << "Too slow, dropping" << conn->PeerIpAndPort() << "with" << unsent
              << "bytes unsent";
     m_dropSlowClient(conn);
     // close() would keep the unsent bytes until they are written, which for
@@ -225,5 +225,5 @@ bool ClientRelay::mayLogDrop()
 void ClientRelay::logDroppedDatagram(const char* reason, const MAbstractSocket* from)
 {
     if (mayLogDrop())
-        qDebug() << kTag << "Dropped" << reason << from->PeerIpAndPort();
+        qCDebug(lcServer) << kTag << "Dropped" << reason << from->PeerIpAndPort();
 }

@@ -67,7 +67,7 @@ bool DescriptorReserve::admit(qintptr descriptor)
 #endif
     if (m_acceptFailing) {
         m_acceptFailing = false;
-        qDebug() << kTag << "Accepting new connections again";
+        qCDebug(lcServer) << kTag << "Accepting new connections again";
     }
     return true;
 }
@@ -86,7 +86,7 @@ void DescriptorReserve::acceptFailed(QAbstractSocket::SocketError err)
     // hanging, until a departure makes room again.
     if (!m_acceptFailing) {
         m_acceptFailing = true;
-        qDebug() << kTag << "Cannot accept connections, turning new ones away:" << err;
+        qCDebug(lcServer) << kTag << "Cannot accept connections, turning new ones away:" << err;
     }
     m_full = true;
     release();

@@ -37,9 +37,9 @@ MStudentServer::MStudentServer(const ServerSettings& settingsArg, QObject* paren
     connect(this, QOverload<MAbstractSocket*>::of(&MStudentServer::newConnection), this,
         &MStudentServer::acceptConnection);
 
-    qDebug() << kTag << "MStudentServer: Listen: " << settings.listenAddress << settings.listenPort;
+    qCDebug(lcServer) << kTag << "MStudentServer: Listen: " << settings.listenAddress << settings.listenPort;
     if (!listen(settings.listenAddress, settings.listenPort)) {
-        qDebug() << "SERVER: MStudentServer: Listen Failed!";
+        qCDebug(lcServer) << "SERVER: MStudentServer: Listen Failed!";
         return;
     }
 #ifdef Q_OS_UNIX
@@ -52,7 +52,7 @@ MStudentServer::MStudentServer(const ServerSettings& settingsArg, QObject* paren
 
 MStudentServer::~MStudentServer()
 {
-    qDebug() << "SERVER: MStudentServer: Closing";
+    qCDebug(lcServer) << "SERVER: MStudentServer: Closing";
     removeAllClients();
     close();
 }
@@ -85,7 +85,7 @@ void MStudentServer::acceptConnection(MAbstractSocket* connection)
 
 void MStudentServer::addNonReadyClient(MTcpSocket* conn)
 {
-    qDebug() << kTag << "addNonReadyClient " << conn;
+    qCDebug(lcServer) << kTag << "addNonReadyClient " << conn;
     connect(conn, &QAbstractSocket::errorOccurred, this,
         qOverload<>(&MStudentServer::removeNonReadyClient));
     connect(conn, &QAbstractSocket::disconnected, this,
@@ -103,7 +103,7 @@ void MStudentServer::handshakeDeadlinePassed(QObject* connection)
     auto* conn = static_cast<MTcpSocket*>(connection);
     if (!m_admission.contains(conn))
         return;
-    qDebug() << kTag << "Not ready in time, removing" << conn;
+    qCDebug(lcServer) << kTag << "Not ready in time, removing" << conn;
     removeNonReadyClient(conn);
 }
 
@@ -122,7 +122,7 @@ void MStudentServer::nrPacketReceived(
     auto* conn = dynamic_cast<MTcpSocket*>(connection);
     if (!conn || !admitTcpPacket(conn, data))
         return;
-    qDebug() << kTag << "nrPacketReceived " << loggedPayload(data);
+    qCDebug(lcServer) << kTag << "nrPacketReceived " << loggedPayload(data);
     if (dataType != CommandData)
         return;
     const QString text = QString::fromUtf8(data);
@@ -137,13 +137,13 @@ void MStudentServer::nrPacketReceived(
     } else if (text == kClientExit) {
         removeNonReadyClient(conn);
     } else {
-        qDebug() << kTag << plainItem(kUnknownCommand) << text;
+        qCDebug(lcServer) << kTag << plainItem(kUnknownCommand) << text;
     }
 }
 
 void MStudentServer::identifyNonReadyClient(MTcpSocket* conn, const QString& idname)
 {
-    qDebug() << kTag << "identifyNonReadyClient" << conn << idname;
+    qCDebug(lcServer) << kTag << "identifyNonReadyClient" << conn << idname;
     if (!m_admission.contains(conn))
         return;
     // The client list cannot escape separators: a name holding one is listed
@@ -151,12 +151,12 @@ void MStudentServer::identifyNonReadyClient(MTcpSocket* conn, const QString& idn
     // so the teacher console's "|Teacher|" still shows as the teacher).
     const QString listed = ClientList::listedName(idname);
     if (listed != idname)
-        qDebug() << kTag << "Name with list separators listed as" << listed;
-    qDebug() << kTag << QByteArray("B" + QByteArray(75, 'A')).constData();
+        qCDebug(lcServer) << kTag << "Name with list separators listed as" << listed;
+    qCDebug(lcServer) << kTag << QByteArray("B" + QByteArray(75, 'A')).constData();
 
     bool accepted = true;
     if (settings.restrictNames) {
-        qDebug() << kTag << QByteArray(75, 'A').constData();
+        qCDebug(lcServer) << kTag << QByteArray(75, 'A').constData();
         accepted = settings.allowedNames.contains(idname);
         for (const ReadyClient& ready : qAsConst(readyClients))
             accepted = accepted && ready.clientIdName != idname;
@@ -170,7 +170,7 @@ void MStudentServer::identifyNonReadyClient(MTcpSocket* conn, const QString& idn
 
 void MStudentServer::moveToReadyClients(MTcpSocket* conn)
 {
-    qDebug() << kTag << "moveToReadyClients" << conn;
+    qCDebug(lcServer) << kTag << "moveToReadyClients" << conn;
     if (!m_admission.contains(conn))
         return;
 
@@ -199,21 +199,21 @@ void MStudentServer::moveToReadyClients(MTcpSocket* conn)
 
 void MStudentServer::removeNonReadyClient()
 {
-    qDebug() << kTag << "removeNonReadyClient";
+    qCDebug(lcServer) << kTag << "removeNonReadyClient";
     if (auto* conn = qobject_cast<MTcpSocket*>(sender()))
         removeNonReadyClient(conn);
 }
 
 void MStudentServer::removeNonReadyClient(MTcpSocket* conn)
 {
-    qDebug() << kTag << "removeNonReadyClient(conn)" << conn << m_admission.clients().keys();
+    qCDebug(lcServer) << kTag << "removeNonReadyClient(conn)" << conn << m_admission.clients().keys();
     if (m_admission.contains(conn))
         removeNonReadyClientImpl_unsafe(conn);
 }
 
 void MStudentServer::removeNonReadyClientImpl_unsafe(MTcpSocket* conn)
 {
-    qDebug() << kTag << "removeNonReadyClientImpl_unsafe" << conn << m_admission.contains(conn);
+    qCDebug(lcServer) << kTag << "removeNonReadyClientImpl_unsafe" << conn << m_admission.contains(conn);
     disconnect(conn, nullptr, nullptr, nullptr);
     conn->close();
     conn->deleteLater();
@@ -225,22 +225,22 @@ void MStudentServer::removeNonReadyClientImpl_unsafe(MTcpSocket* conn)
 
 void MStudentServer::sendUDPRequestToClient(MTcpSocket* conn)
 {
-    qDebug() << kTag << "sendUDPRequestToClient1";
+    qCDebug(lcServer) << kTag << "sendUDPRequestToClient1";
     if (!m_admission.contains(conn))
         return;
-    qDebug() << kTag << "sendUDPRequestToClient2";
+    qCDebug(lcServer) << kTag << "sendUDPRequestToClient2";
 
     const Admission::Reply reply = m_admission.requestStep(conn);
     if (reply.firstOfStep)
-        qDebug() << kTag << "sendUDPRequestToClient3";
+        qCDebug(lcServer) << kTag << "sendUDPRequestToClient3";
     if (reply.result == Admission::Reply::GaveUp) {
-        qDebug() << kTag << "sendUDPRequestToClient4";
+        qCDebug(lcServer) << kTag << "sendUDPRequestToClient4";
         removeNonReadyClient(conn);
         return;
     }
     if (reply.result != Admission::Reply::Done)
         return;
-    qDebug() << kTag << "sendUDPRequestToClient5";
+    qCDebug(lcServer) << kTag << "sendUDPRequestToClient5";
     carryOut(conn, reply);
 }
 
@@ -257,7 +257,7 @@ void MStudentServer::carryOut(MTcpSocket* conn, const Admission::Reply& reply)
 
 void MStudentServer::udpRequestTimeOut(QObject* connection)
 {
-    qDebug() << kTag << "udpRequestTimeOut";
+    qCDebug(lcServer) << kTag << "udpRequestTimeOut";
     if (auto* conn = qobject_cast<MTcpSocket*>(connection))
         sendUDPRequestToClient(conn);
 }
@@ -277,7 +277,7 @@ void MStudentServer::uPacketReceived(
         else if (answer == Admission::Answer::CopyAnswer)
             udpCopyResponseReceived(connection, number);
         else
-            qDebug() << kTag << plainItem(SessionCommand::kUnknownCommand) << text;
+            qCDebug(lcServer) << kTag << plainItem(SessionCommand::kUnknownCommand) << text;
         break;
     }
     case VoiceData:
@@ -301,27 +301,27 @@ void MStudentServer::uPacketReceived(
 
 void MStudentServer::udpRequestResponseReceived(MAbstractSocket* u_connection, int seqNumber)
 {
-    qDebug() << kTag << "udpRequestResponseReceived1";
+    qCDebug(lcServer) << kTag << "udpRequestResponseReceived1";
     const Admission::Reply reply
         = m_admission.udpResponse(seqNumber, u_connection->peerAddress(), u_connection->peerPort());
     auto* found = static_cast<MTcpSocket*>(reply.client);
-    qDebug() << kTag << "udpRequestResponseReceived2" << found;
+    qCDebug(lcServer) << kTag << "udpRequestResponseReceived2" << found;
     if (!found)
         return;
-    qDebug() << kTag << "udpRequestResponseReceived3";
+    qCDebug(lcServer) << kTag << "udpRequestResponseReceived3";
     if (reply.result != Admission::Reply::Done)
         return;
-    qDebug() << kTag << "udpRequestResponseReceived4 -- His connection is: "
+    qCDebug(lcServer) << kTag << "udpRequestResponseReceived4 -- His connection is: "
              << u_connection->PeerIpAndPort() << u_connection->LocalIpAndPort();
     carryOut(found, reply);
 }
 
 void MStudentServer::tryConnectToClientUdp(MTcpSocket* conn)
 {
-    qDebug() << kTag << "tryConnectToClientUdp";
+    qCDebug(lcServer) << kTag << "tryConnectToClientUdp";
     const Admission::Reply reply = m_admission.copyStep(conn);
     if (reply.result == Admission::Reply::Ignored) {
-        qDebug() << kTag << "UDPI:PBOUND ignored in udpState"
+        qCDebug(lcServer) << kTag << "UDPI:PBOUND ignored in udpState"
                  << int(m_admission.find(conn)->udpState);
     } else if (reply.result == Admission::Reply::GaveUp) {
         removeNonReadyClient(conn);
@@ -332,7 +332,7 @@ void MStudentServer::tryConnectToClientUdp(MTcpSocket* conn)
 
 void MStudentServer::udpCopyTimeOut(QObject* connection)
 {
-    qDebug() << kTag << "udpCopyTimeOut";
+    qCDebug(lcServer) << kTag << "udpCopyTimeOut";
     if (auto* conn = qobject_cast<MTcpSocket*>(connection))
         tryConnectToClientUdp(conn);
 }
@@ -342,11 +342,11 @@ void MStudentServer::udpCopyResponseReceived(MAbstractSocket* u_connection, int 
     const Admission::Reply reply
         = m_admission.copyAnswer(seqNumber, u_connection->peerAddress(), u_connection->peerPort());
     if (reply.result == Admission::Reply::Foreign) {
-        qDebug() << kTag << "Copy answer ignored, it came from" << u_connection->PeerIpAndPort()
+        qCDebug(lcServer) << kTag << "Copy answer ignored, it came from" << u_connection->PeerIpAndPort()
                  << "and not from" << MAbstractSocket::addressText(reply.udpAddress, reply.udpPort);
         return;
     }
-    qDebug() << kTag << "udpCopyResponseReceived";
+    qCDebug(lcServer) << kTag << "udpCopyResponseReceived";
     if (reply.result != Admission::Reply::Done)
         return;
     auto* found = static_cast<MTcpSocket*>(reply.client);
@@ -379,10 +379,10 @@ void MStudentServer::packetReceived(
     auto* conn = dynamic_cast<MTcpSocket*>(connection);
     if (conn && !admitTcpPacket(conn, data))
         return;
-    qDebug() << kTag << "packetReceived: " << data.size() << loggedPayload(data);
+    qCDebug(lcServer) << kTag << "packetReceived: " << data.size() << loggedPayload(data);
     const QLatin1String exit = SessionCommand::kClientExit;
     if (dataType == CommandData && data == QByteArray::fromRawData(exit.data(), exit.size())) {
-        qDebug() << kTag << "Client exited " << conn << (conn ? conn->PeerIpAndPort() : QString());
+        qCDebug(lcServer) << kTag << "Client exited " << conn << (conn ? conn->PeerIpAndPort() : QString());
         removeClient(conn);
         return;
     }
@@ -393,7 +393,7 @@ void MStudentServer::packetReceived(
 
 void MStudentServer::removeClient(MTcpSocket* conn)
 {
-    qDebug() << kTag << "removeClient" << conn;
+    qCDebug(lcServer) << kTag << "removeClient" << conn;
     const auto it = readyClients.constFind(conn);
     if (it == readyClients.cend())
         return;
@@ -411,7 +411,7 @@ void MStudentServer::removeConnection()
 
 void MStudentServer::removeClientImpl_unsafe(MTcpSocket* conn)
 {
-    qDebug() << kTag << "removeClientImpl_unsafe" << conn << readyClients.contains(conn);
+    qCDebug(lcServer) << kTag << "removeClientImpl_unsafe" << conn << readyClients.contains(conn);
     disconnect(conn, nullptr, nullptr, nullptr);
     conn->close();
     conn->deleteLater();

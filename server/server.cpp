@@ -148,13 +148,13 @@ void Server::handleCommand(MTcpSocket* conn, const QByteArray& data)
     using namespace SessionCommand;
     const QByteArray closeAll = keyword(kCloseAllClients);
     if (data.startsWith(closeAll)) {
-        qDebug() << "SERVER recieve: " << data;
+        qCDebug(lcServer) << "SERVER recieve: " << data;
         const QString rest = QString::fromUtf8(data.mid(closeAll.size()));
         const QStringList names = rest.split(kListSeparator, Qt::KeepEmptyParts);
-        qDebug() << rest;
+        qCDebug(lcServer) << rest;
         const auto clients = studentServer->readyClientList();
         for (const ReadyClient& client : clients) {
-            qDebug() << client.clientIdName;
+            qCDebug(lcServer) << client.clientIdName;
             // A name is matched as given or as the list shows it.
             if (client.conn != conn
                 && (names.contains(client.clientIdName)
@@ -163,7 +163,7 @@ void Server::handleCommand(MTcpSocket* conn, const QByteArray& data)
         }
     } else if (data == keyword(kGetUniqueXDataId)) {
         conn->ourProtocolSendCommand(kXDataId + QString::number(xdataIdCounter));
-        qDebug() << kTag << "Assigning UNIQUE XDATA ID " << xdataIdCounter
+        qCDebug(lcServer) << kTag << "Assigning UNIQUE XDATA ID " << xdataIdCounter
                  << "...................................";
         ++xdataIdCounter;
     } else if (data == keyword(kGetNClients)) {
@@ -218,7 +218,7 @@ void Server::broadcastClientList()
     }
     const QString text = kClientList + ClientList::format(entries);
 
-    qDebug() << kTag << text;
+    qCDebug(lcServer) << kTag << text;
     studentServer->broadcastCommand(text, nullptr);
-    qDebug() << kTag << "CLLS... Was sent";
+    qCDebug(lcServer) << kTag << "CLLS... Was sent";
 }

@@ -3,6 +3,7 @@
 #include "clientlimits.h"
 
 #include <QByteArray>
+#include <QLoggingCategory>
 #include <QLatin1String>
 
 // How the classroom server's diagnostic lines are built: every line begins
@@ -27,3 +28,11 @@ inline QByteArray loggedPayload(const QByteArray& data)
 }
 
 } // namespace ServerLog
+
+// The category of the server's diagnostics, "server": a server box quiets it with
+// QT_LOGGING_RULES (e.g. "server.debug=false") without touching the code.
+inline const QLoggingCategory& lcServer()
+{
+    static const QLoggingCategory category("server");
+    return category;
+}

@@ -8,6 +8,8 @@
 #include <QDebug>
 #include <QFile>
 
+#include "studentlog.h"
+
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
@@ -17,7 +19,7 @@ int main(int argc, char* argv[])
 
     StudentConfig config;
     config.load(QCoreApplication::arguments().mid(1), appDir);
-    qDebug().noquote() << config.describe();
+    qCDebug(lcStudent).noquote() << config.describe();
 
     int result = 0;
     {

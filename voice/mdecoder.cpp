@@ -8,6 +8,8 @@
 
 #include <QDebug>
 
+#include "voicelog.h"
+
 namespace {
 
 const int kSequenceBytes = WireFormat::kVoiceHeaderSize;
@@ -37,7 +39,7 @@ MDecoder::~MDecoder() = default;
 void MDecoder::voicePacketReceived(const QByteArray& packet)
 {
     if (packet.size() < kSequenceBytes) {
-        qWarning() << "MDecoder:: voice packet shorter than its sequence number dropped, bytes:"
+        qCWarning(lcVoice) << "MDecoder:: voice packet shorter than its sequence number dropped, bytes:"
                    << packet.size();
         return;
     }
@@ -49,17 +51,17 @@ void MDecoder::voicePacketReceived(const QByteArray& packet)
     const qint64 gap = qint64(seq) - qint64(lastSeq) - 1;
 
     const auto diagnostic
-        = [&] { qDebug() << processClockMs() << lastSeq << seq << gap << payloadSize; };
+        = [&] { qCDebug(lcVoice) << processClockMs() << lastSeq << seq << gap << payloadSize; };
 
     if (gap == 0 || statistics->packetCount == 0) {
         processVoicePacket(packet);
         lastPayloadSize = payloadSize;
     } else if (gap > 0) {
-        qDebug() << "========================= SEQ SKIP DETECTED! =========================";
+        qCDebug(lcVoice) << "========================= SEQ SKIP DETECTED! =========================";
         diagnostic();
         if (skipCallPerMissingPacket) {
             if (gap > kMaxSkipCalls)
-                qWarning() << "MDecoder:: gap of" << gap << "packets, concealing only"
+                qCWarning(lcVoice) << "MDecoder:: gap of" << gap << "packets, concealing only"
                            << kMaxSkipCalls;
             for (qint64 i = 0; i < qMin(gap, kMaxSkipCalls); ++i)
                 processSeqSkip(lastPayloadSize);
@@ -69,10 +71,10 @@ void MDecoder::voicePacketReceived(const QByteArray& packet)
         processVoicePacket(packet);
         lastPayloadSize = payloadSize;
     } else if (gap == -1) {
-        qDebug() << "======================== SEQ REPEAT DETECTED! ========================";
+        qCDebug(lcVoice) << "======================== SEQ REPEAT DETECTED! ========================";
         diagnostic();
     } else {
-        qDebug() << "======================== SEQ REWIND DETECTED! ========================";
+        qCDebug(lcVoice) << "======================== SEQ REWIND DETECTED! ========================";
         diagnostic();
     }
 
