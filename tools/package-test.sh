@@ -9,7 +9,9 @@
 #     `podium -s -n` serves a loopback port, admits the scripted client run
 #     from outside (BUILD/bin/classroom-client), and ends on SIGTERM with a log
 #     whose last line is "SERVER: Servers Closed.";
-#   - systemd-analyze verify on the installed template unit.
+#   - systemd-analyze verify on the installed template unit;
+#   - a small program built on this machine with find_package(classroom)
+#     against the unpacked library and development packages, and pkg-config.
 # Needs root (chroot, mounts). Usage: tools/package-test.sh [BUILD]
 set -euo pipefail
 
@@ -151,5 +153,43 @@ systemd-analyze verify --root="$root" --man=no podium-server@room1.service \
 echo "systemd-analyze verify: podium-server@room1.service passes"
 systemd-analyze security --offline=yes --root="$root" podium-server@room1.service 2>/dev/null \
     | tail -n 1 || true
+
+step "a program builds against the development package (CMake and pkg-config)"
+stage="$work/dev-stage"
+rm -rf "$stage"
+mkdir -p "$stage/consumer"
+for deb in "$build"/libwirelib1_*.deb "$build"/libcodecwrap1_*.deb "$build"/libvoicepipe1_*.deb \
+    "$build"/libclassroom-dev_*.deb; do
+    dpkg-deb -x "$deb" "$stage"
+done
+cat >"$stage/consumer/CMakeLists.txt" <<'CMAKE'
+cmake_minimum_required(VERSION 3.16)
+project(consumer LANGUAGES CXX)
+set(CMAKE_CXX_STANDARD 17)
+find_package(classroom 1 REQUIRED)
+add_executable(consumer main.cpp)
+target_link_libraries(consumer PRIVATE classroom::voicepipe classroom::wirelib)
+CMAKE
+cat >"$stage/consumer/main.cpp" <<'CPP'
+#include <mabstractsocket.h>
+#include <mm.h>
+#include <cstdio>
+int main()
+{
+    const QAudioFormat format = MM::defaultAudioFormat();
+    const quint32 back = MAbstractSocket::byteArrayToInt(MAbstractSocket::intToByteArray(4060));
+    std::printf("%d Hz, %d channels, %u\n", format.sampleRate(), format.channelCount(), back);
+    return format.sampleRate() == 48000 && back == 4060 ? 0 : 1;
+}
+CPP
+libdir=$(dirname "$(find "$stage/usr/lib" -name 'libvoicepipe.so' | head -n 1)")
+cmake -S "$stage/consumer" -B "$stage/consumer/build" -G Ninja -DCMAKE_PREFIX_PATH="$stage/usr" \
+    >"$stage/consumer.log" 2>&1 && cmake --build "$stage/consumer/build" >>"$stage/consumer.log" 2>&1 \
+    || { cat "$stage/consumer.log"; fail "a program does not build with find_package(classroom)"; }
+LD_LIBRARY_PATH="$libdir" "$stage/consumer/build/consumer" || fail "the consumer does not run"
+PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --exists --print-errors voicepipe wirelib codecwrap \
+    || fail "pkg-config cannot resolve the libraries"
+echo "pkg-config: voicepipe $(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --modversion voicepipe)," \
+    "$(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --cflags voicepipe)"
 
 step "package-test: passed in ${SECONDS}s"
