@@ -80,6 +80,8 @@ set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "qtbase5-dev, qtmultimedia5-dev")
 set(CPACK_DEBIAN_PODIUM_PACKAGE_DEPENDS "libqt5multimedia5-plugins")
 set(CPACK_DEBIAN_PUPIL_PACKAGE_DEPENDS "libqt5multimedia5-plugins")
 set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "systemd")
+# Rotates the file log beside the journal (/etc/logrotate.d/podium-server).
+set(CPACK_DEBIAN_SERVER_PACKAGE_RECOMMENDS "logrotate")
 set(CPACK_DEBIAN_SERVER_PACKAGE_ARCHITECTURE all)
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
     ${CMAKE_CURRENT_SOURCE_DIR}/debian/podium-server/postinst

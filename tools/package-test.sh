@@ -9,10 +9,12 @@
 #     `podium -s -n` serves a loopback port, admits the scripted client run
 #     from outside (BUILD/bin/classroom-client), and ends on SIGTERM with a log
 #     whose last line is "SERVER: Servers Closed.";
+#   - desktop-file-validate and appstreamcli validate on what was installed;
 #   - systemd-analyze verify on the installed template unit;
 #   - a small program built on this machine with find_package(classroom)
 #     against the unpacked library and development packages, and pkg-config.
 # Needs root (chroot, mounts). Usage: tools/package-test.sh [BUILD]
+# PACKAGE_TEST_KEEP_ROOT=1 keeps the root filesystem afterwards for a look.
 set -euo pipefail
 
 build=$(realpath "${1:-build-package}")
@@ -54,7 +56,12 @@ cleanup() {
     if [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null; then
         kill -KILL "$server_pid" 2>/dev/null || true
     fi
-    remove_root || true
+    if [ "${PACKAGE_TEST_KEEP_ROOT:-0}" = 1 ]; then
+        mounts_under_root | while read -r target; do umount -l "$target"; done
+        echo "package-test: root filesystem kept in $root"
+    else
+        remove_root || true
+    fi
 }
 trap cleanup EXIT
 
@@ -117,6 +124,15 @@ for page in podium pupil classroom-client teacher-console; do
     [ -s "$root/usr/share/man/man1/$page.1.gz" ] || fail "no manual page for $page"
 done
 echo "manual pages: installed"
+
+step "desktop entries, icons and AppStream metainfo"
+for program in podium pupil; do
+    desktop="$root/usr/share/applications/$program.desktop"
+    metainfo="$root/usr/share/metainfo/org.example.classroom.$program.metainfo.xml"
+    [ -s "$root/usr/share/icons/hicolor/scalable/apps/$program.svg" ] || fail "no icon for $program"
+    desktop-file-validate "$desktop" || fail "desktop-file-validate $desktop"
+    appstreamcli validate --no-net --pedantic "$metainfo" || fail "appstreamcli validate $metainfo"
+done
 
 step "podium -s -n in the root filesystem admits a client from outside"
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
