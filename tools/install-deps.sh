@@ -18,6 +18,9 @@ packages=(
     stress-ng
     # plots of benchmark figures
     gnuplot-nox
+    # Debian packages: build (dpkg-shlibdeps, dpkg-buildflags), check, and a
+    # clean root filesystem to install them into (tools/package-test.sh)
+    dpkg-dev fakeroot lintian appstream desktop-file-utils mmdebstrap systemd
 )
 
 missing=()

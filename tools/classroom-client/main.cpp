@@ -13,9 +13,11 @@
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(CLASSROOM_VERSION));
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Scripted classroom client."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption connectOption(
         QStringList { QStringLiteral("c"), QStringLiteral("connect") },
         QStringLiteral("Server address:port (TCP and UDP)."), QStringLiteral("address:port"),
