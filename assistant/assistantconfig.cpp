@@ -2,6 +2,7 @@
 
 #include "mabstractsocket.h"
 #include "serversettings.h"
+#include "voiceprocessingline.h"
 
 #include <QDebug>
 #include <QFile>
@@ -135,6 +136,12 @@ void AssistantConfig::readConfigurationFile(const QString& configPath, const QSt
     const QString second = QString::fromUtf8(file.readLine().trimmed());
     if (second.startsWith(QLatin1String("IDENTIFY")))
         identity = second.mid(8).trimmed();
+    // Any line after the first may set the voice processing defaults.
+    for (QString line = second;; line = QString::fromUtf8(file.readLine().trimmed())) {
+        VoiceProcessingLine::read(line, voiceProcessing);
+        if (file.atEnd())
+            break;
+    }
 }
 
 ServerSettings AssistantConfig::serverSettings() const

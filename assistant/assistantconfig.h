@@ -1,5 +1,7 @@
 #pragma once
 
+#include "voiceprocessing.h"
+
 #include <QHostAddress>
 #include <QString>
 #include <QStringList>
@@ -31,6 +33,10 @@ struct AssistantConfig
     // "-l": where the internal server's TCP listener and UDP socket live.
     QHostAddress listenAddress { QHostAddress::AnyIPv4 };
     quint16 listenPort = 4060;
+
+    // The window's voice-processing settings at start (a "VOICEPROCESSING"
+    // line of the configuration file); all on unless it says otherwise.
+    VoiceProcessing::Settings voiceProcessing { true, true, true };
 
     // Defaults, then the command line, the identity file and the configuration
     // file of appDir, in that order. arguments exclude the program name.

@@ -6,6 +6,7 @@
 #include "dfilebrowser.h"
 #include "dfilereceiver.h"
 #include "dfilesender.h"
+#include "dvoiceprocessingmenu.h"
 #include "mclientsession.h"
 #include "mm.h"
 #include "mopusadvanceddecoder.h"
@@ -137,6 +138,7 @@ DMainWindow::DMainWindow(const AssistantConfig& configuration, QWidget* parent)
 
     setUpVoice();
     setUpSendVoice();
+    DVoiceProcessingMenu::attach(menuBar(), m_playback, m_capture, config.voiceProcessing);
 
     logAudioDevices();
 }

@@ -15,6 +15,7 @@ add_library(podiumwindow STATIC
     filetransferwidget.cpp filetransferwidget.h
     daddresspublisher.cpp daddresspublisher.h
     dvoicerules.cpp dvoicerules.h
+    dvoiceprocessingmenu.cpp dvoiceprocessingmenu.h
     podium.qrc)
 target_include_directories(podiumwindow PUBLIC $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}>)
 target_link_libraries(podiumwindow

@@ -59,6 +59,12 @@ MVoiceProcessor::MVoiceProcessor(
         qWarning() << "Voice processing: the audio processing module could not be made.";
         return;
     }
+    // The module takes the far end only at the capture's rate, which it
+    // otherwise learns from the first captured block.
+    const auto layout = format.channelCount() == 2 ? webrtc::AudioProcessing::kStereo
+                                                   : webrtc::AudioProcessing::kMono;
+    const int rate = format.sampleRate();
+    m_apm->Initialize(rate, rate, rate, layout, layout, layout);
     m_frame = std::make_unique<webrtc::AudioFrame>();
     m_apm->high_pass_filter()->Enable(true);
     m_apm->echo_cancellation()->enable_drift_compensation(false);
