@@ -30,9 +30,10 @@ void configure(webrtc::Config& config)
     config.Set<webrtc::ExperimentalAgc>(new webrtc::ExperimentalAgc(false));
 }
 
-// Noise suppression "high": about 15 dB less steady noise with speech
-// intact; "very high" costs syllables at the start of words.
-constexpr auto kNoiseLevel = webrtc::NoiseSuppression::kHigh;
+// Noise suppression "very high": measured 18 dB less pink and 26 dB less
+// brown noise in speech pauses at 5 dB SNR, where "high" gave 14 to 17 dB
+// of pink (bench_voiceprocessing, docs/performance.md).
+constexpr auto kNoiseLevel = webrtc::NoiseSuppression::kVeryHigh;
 // Gain control: speech levelled to -3 dBFS with up to 20 dB of gain, so that
 // a quiet talker is heard at about the normal level; the limiter keeps loud
 // talkers from clipping.
