@@ -19,19 +19,6 @@
 
 Q_DECLARE_METATYPE(VoiceProcessing::Settings)
 
-namespace {
-
-VoiceProcessing::Settings parts(bool noise, bool echo, bool gain)
-{
-    VoiceProcessing::Settings settings;
-    settings.noiseSuppression = noise;
-    settings.echoCancellation = echo;
-    settings.gainControl = gain;
-    return settings;
-}
-
-} // namespace
-
 namespace QTest {
 template <> char* toString(const VoiceProcessing::Settings& settings)
 {
@@ -58,26 +45,29 @@ void TestVoiceProcessingSettings::configurationFile_data()
     QTest::addColumn<QString>("identity");
 
     QTest::newRow("no line keeps all three on")
-        << QByteArray("127.0.0.1:4060\n") << parts(true, true, true) << QString();
+        << QByteArray("127.0.0.1:4060\n") << VoiceProcessing::Settings { true, true, true }
+        << QString();
     QTest::newRow("a line after the identity names the parts that run")
         << QByteArray("127.0.0.1:4060\nIDENTIFY Ann\nVOICEPROCESSING noise echo\n")
-        << parts(true, true, false) << QStringLiteral("Ann");
+        << VoiceProcessing::Settings { true, true, false } << QStringLiteral("Ann");
     QTest::newRow("the second line may be the processing line")
-        << QByteArray("127.0.0.1:4060\nVOICEPROCESSING gain, echo\n") << parts(false, true, true)
-        << QString();
+        << QByteArray("127.0.0.1:4060\nVOICEPROCESSING gain, echo\n")
+        << VoiceProcessing::Settings { false, true, true } << QString();
     QTest::newRow("off turns every part off")
-        << QByteArray(".internal\nIDENTIFY Bo\nVOICEPROCESSING off\n") << parts(false, false, false)
-        << QStringLiteral("Bo");
-    QTest::newRow("the keyword alone means none") << QByteArray("127.0.0.1:4060\nVOICEPROCESSING\n")
-                                                  << parts(false, false, false) << QString();
+        << QByteArray(".internal\nIDENTIFY Bo\nVOICEPROCESSING off\n")
+        << VoiceProcessing::Settings { false, false, false } << QStringLiteral("Bo");
+    QTest::newRow("the keyword alone means none")
+        << QByteArray("127.0.0.1:4060\nVOICEPROCESSING\n")
+        << VoiceProcessing::Settings { false, false, false } << QString();
     QTest::newRow("unknown words are skipped")
-        << QByteArray("127.0.0.1:4060\nVOICEPROCESSING loud noise\n") << parts(true, false, false)
-        << QString();
+        << QByteArray("127.0.0.1:4060\nVOICEPROCESSING loud noise\n")
+        << VoiceProcessing::Settings { true, false, false } << QString();
     QTest::newRow("a longer keyword is not the line")
-        << QByteArray("127.0.0.1:4060\nVOICEPROCESSINGX off\n") << parts(true, true, true)
-        << QString();
+        << QByteArray("127.0.0.1:4060\nVOICEPROCESSINGX off\n")
+        << VoiceProcessing::Settings { true, true, true } << QString();
     QTest::newRow("the first line is never the processing line")
-        << QByteArray("VOICEPROCESSING off\n") << parts(true, true, true) << QString();
+        << QByteArray("VOICEPROCESSING off\n") << VoiceProcessing::Settings { true, true, true }
+        << QString();
 }
 
 void TestVoiceProcessingSettings::configurationFile()
@@ -105,15 +95,19 @@ void TestVoiceProcessingSettings::actionsSwitchEachPart_data()
     QTest::addColumn<QString>("action");
     QTest::addColumn<VoiceProcessing::Settings>("after");
 
-    const VoiceProcessing::Settings all = parts(true, true, true);
+    const VoiceProcessing::Settings all = VoiceProcessing::Settings { true, true, true };
     QTest::newRow("unchecking noise suppression")
-        << all << DVoiceProcessingMenu::kNoiseActionName << parts(false, true, true);
+        << all << DVoiceProcessingMenu::kNoiseActionName
+        << VoiceProcessing::Settings { false, true, true };
     QTest::newRow("unchecking echo cancellation")
-        << all << DVoiceProcessingMenu::kEchoActionName << parts(true, false, true);
-    QTest::newRow("unchecking gain control")
-        << all << DVoiceProcessingMenu::kGainActionName << parts(true, true, false);
-    QTest::newRow("checking gain control with the others off") << parts(false, false,
-        false) << DVoiceProcessingMenu::kGainActionName << parts(false, false, true);
+        << all << DVoiceProcessingMenu::kEchoActionName
+        << VoiceProcessing::Settings { true, false, true };
+    QTest::newRow("unchecking gain control") << all << DVoiceProcessingMenu::kGainActionName
+                                             << VoiceProcessing::Settings { true, true, false };
+    QTest::newRow("checking gain control with the others off")
+        << VoiceProcessing::Settings { false, false, false }
+        << DVoiceProcessingMenu::kGainActionName
+        << VoiceProcessing::Settings { false, false, true };
 }
 
 void TestVoiceProcessingSettings::actionsSwitchEachPart()
@@ -145,9 +139,10 @@ void TestVoiceProcessingSettings::environmentOffDisablesTheActions()
     QMenuBar bar;
     MVoicePlayback playback(MM::defaultAudioFormat(), MDecoderFactory());
     MVoiceCapture capture(MM::defaultAudioFormat());
-    DVoiceProcessingMenu::attach(&bar, &playback, &capture, parts(true, true, true));
+    DVoiceProcessingMenu::attach(
+        &bar, &playback, &capture, VoiceProcessing::Settings { true, true, true });
     qunsetenv(VoiceProcessing::kEnvironmentVariable);
-    QCOMPARE(capture.processingSettings(), parts(false, false, false));
+    QCOMPARE(capture.processingSettings(), VoiceProcessing::Settings());
     for (const char* name : { DVoiceProcessingMenu::kNoiseActionName,
              DVoiceProcessingMenu::kEchoActionName, DVoiceProcessingMenu::kGainActionName }) {
         auto* action = bar.findChild<QAction*>(QLatin1String(name));

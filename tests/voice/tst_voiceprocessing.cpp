@@ -19,15 +19,6 @@ Q_DECLARE_METATYPE(VoiceProcessing::Settings)
 
 namespace {
 
-VoiceProcessing::Settings parts(bool noise, bool echo, bool gain)
-{
-    VoiceProcessing::Settings settings;
-    settings.noiseSuppression = noise;
-    settings.echoCancellation = echo;
-    settings.gainControl = gain;
-    return settings;
-}
-
 QByteArray speechPart(int fromMs, int ms)
 {
     return VoiceTestData::speech().mid(fromMs * kBytesPerMs, ms * kBytesPerMs);
@@ -57,17 +48,17 @@ void TestVoiceProcessing::eachSettingSwitchesItsPart_data()
     QTest::addColumn<double>("maxGainDb");
 
     QTest::newRow("noise suppression lowers steady noise")
-        << parts(true, false, false) << "noise" << -100.0 << -10.0;
+        << VoiceProcessing::Settings { true, false, false } << "noise" << -100.0 << -10.0;
     QTest::newRow("without noise suppression the noise stays")
-        << parts(false, true, false) << "noise" << -3.0 << 1.0;
+        << VoiceProcessing::Settings { false, true, false } << "noise" << -3.0 << 1.0;
     QTest::newRow("gain control raises a quiet talker")
-        << parts(false, false, true) << "quiet" << 10.0 << 40.0;
+        << VoiceProcessing::Settings { false, false, true } << "quiet" << 10.0 << 40.0;
     QTest::newRow("without gain control a quiet talker stays quiet")
-        << parts(true, true, false) << "quiet" << -6.0 << 1.0;
+        << VoiceProcessing::Settings { true, true, false } << "quiet" << -6.0 << 1.0;
     QTest::newRow("echo cancellation removes the far end's echo")
-        << parts(false, true, false) << "echo" << -100.0 << -15.0;
+        << VoiceProcessing::Settings { false, true, false } << "echo" << -100.0 << -15.0;
     QTest::newRow("without echo cancellation the echo stays")
-        << parts(true, false, false) << "echo" << -6.0 << 1.0;
+        << VoiceProcessing::Settings { true, false, false } << "echo" << -6.0 << 1.0;
 }
 
 void TestVoiceProcessing::eachSettingSwitchesItsPart()
