@@ -65,7 +65,7 @@ QString loadEcho(int volumePercent)
               .split(QLatin1Char('\n'));
     for (const QString& line : inputs) {
         const QStringList fields = line.split(QLatin1Char('\t'));
-        // Short listing: index, sink, client, driver, sample spec.
+        // Short listing: index, sink, client, driver, sample format.
         if (fields.size() > 3 && fields.at(3).startsWith(QLatin1String("module-loopback")))
             pactl({ QStringLiteral("set-sink-input-volume"), fields.at(0),
                 QString::number(volumePercent) + QLatin1Char('%') });
