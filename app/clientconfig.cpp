@@ -66,7 +66,8 @@ std::optional<QString> ClientConfig::identityFromFile(const QString& path, int l
     return text.mid(text.lastIndexOf(QLatin1Char(' ')) + 1);
 }
 
-bool ClientConfig::readConfigurationLines(const QString& path, QString& firstLine)
+bool ClientConfig::readConfigurationLines(
+    const QString& path, QString& firstLine, QStringList* laterLines)
 {
     if (!QFile::exists(path))
         return false;
@@ -79,6 +80,11 @@ bool ClientConfig::readConfigurationLines(const QString& path, QString& firstLin
     const QString second = QString::fromUtf8(file.readLine().trimmed());
     if (second.startsWith(kIdentifyKeyword))
         identity = second.mid(kIdentifyKeyword.size()).trimmed();
+    if (laterLines) {
+        laterLines->append(second);
+        while (!file.atEnd())
+            laterLines->append(QString::fromUtf8(file.readLine().trimmed()));
+    }
     return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <QHostAddress>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -44,7 +45,9 @@ struct ClientConfig
     // Opens a configuration file; false when it is missing or cannot be
     // opened. Otherwise gives its first line, trimmed, and takes the identity
     // from a second line "IDENTIFY" + name (the name trimmed).
-    bool readConfigurationLines(const QString& path, QString& firstLine);
+    // laterLines, when given, receives every line after the first.
+    bool readConfigurationLines(
+        const QString& path, QString& firstLine, QStringList* laterLines = nullptr);
 
     // The classroom server's address as a plain "address:port" (a host part
     // that is not an address leaves the address as it was).

@@ -2,6 +2,7 @@
 
 #include "mabstractsocket.h"
 #include "serversettings.h"
+#include "voiceprocessingline.h"
 #include "wireformat.h"
 
 #include <QDebug>
@@ -88,7 +89,8 @@ void AssistantConfig::readConfigurationFile(const QString& configPath, const QSt
             path = appDir + QLatin1String("/client.dat");
     }
     QString first;
-    if (!readConfigurationLines(path, first))
+    QStringList laterLines;
+    if (!readConfigurationLines(path, first, &laterLines))
         return;
 
     if (first.startsWith(QLatin1String(".internal"))) {
@@ -121,6 +123,9 @@ void AssistantConfig::readConfigurationFile(const QString& configPath, const QSt
         MAbstractSocket::parseAddressPort(first, serverTcpAddress, serverTcpPort);
         MAbstractSocket::parseAddressPort(first, serverUdpAddress, serverUdpPort);
     }
+    // Any line after the first may set the voice processing defaults.
+    for (const QString& line : laterLines)
+        VoiceProcessingLine::read(line, voiceProcessing);
 }
 
 ServerSettings AssistantConfig::serverSettings() const

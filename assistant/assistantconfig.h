@@ -1,6 +1,7 @@
 #pragma once
 
 #include "clientconfig.h"
+#include "voiceprocessing.h"
 
 #include <QHostAddress>
 #include <QString>
@@ -26,6 +27,10 @@ struct AssistantConfig : ClientConfig
     // "-l": where the internal server's TCP listener and UDP socket live.
     QHostAddress listenAddress { QHostAddress::AnyIPv4 };
     quint16 listenPort;
+
+    // The window's voice-processing settings at start (a "VOICEPROCESSING"
+    // line of the configuration file); all on unless it says otherwise.
+    VoiceProcessing::Settings voiceProcessing { true, true, true };
 
     // Defaults, then the command line, the identity file and the configuration
     // file of appDir, in that order. arguments exclude the program name.

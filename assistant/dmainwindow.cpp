@@ -11,6 +11,7 @@
 #include "dfilesender.h"
 #include "dmessagebox.h"
 #include "dvoicecontrol.h"
+#include "dvoiceprocessingmenu.h"
 #include "mdecoder.h"
 #include "mclientsession.h"
 #include "mtcpsocket.h"
@@ -127,6 +128,8 @@ DMainWindow::DMainWindow(const AssistantConfig& configuration, QWidget* parent)
 
     setUpVoice();
     setUpSendVoice();
+    DVoiceProcessingMenu::attach(
+        menuBar(), m_voice->playback(), m_voice->capture(), config.voiceProcessing);
 
     DAudioDevices::logDefaults();
 }

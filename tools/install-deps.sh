@@ -8,6 +8,8 @@ packages=(
     cmake ninja-build g++ pkg-config ccache
     qtbase5-dev qtmultimedia5-dev libqt5multimedia5-plugins libqt5svg5
     libopus-dev zlib1g-dev
+    # voice processing of the microphone (echo, noise, gain)
+    libwebrtc-audio-processing-dev
     # fuzzing
     clang libclang-rt-14-dev
     # formatting kept (make format, make format-check)

@@ -37,4 +37,8 @@ inline constexpr int kFixedInitialDelayPackets = kPodium ? 3 : 0;
 // it, nothing is owed for it.
 inline constexpr bool kRefillOnUnderrun = kPodium;
 
+// podium's microphone is processed (echo, noise, gain) unless its settings
+// say otherwise; the library's capture sends what it captures unless asked.
+inline constexpr bool kVoiceProcessingByDefault = kPodium;
+
 } // namespace VoiceBuild

@@ -1,10 +1,13 @@
 #include "mvoicecapture.h"
 
 #include "audiobuffers.h"
+#include "buildvariant.h"
 #include "mcapturegate.h"
 #include "mencoder.h"
 #include "mm.h"
 #include "mstatistics.h"
+#include "mvoiceprocessingdevice.h"
+#include "mvoiceprocessor.h"
 
 #include <QAudioInput>
 #include <QDebug>
@@ -13,9 +16,10 @@
 
 MVoiceCapture::MVoiceCapture(const QAudioFormat& format, QObject* parent)
     : QObject(parent), m_format(format),
-      m_input(new QAudioInput(MM::deviceAudioFormat(format), this))
-{
-}
+      m_input(new QAudioInput(MM::deviceAudioFormat(format), this)),
+      m_processing(VoiceBuild::kVoiceProcessingByDefault ? VoiceProcessing::allOn()
+                                                         : VoiceProcessing::Settings())
+{ }
 
 MVoiceCapture::~MVoiceCapture()
 {
@@ -40,7 +44,14 @@ bool MVoiceCapture::start(const MEncoderFactory& factory)
     // periods) between the microphone and the encoder, which takes one period
     // per readyRead().
     const int backlog = qMax(AudioBuffers::bytesFor(m_format, kBacklogMs), 2 * period);
-    m_gate = new MCaptureGate(m_device, backlog, m_format.bytesPerFrame(), this);
+    QIODevice* source = m_device;
+    if (!VoiceProcessing::disabledByEnvironment()) {
+        m_processor = std::make_unique<MVoiceProcessor>(m_format, m_processing);
+        m_processingDevice = new MVoiceProcessingDevice(
+            m_device, m_processor.get(), AudioBuffers::bytesFor(m_format, 1), this);
+        source = m_processingDevice;
+    }
+    m_gate = new MCaptureGate(source, backlog, m_format.bytesPerFrame(), this);
     m_gate->setReadChunk(period);
     m_encoder = factory(m_input, m_gate, m_format, this);
     connect(m_gate, &MCaptureGate::overran, this, &MVoiceCapture::gateOverran);
@@ -65,12 +76,28 @@ bool MVoiceCapture::stop()
         m_pastOverruns += m_gate->overruns();
     delete m_gate;
     m_gate = nullptr;
+    delete m_processingDevice;
+    m_processingDevice = nullptr;
+    m_processor.reset();
     return true;
 }
 
 int MVoiceCapture::overruns() const
 {
     return m_pastOverruns + (m_gate ? m_gate->overruns() : 0);
+}
+
+void MVoiceCapture::setProcessingSettings(const VoiceProcessing::Settings& settings)
+{
+    m_processing = settings;
+    if (m_processor)
+        m_processor->setSettings(settings);
+}
+
+void MVoiceCapture::farEndPlayed(const QByteArray& pcm, int delayMs)
+{
+    if (m_processor)
+        m_processor->addFarEnd(pcm.constData(), pcm.size(), delayMs);
 }
 
 void MVoiceCapture::gateOverran()

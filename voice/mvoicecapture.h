@@ -1,16 +1,20 @@
 #pragma once
 
 #include "voicepipe_global.h"
+#include "voiceprocessing.h"
 
 #include <QAudioFormat>
 #include <QObject>
 
 #include <functional>
+#include <memory>
 
 class QAudioInput;
 class QIODevice;
 class MCaptureGate;
 class MEncoder;
+class MVoiceProcessingDevice;
+class MVoiceProcessor;
 
 // Builds the encoder for one stretch of sending: it reads captured audio from
 // `device` (the capture gate in front of the started `input`) and is a child
@@ -22,7 +26,10 @@ using MEncoderFactory = std::function<MEncoder*(
 // (opened with the small buffer of audiobuffers.h), and while sending the
 // capture gate that keeps the microphone's backlog short and one encoder made
 // by the factory. Audio the gate had to drop counts as overruns, in the
-// encoder's statistics too. Owned by its parent; GUI thread.
+// encoder's statistics too. Unless the environment turns it off, the voice
+// processing (echo, noise, gain) runs between the microphone and the gate,
+// with what farEndPlayed() reports as the echo canceller's reference. Owned
+// by its parent; GUI thread.
 class VOICEPIPE_EXPORT MVoiceCapture : public QObject
 {
     Q_OBJECT
@@ -53,6 +60,18 @@ public:
     // Overruns since construction (gate drops of every sending stretch).
     int overruns() const;
 
+    // Which parts of the voice processing run; applies at once while sending.
+    void setProcessingSettings(const VoiceProcessing::Settings& settings);
+    VoiceProcessing::Settings processingSettings() const { return m_processing; }
+    // The processor of this sending stretch; null when not sending or when
+    // the environment turns the processing off.
+    MVoiceProcessor* processor() const { return m_processor.get(); }
+
+public slots:
+    // What the speakers were handed and the audio queued in front of it: the
+    // echo canceller's reference while sending.
+    void farEndPlayed(const QByteArray& pcm, int delayMs);
+
 signals:
     // A new encoder was built (at every start).
     void encoderCreated(MEncoder* encoder);
@@ -65,6 +84,9 @@ private:
     QIODevice* m_device = nullptr;
     MCaptureGate* m_gate = nullptr;
     MEncoder* m_encoder = nullptr;
+    std::unique_ptr<MVoiceProcessor> m_processor;
+    MVoiceProcessingDevice* m_processingDevice = nullptr;
+    VoiceProcessing::Settings m_processing;
     bool m_sending = false;
     int m_bufferBytes = 0;
     int m_pastOverruns = 0;

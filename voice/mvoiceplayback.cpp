@@ -3,6 +3,7 @@
 #include "audiobuffers.h"
 #include "mdecoder.h"
 #include "mm.h"
+#include "mplaybacktap.h"
 #include "mstatistics.h"
 
 #include <QAudioOutput>
@@ -46,7 +47,13 @@ bool MVoicePlayback::start()
                    << "); no voice will be played.";
         return true;
     }
-    m_decoder = m_factory(m_output, m_device, m_format, this);
+    QIODevice* device = m_device;
+    if (m_farEndTapped) {
+        m_tap = new MPlaybackTap(m_device, this);
+        connect(m_tap, &MPlaybackTap::played, this, &MVoicePlayback::tapPlayed);
+        device = m_tap;
+    }
+    m_decoder = m_factory(m_output, device, m_format, this);
     if (m_decoder)
         emit decoderCreated(m_decoder);
     return true;
@@ -65,7 +72,19 @@ bool MVoicePlayback::stop()
     m_decoder = nullptr;
     m_output->stop();
     m_device = nullptr;
+    delete m_tap;
+    m_tap = nullptr;
     return true;
+}
+
+void MVoicePlayback::tapPlayed(const QByteArray& pcm)
+{
+    // What the output still holds in front of this PCM: its buffer minus the
+    // free space, less what was just written. The device's own latency
+    // beyond the stream buffer is not known here.
+    const int queued = m_output->bufferSize() - int(m_output->bytesFree()) - pcm.size();
+    const int bytesPerMs = qMax(1, m_format.bytesForDuration(1000));
+    emit farEndPlayed(pcm, qMax(0, queued) / bytesPerMs);
 }
 
 void MVoicePlayback::voicePacketReceived(const QByteArray& packet)

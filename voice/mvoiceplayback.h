@@ -11,6 +11,7 @@
 class QAudioOutput;
 class QIODevice;
 class MDecoder;
+class MPlaybackTap;
 
 // Builds the decoder for one stretch of playback: it writes into `device`, the
 // push device of the started `output`, and is a child of `parent`.
@@ -59,6 +60,10 @@ public:
     int underruns() const { return m_underruns; }
     int restarts() const { return m_restarts; }
 
+    // From the next start on, report what the decoder hands the output with
+    // farEndPlayed() (the echo canceller's reference).
+    void setFarEndTapped(bool tapped) { m_farEndTapped = tapped; }
+
 public slots:
     // The delayed look at the output after an error: restarts it when
     // playback is on and the output is stopped or idle.
@@ -70,9 +75,12 @@ signals:
     // A new decoder was built (at every start and restart).
     void decoderCreated(MDecoder* decoder);
     void restarted();
+    // PCM the output accepted, and the audio queued in front of it (ms).
+    void farEndPlayed(const QByteArray& pcm, int delayMs);
 
 private:
     void onOutputStateChanged(QAudio::State state);
+    void tapPlayed(const QByteArray& pcm);
 
     QAudioFormat m_format;
     MDecoderFactory m_factory;
@@ -85,4 +93,6 @@ private:
     int m_bufferBytes = 0;
     int m_underruns = 0;
     int m_restarts = 0;
+    bool m_farEndTapped = false;
+    MPlaybackTap* m_tap = nullptr;
 };

@@ -1,0 +1,237 @@
+// What the microphone's voice processing does and costs, through the real
+// capture and playback objects on the private audio server (tools/bench.sh):
+// steady pink and brown noise at 5 dB SNR, the window's own output looped back
+// into its microphone, a quiet talker, each with processing on and off side by
+// side in one run; then the CPU of the processing per 20 ms frame against the
+// Opus encode of the same frame, offline.
+
+#include "mvoiceprocessor.h"
+#include "opusencoderwrapper.h"
+#include "processingrig.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+
+using namespace ProcessingRig;
+
+namespace {
+
+constexpr int kFrame = 3840; // 20 ms
+
+QByteArray speechPart(const QByteArray& speech, int fromMs, int ms)
+{
+    return speech.mid(fromMs * kBytesPerMs, ms * kBytesPerMs);
+}
+
+void print(const char* name, double value, const char* unit)
+{
+    std::printf("%s: %.2f %s\n", name, value, unit);
+    std::fflush(stdout);
+}
+
+void print(const QByteArray& name, double value, const char* unit)
+{
+    print(name.constData(), value, unit);
+}
+
+// An envelope on a level scale (dBFS, floor -60), as the ear weighs it.
+QVector<double> inDb(const QVector<double>& env)
+{
+    QVector<double> out;
+    for (double v : env)
+        out << qMax(-60.0, dbfs(v));
+    return out;
+}
+
+Result runOrFail(const Run& run, const char* what)
+{
+    Result result = ProcessingRig::run(run);
+    if (!result.ok)
+        std::fprintf(stderr, "bench_voiceprocessing: the %s run recorded nothing\n", what);
+    return result;
+}
+
+// Noise in the speech pauses and envelope correlation, processing on and off.
+bool noise(const QByteArray& speech, const char* kind, const char* name)
+{
+    const QByteArray clean = speechPart(speech, 0, 9000);
+    const QByteArray noisy = withNoise(clean, soxNoise(kind, 9000), 5.0);
+    if (noisy.size() < clean.size())
+        return false;
+    // The first two seconds let the suppressor learn the noise.
+    QVector<int> pauses;
+    for (int f : pauseFrames(clean)) {
+        if (f >= 200)
+            pauses << f;
+    }
+    double level[2], corr[2], corrDb[2];
+    for (int on = 0; on < 2; ++on) {
+        Run run;
+        run.settings = VoiceProcessing::allOn();
+        run.environmentOff = !on;
+        run.microphone = noisy;
+        run.durationMs = 10500;
+        const Result result = runOrFail(run, kind);
+        if (!result.ok)
+            return false;
+        const QVector<double> ref = envelope(clean);
+        const QVector<double> sent = envelope(result.sent);
+        const int lag = bestLag(ref, sent, 150);
+        level[on] = dbfs(rmsOverFrames(result.sent, pauses, lag));
+        corr[on] = correlation(ref.mid(200), sent, lag + 200);
+        corrDb[on] = correlation(inDb(ref.mid(200)), inDb(sent), lag + 200);
+    }
+    const QByteArray prefix = QByteArray("noise_") + name;
+    print(QByteArray(prefix + "_pause_level_off"), level[0], "dBFS");
+    print(QByteArray(prefix + "_pause_level_on"), level[1], "dBFS");
+    print(QByteArray(prefix + "_pause_reduction"), level[0] - level[1], "dB");
+    print(QByteArray(prefix + "_envelope_correlation_off"), corr[0], "");
+    print(QByteArray(prefix + "_envelope_correlation_on"), corr[1], "");
+    print(QByteArray(prefix + "_db_envelope_correlation_off"), corrDb[0], "");
+    print(QByteArray(prefix + "_db_envelope_correlation_on"), corrDb[1], "");
+    std::printf("noise_%s_pause_frames: %d frames\n", name, int(pauses.size()));
+    return true;
+}
+
+bool echo(const QByteArray& speech)
+{
+    // Far end from 0.5 s to 8.5 s; the near-end talker from 5.5 s to 10.5 s:
+    // far end alone until 5.5 s, both talking until 8.5 s.
+    const QByteArray far = speechPart(speech, 0, 8000);
+    const QByteArray near = scaled(speechPart(speech, 15000, 5000), 0.7);
+    double farOnly[2], corr[2];
+    QVector<int> delays;
+    for (int on = 0; on < 2; ++on) {
+        Run run;
+        run.settings = VoiceProcessing::allOn();
+        run.environmentOff = !on;
+        run.microphone = silence(5500) + near;
+        run.farEnd = far;
+        run.farEndAtMs = 500;
+        run.durationMs = 11000;
+        const Result result = runOrFail(run, "echo");
+        if (!result.ok)
+            return false;
+        // Far end alone in what was sent: 2.5 s to 5.3 s (the first two
+        // seconds of echo let the canceller converge).
+        farOnly[on] = dbfs(rmsOf(result.sent.mid(2500 * kBytesPerMs, 2800 * kBytesPerMs)));
+        const QVector<double> ref = envelope(near);
+        const QVector<double> sent = envelope(result.sent).mid(500);
+        const int lag = bestLag(ref, sent, 150);
+        corr[on] = correlation(ref.mid(0, 300), sent, lag);
+        if (on)
+            delays = result.streamDelaysMs;
+    }
+    print("echo_far_end_only_level_off", farOnly[0], "dBFS");
+    print("echo_far_end_only_level_on", farOnly[1], "dBFS");
+    print("echo_erle", farOnly[0] - farOnly[1], "dB");
+    print("echo_double_talk_near_end_correlation_off", corr[0], "");
+    print("echo_double_talk_near_end_correlation_on", corr[1], "");
+    if (!delays.isEmpty()) {
+        std::sort(delays.begin(), delays.end());
+        print("echo_stream_delay_fed_median", delays.at(delays.size() / 2), "ms");
+        print("echo_stream_delay_fed_min", delays.first(), "ms");
+        print("echo_stream_delay_fed_max", delays.last(), "ms");
+    }
+    return true;
+}
+
+bool gain(const QByteArray& speech)
+{
+    const QByteArray clean = speechPart(speech, 0, 9000);
+    Run run;
+    run.settings = VoiceProcessing::allOn();
+    run.microphone = scaled(clean, 0.1);
+    run.durationMs = 10500;
+    const Result result = runOrFail(run, "gain");
+    if (!result.ok)
+        return false;
+    // Levels over the talker's active frames after three seconds of adaptation.
+    QVector<int> active;
+    for (int f : activeFrames(clean)) {
+        if (f >= 300)
+            active << f;
+    }
+    const int lag = bestLag(envelope(clean), envelope(result.sent), 150);
+    const double normal = dbfs(rmsOverFrames(clean, active, 0));
+    const double quietOn = dbfs(rmsOverFrames(result.sent, active, lag));
+    print("gain_normal_talker_level", normal, "dBFS");
+    print("gain_quiet_talker_level_off", normal - 20.0, "dBFS");
+    print("gain_quiet_talker_level_on", quietOn, "dBFS");
+    print("gain_quiet_talker_below_normal_on", normal - quietOn, "dB");
+    return true;
+}
+
+void cpu(const QByteArray& speech)
+{
+    constexpr int kFrames = 1500; // 30 s
+    const QByteArray mic = withNoise(speechPart(speech, 0, 30000), soxNoise("pinknoise", 30000), 5);
+    const QByteArray far = speechPart(speech, 3000, 30000);
+    MVoiceProcessor processor(QAudioFormat([] {
+        QAudioFormat f;
+        f.setSampleRate(48000);
+        f.setChannelCount(2);
+        f.setSampleSize(16);
+        f.setSampleType(QAudioFormat::SignedInt);
+        f.setByteOrder(QAudioFormat::LittleEndian);
+        f.setCodec(QStringLiteral("audio/pcm"));
+        return f;
+    }()),
+        VoiceProcessing::allOn());
+    OpusEncoderWrapper encoder;
+    encoder.initializeEncoder(48000, 2, 10, 28000, false);
+    unsigned char packet[8192];
+    qint64 processNs = 0, encodeNs = 0;
+    QElapsedTimer timer;
+    const int frames = qMin(kFrames, qMin(mic.size(), far.size()) / kFrame);
+    for (int i = 0; i < frames; ++i) {
+        QByteArray frame = mic.mid(i * kFrame, kFrame);
+        timer.start();
+        processor.addFarEnd(far.constData() + i * kFrame, kFrame, 80);
+        processor.processCapture(frame.data(), kFrame, 0);
+        processNs += timer.nsecsElapsed();
+        timer.start();
+        encoder.encode(frame.constData(), kFrame, packet, int(sizeof packet));
+        encodeNs += timer.nsecsElapsed();
+    }
+    print("cpu_processing_per_20ms_frame", processNs / 1000.0 / frames, "us");
+    print("cpu_opus_encode_per_20ms_frame", encodeNs / 1000.0 / frames, "us");
+    print("cpu_processing_to_encode_ratio", double(processNs) / double(qMax<qint64>(1, encodeNs)),
+        "x");
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QFile file(QStringLiteral(CLASSROOM_SPEECH_RAW));
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "bench_voiceprocessing: no test speech\n");
+        return 1;
+    }
+    const QByteArray speech = file.readAll();
+    const QStringList args = app.arguments();
+    // "--only noise|echo|gain|cpu" runs one part.
+    const int at = int(args.indexOf(QStringLiteral("--only")));
+    const QString only = at > 0 && at + 1 < args.size() ? args.at(at + 1) : QString();
+    auto wanted
+        = [&only](const char* part) { return only.isEmpty() || only == QLatin1String(part); };
+    bool ok = true;
+    if (wanted("noise")) {
+        ok = noise(speech, "pinknoise", "pink") && ok;
+        ok = noise(speech, "brownnoise", "brown") && ok;
+    }
+    if (wanted("echo"))
+        ok = echo(speech) && ok;
+    if (wanted("gain"))
+        ok = gain(speech) && ok;
+    if (wanted("cpu"))
+        cpu(speech);
+    return ok ? 0 : 1;
+}
