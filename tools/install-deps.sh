@@ -8,6 +8,8 @@ packages=(
     cmake ninja-build g++ pkg-config ccache
     qtbase5-dev qtmultimedia5-dev libqt5multimedia5-plugins libqt5svg5
     libopus-dev zlib1g-dev
+    # TLS on the TCP port, sealed datagrams and the server's certificate
+    libssl-dev
     # fuzzing
     clang libclang-rt-14-dev
     # real audio server for the tests, speech for tests and benchmarks
