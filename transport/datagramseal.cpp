@@ -298,18 +298,19 @@ OpenResult DatagramChannel::open(const QByteArray& sealed, QByteArray& plain)
     return OpenResult::Opened;
 }
 
-quint32 DatagramKeyTable::addClient(QByteArray& key)
+bool DatagramKeyTable::addClient(quint32& keyId, QByteArray& key)
 {
     const QByteArray fresh = SealedDatagram::newKey();
     if (fresh.isEmpty())
-        return 0;
-    quint32 keyId = 0;
+        return false;
+    quint32 id = 0;
     do {
-        if (RAND_bytes(reinterpret_cast<unsigned char*>(&keyId), sizeof keyId) != 1)
-            return 0;
-    } while (!add(keyId, fresh));
+        if (RAND_bytes(reinterpret_cast<unsigned char*>(&id), sizeof id) != 1)
+            return false;
+    } while (!add(id, fresh));
+    keyId = id;
     key = fresh;
-    return keyId;
+    return true;
 }
 
 bool DatagramKeyTable::add(quint32 keyId, const QByteArray& key)

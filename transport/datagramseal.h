@@ -154,9 +154,9 @@ private:
 class WIRELIB_EXPORT DatagramKeyTable
 {
 public:
-    // A channel under a fresh random id unused in the table and a fresh random key;
-    // gives the id and sets key (for "UDPKEY").
-    quint32 addClient(QByteArray& key);
+    // A channel under a fresh random id unused in the table and a fresh random key, for
+    // "UDPKEY"; false only when the system's random generator fails.
+    bool addClient(quint32& keyId, QByteArray& key);
     // False when the id is taken or the key is not 32 bytes.
     bool add(quint32 keyId, const QByteArray& key);
     void remove(quint32 keyId);

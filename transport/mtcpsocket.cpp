@@ -13,6 +13,25 @@ MTcpSocket::MTcpSocket(QObject* parent) : QSslSocket(parent)
     qRegisterMetaType<MAbstractSocket*>("MAbstractSocket*");
     connect(
         this, &QTcpSocket::readyRead, this, &MTcpSocket::processReadyRead, Qt::DirectConnection);
+    // Connected first, so it runs before any owner's slot.
+    connect(this, &QAbstractSocket::stateChanged, this, &MTcpSocket::takeEndpoints,
+        Qt::DirectConnection);
+}
+
+void MTcpSocket::takeEndpoints(QAbstractSocket::SocketState state)
+{
+    // The TLS layer runs over an inner TCP socket and passes its "connected" state on
+    // before it copies the inner socket's addresses; owners read their ends in that
+    // very signal, so the addresses are taken here first.
+    if (state != ConnectedState)
+        return;
+    const auto* inner = findChild<QTcpSocket*>(QString(), Qt::FindDirectChildrenOnly);
+    if (!inner || inner->state() != ConnectedState)
+        return;
+    setLocalAddress(inner->localAddress());
+    setLocalPort(inner->localPort());
+    setPeerAddress(inner->peerAddress());
+    setPeerPort(inner->peerPort());
 }
 
 MTcpSocket::~MTcpSocket()

@@ -70,6 +70,7 @@ protected slots:
     void processReadyRead() override;
 
 private:
+    void takeEndpoints(QAbstractSocket::SocketState state);
     void configureTls(const QSslConfiguration& configuration);
     void checkServerCertificate();
     void tlsEncrypted();

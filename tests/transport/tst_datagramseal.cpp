@@ -282,8 +282,10 @@ void TestDatagramSeal::keyTableFindsTheClientByKeyId()
     DatagramKeyTable table;
     QByteArray keyA;
     QByteArray keyB;
-    const quint32 idA = table.addClient(keyA);
-    const quint32 idB = table.addClient(keyB);
+    quint32 idA = 0;
+    quint32 idB = 0;
+    QVERIFY(table.addClient(idA, keyA));
+    QVERIFY(table.addClient(idB, keyB));
     QCOMPARE(table.size(), 2);
     QVERIFY(idA != idB);
     QCOMPARE(keyA.size(), SealedDatagram::kKeySize);
