@@ -37,6 +37,9 @@ void MTcpSocket::takeEndpoints(QAbstractSocket::SocketState state)
 MTcpSocket::~MTcpSocket()
 {
     MTcpSocket::close();
+    // The TLS layer's destructor still signals state changes, by then to a half-destroyed
+    // object: its own slots must not hear them.
+    disconnect(this, nullptr, this, nullptr);
 }
 
 int MTcpSocket::socketType()
