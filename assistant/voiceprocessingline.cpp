@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "assistantlog.h"
+
 namespace VoiceProcessingLine {
 
 bool read(const QString& line, VoiceProcessing::Settings& settings)
@@ -28,7 +30,7 @@ bool read(const QString& line, VoiceProcessing::Settings& settings)
         else if (word == QLatin1String("on") || word == QLatin1String("all"))
             parsed = { true, true, true };
         else if (word != QLatin1String("off"))
-            qDebug().noquote() << "Configuration: unknown voice processing part" << word;
+            qCDebug(lcAssistant).noquote() << "Configuration: unknown voice processing part" << word;
     }
     settings = parsed;
     return true;

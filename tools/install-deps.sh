@@ -10,6 +10,8 @@ packages=(
     libopus-dev zlib1g-dev
     # voice processing of the microphone (echo, noise, gain)
     libwebrtc-audio-processing-dev
+    # TLS on the TCP port, sealed datagrams and the server's certificate
+    libssl-dev
     # fuzzing
     clang libclang-rt-14-dev
     # formatting kept (make format, make format-check)

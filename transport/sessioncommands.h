@@ -11,10 +11,15 @@ namespace SessionCommand {
 inline constexpr QLatin1String kGetProtocol = wireText("GETPROTOCOL");
 inline constexpr QLatin1String kProtocolVer = wireText("PROTOCOLVER");
 inline constexpr QLatin1String kProtocolVersion = wireText("1");
+// In a secure class, inside TLS, right before "IDENTIFY": the staff or students' code.
+inline constexpr QLatin1String kClassCode = wireText("CLASSCODE");
 inline constexpr QLatin1String kIdentify = wireText("IDENTIFY");
 inline constexpr QLatin1String kIdentifyReply = wireText("IDENTIFY:");
 inline constexpr QLatin1String kIdentifyOk = wireText("OK");
 inline constexpr QLatin1String kIdentifyFail = wireText("FAIL");
+// In a secure class, right after "IDENTIFY:OK": 8 hex digits of key id, then 64 of the
+// client's datagram key (SealedDatagram::udpKeyArgument); UDP starts only after it.
+inline constexpr QLatin1String kUdpKey = wireText("UDPKEY");
 inline constexpr QLatin1String kUdpRequest = wireText("UDPREQUEST");
 inline constexpr QLatin1String kUdpResponse = wireText("UDPRESPONSE");
 inline constexpr QLatin1String kYourUdpIpPort = wireText("YOURUDPI:P");

@@ -7,6 +7,8 @@
 #include <webrtc/modules/audio_processing/include/audio_processing.h>
 #include <webrtc/modules/interface/module_common_types.h>
 
+#include "voicelog.h"
+
 namespace {
 
 bool formatSupported(const QAudioFormat& format)
@@ -47,7 +49,7 @@ MVoiceProcessor::MVoiceProcessor(
     : m_format(format), m_settings(settings)
 {
     if (!formatSupported(format)) {
-        qWarning() << "Voice processing: format" << format
+        qCWarning(lcVoice) << "Voice processing: format" << format
                    << "not supported; audio is sent as captured.";
         return;
     }
@@ -57,7 +59,7 @@ MVoiceProcessor::MVoiceProcessor(
     configure(config);
     m_apm.reset(webrtc::AudioProcessing::Create(config));
     if (!m_apm) {
-        qWarning() << "Voice processing: the audio processing module could not be made.";
+        qCWarning(lcVoice) << "Voice processing: the audio processing module could not be made.";
         return;
     }
     // The module takes the far end only at the capture's rate, which it
@@ -100,7 +102,7 @@ void MVoiceProcessor::apply()
     m_apm->echo_cancellation()->Enable(m_settings.echoCancellation);
     m_apm->noise_suppression()->Enable(m_settings.noiseSuppression);
     m_apm->gain_control()->Enable(m_settings.gainControl);
-    qDebug().noquote() << "Voice processing:" << VoiceProcessing::describe(m_settings);
+    qCDebug(lcVoice).noquote() << "Voice processing:" << VoiceProcessing::describe(m_settings);
 }
 
 int MVoiceProcessor::processCapture(char* pcm, int bytes, int ageMs)
@@ -124,7 +126,7 @@ int MVoiceProcessor::processCapture(char* pcm, int bytes, int ageMs)
         const int result = m_apm->ProcessStream(m_frame.get());
         if (result != webrtc::AudioProcessing::kNoError) {
             if (!m_errorLogged)
-                qWarning() << "Voice processing: ProcessStream failed with" << result;
+                qCWarning(lcVoice) << "Voice processing: ProcessStream failed with" << result;
             m_errorLogged = true;
             continue;
         }
@@ -156,7 +158,7 @@ void MVoiceProcessor::farEndBlock(const char* pcm)
         m_format.channelCount());
     const int result = m_apm->AnalyzeReverseStream(&frame);
     if (result != webrtc::AudioProcessing::kNoError && !m_errorLogged) {
-        qWarning() << "Voice processing: AnalyzeReverseStream failed with" << result;
+        qCWarning(lcVoice) << "Voice processing: AnalyzeReverseStream failed with" << result;
         m_errorLogged = true;
     }
 }

@@ -5,6 +5,8 @@
 
 #include <atomic>
 
+#include "voicelog.h"
+
 namespace VoiceProcessing {
 
 Settings allOn()
@@ -19,7 +21,7 @@ bool disabledByEnvironment()
     const bool off = qgetenv(kEnvironmentVariable) == kOffValue;
     static std::atomic<bool> logged { false };
     if (off && !logged.exchange(true))
-        qDebug().noquote() << "Voice processing: off (" << kEnvironmentVariable << "=" << kOffValue
+        qCDebug(lcVoice).noquote() << "Voice processing: off (" << kEnvironmentVariable << "=" << kOffValue
                            << ")";
     return off;
 }
