@@ -18,10 +18,25 @@ bool useQtDefaults()
             qDebug().noquote() << "Audio buffers: Qt's defaults (" << kEnvironmentVariable << "="
                                << kQtDefaultValue << ")";
         else
-            qDebug().noquote() << "Audio buffers: output" << kOutputBufferMs << "ms, input"
+            qDebug().noquote() << "Audio buffers: output" << outputBufferMs() << "ms, input"
                                << kInputBufferMs << "ms";
     }
     return qtDefaults;
+}
+
+bool fixedPlayout()
+{
+    const bool fixed = qgetenv(kPlayoutVariable) == kFixedPlayoutValue;
+    static std::atomic<bool> logged { false };
+    if (fixed && !logged.exchange(true))
+        qDebug().noquote() << "Playout: fixed (" << kPlayoutVariable << "=" << kFixedPlayoutValue
+                           << ")";
+    return fixed;
+}
+
+int outputBufferMs()
+{
+    return fixedPlayout() ? kFixedPlayoutOutputBufferMs : kOutputBufferMs;
 }
 
 int bytesFor(const QAudioFormat& format, int ms)
@@ -35,8 +50,7 @@ int bytesFor(const QAudioFormat& format, int ms)
 namespace {
 
 // QAudioOutput and QAudioInput share these members without a common base.
-template <class Device>
-int applySize(Device* device, int ms)
+template <class Device> int applySize(Device* device, int ms)
 {
     if (!device || useQtDefaults())
         return 0;
@@ -50,7 +64,7 @@ int applySize(Device* device, int ms)
 
 int applyTo(QAudioOutput* output)
 {
-    return applySize(output, kOutputBufferMs);
+    return applySize(output, outputBufferMs());
 }
 
 int applyTo(QAudioInput* input)

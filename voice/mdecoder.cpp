@@ -70,6 +70,9 @@ void MDecoder::voicePacketReceived(const QByteArray& packet)
     } else if (gap == -1) {
         qDebug() << "======================== SEQ REPEAT DETECTED! ========================";
         diagnostic();
+    } else if (processLatePacket(packet, seq)) {
+        qDebug() << "===================== LATE PACKET PLAYED IN ITS SLOT =================";
+        diagnostic();
     } else {
         qDebug() << "======================== SEQ REWIND DETECTED! ========================";
         diagnostic();
@@ -79,6 +82,11 @@ void MDecoder::voicePacketReceived(const QByteArray& packet)
         lastSeq = seq;
     statistics->packetCount += 1;
     statistics->byteCount += packet.size() + kSequenceBytes;
+}
+
+bool MDecoder::processLatePacket(const QByteArray& /*packet*/, int /*seq*/)
+{
+    return false;
 }
 
 QByteArray MDecoder::getEmptyWaveForSeqSkip(int byteCount)
