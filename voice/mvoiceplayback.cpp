@@ -93,10 +93,11 @@ void MVoicePlayback::checkOutputProgress()
         m_sinceProgress.start();
         return;
     }
-    // A stopped output is the error recovery's; an idle one is fed again as
-    // soon as voice comes. Only an output that says it plays and takes
-    // nothing while voice arrives is dead without saying so.
-    if (m_output->state() != QAudio::ActiveState || !m_sinceVoice.isValid()
+    // A stopped output is the error recovery's. One that plays, or ran dry
+    // and is fed again as voice comes, yet takes nothing while voice arrives
+    // is dead without saying so.
+    const QAudio::State state = m_output->state();
+    if ((state != QAudio::ActiveState && state != QAudio::IdleState) || !m_sinceVoice.isValid()
         || m_sinceVoice.elapsed() > kStalledOutputMs
         || m_sinceProgress.elapsed() < kStalledOutputMs)
         return;
