@@ -289,6 +289,11 @@ void MOpusAdvancedDecoder::notified()
             m_feeder->write(m_silence.constData(), qMin(frameBytes, m_silence.size()));
             if (m_fixed) {
                 owe(1);
+            } else if (!m_sawPacket || !m_feeder->hasPlayed()) {
+                // Silence before the first packet, or while the output fills
+                // its prebuffer at the start, is the start-up delay: no
+                // packet was late.
+                m_target.periodPlayed(false);
             } else {
                 if (m_silentPeriods < kRingSlots)
                     qDebug() << "MOpusAdvancedDecoder:: ring ran dry";
@@ -338,6 +343,7 @@ int MOpusAdvancedDecoder::repairBytes() const
 
 void MOpusAdvancedDecoder::noteArrival()
 {
+    m_sawPacket = true;
     if (m_silentPeriods >= kRingSlots)
         m_afterLongSilence = true;
     m_silentPeriods = 0;

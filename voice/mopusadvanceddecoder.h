@@ -144,4 +144,5 @@ private:
     int m_debtAge = 0;
     int m_nextForcedDiscard = 0;
     int m_latePlayed = 0;
+    bool m_sawPacket = false;
 };
