@@ -297,11 +297,8 @@ void MOpusAdvancedDecoder::notified()
             } else {
                 if (m_silentPeriods < kRingSlots)
                     qDebug() << "MOpusAdvancedDecoder:: ring ran dry";
-                if (m_target.periodPlayed(true) > 0)
-                    qDebug() << "MOpusAdvancedDecoder:: target delay" << m_target.target()
-                             << "slots, jitter" << m_target.jitterSlots();
-                else
-                    owe(1);
+                m_target.periodPlayed(true);
+                owe(1);
             }
             m_silentPeriods = qMin(m_silentPeriods + 1, kRingSlots);
             ++blocks;
@@ -320,10 +317,16 @@ void MOpusAdvancedDecoder::notified()
         else
             playConcealment();
         if (!m_fixed) {
-            if (m_target.periodPlayed(false) < 0) {
+            const int change = m_target.periodPlayed(false);
+            if (change != 0) {
                 qDebug() << "MOpusAdvancedDecoder:: target delay" << m_target.target()
                          << "slots, jitter" << m_target.jitterSlots();
-                owe(1);
+                // Growing keeps one period of the silence just played;
+                // shrinking owes one more frame.
+                if (change > 0)
+                    dropCount = qMax(dropCount - 1, 0);
+                else
+                    owe(1);
             }
             if (dropCount > 0)
                 ++m_debtAge;

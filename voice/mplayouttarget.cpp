@@ -11,20 +11,28 @@ int MPlayoutTarget::periodPlayed(bool ranDry)
 {
     ++m_clock;
     if (ranDry) {
-        if (m_inDryRun)
-            return 0;
-        m_inDryRun = true;
-        const bool soonAgain
-            = m_lastDryStart >= 0 && m_clock - m_lastDryStart <= kGrowWindowPeriods;
-        m_lastDryStart = m_clock;
-        if ((soonAgain || m_jitterSlots > m_target) && m_target < m_ceiling) {
-            ++m_target;
-            m_lastChange = m_clock;
-            return 1;
+        if (!m_inDryRun) {
+            m_inDryRun = true;
+            m_runLength = 0;
+            m_lastDryStart = m_clock;
+        }
+        ++m_runLength;
+        return 0;
+    }
+    if (m_inDryRun) {
+        m_inDryRun = false;
+        if (m_runLength <= kLongestLateRun) {
+            const bool soonAgain
+                = m_lastLateStart >= 0 && m_lastDryStart - m_lastLateStart <= kGrowWindowPeriods;
+            m_lastLateStart = m_lastDryStart;
+            if ((soonAgain || m_jitterSlots > m_target) && m_target < m_ceiling) {
+                ++m_target;
+                m_lastChange = m_clock;
+                return 1;
+            }
         }
         return 0;
     }
-    m_inDryRun = false;
     const long long calmSince = std::max(m_lastDryStart, m_lastChange);
     if (m_clock - calmSince >= kQuietPeriods && m_target > m_floor && m_jitterSlots < m_target) {
         --m_target;
