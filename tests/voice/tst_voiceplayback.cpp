@@ -221,12 +221,15 @@ void TestVoicePlayback::everyFrameOnceAndInOrder()
         for (int k : qAsConst(missing))
             QVERIFY2(k >= stallAtFrame, qPrintable(QString::number(k)));
     } else {
-        // The silence played during the pause is made up for by discarding
-        // as many of the frames that arrive after it, all in one run.
+        // The silence played during the pause (and while the output filled
+        // its buffer again after the stall) is made up for by discarding as
+        // many of the frames that arrive after it, quiet ones first, within
+        // a few seconds.
         QVERIFY(!missing.isEmpty());
         QCOMPARE(missing.size(), discarded);
-        QCOMPARE(missing.last() - missing.first() + 1, missing.size());
-        QCOMPARE(missing.first(), pauseAtFrame);
+        QVERIFY2(missing.first() >= stallAtFrame, qPrintable(QString::number(missing.first())));
+        QVERIFY2(
+            missing.last() < pauseAtFrame + 5 * 50, qPrintable(QString::number(missing.last())));
         QVERIFY(missing.size() < 50);
     }
     qInfo() << "frames" << frames.size() << "missing" << missing.size() << "states" << states.size()
