@@ -20,10 +20,25 @@ bool useQtDefaults()
             qCDebug(lcVoice).noquote() << "Audio buffers: Qt's defaults (" << kEnvironmentVariable << "="
                                << kQtDefaultValue << ")";
         else
-            qCDebug(lcVoice).noquote() << "Audio buffers: output" << kOutputBufferMs << "ms, input"
+            qCDebug(lcVoice).noquote() << "Audio buffers: output" << outputBufferMs() << "ms, input"
                                << kInputBufferMs << "ms";
     }
     return qtDefaults;
+}
+
+bool fixedPlayout()
+{
+    const bool fixed = qgetenv(kPlayoutVariable) == kFixedPlayoutValue;
+    static std::atomic<bool> logged { false };
+    if (fixed && !logged.exchange(true))
+        qCDebug(lcVoice).noquote() << "Playout: fixed (" << kPlayoutVariable << "=" << kFixedPlayoutValue
+                           << ")";
+    return fixed;
+}
+
+int outputBufferMs()
+{
+    return fixedPlayout() ? kFixedPlayoutOutputBufferMs : kOutputBufferMs;
 }
 
 int bytesFor(const QAudioFormat& format, int ms)
@@ -37,8 +52,7 @@ int bytesFor(const QAudioFormat& format, int ms)
 namespace {
 
 // QAudioOutput and QAudioInput share these members without a common base.
-template <class Device>
-int applySize(Device* device, int ms)
+template <class Device> int applySize(Device* device, int ms)
 {
     if (!device || useQtDefaults())
         return 0;
@@ -52,7 +66,7 @@ int applySize(Device* device, int ms)
 
 int applyTo(QAudioOutput* output)
 {
-    return applySize(output, kOutputBufferMs);
+    return applySize(output, outputBufferMs());
 }
 
 int applyTo(QAudioInput* input)

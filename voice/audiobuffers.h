@@ -10,20 +10,33 @@ class QAudioOutput;
 // before start(), Qt's PulseAudio backend makes an output's buffer size the
 // stream's target length (and prebuffer) and an input's its fragment size;
 // left alone, an output keeps the server's 250 ms. The sizes below were picked
-// from a measurement under a CPU hog (no underruns; docs/performance.md).
+// from measurements under a CPU hog (docs/performance.md).
 // With CLASSROOM_AUDIO_BUFFERS=qt-default in the environment no size is set,
-// so that a benchmark can compare both in one run. Any thread.
+// and with CLASSROOM_PLAYOUT=fixed the output and MOpusAdvancedDecoder play
+// as they did before their delay followed the network, so that a benchmark
+// can compare them in one run. Any thread.
 namespace AudioBuffers {
 
-inline constexpr int kOutputBufferMs = 80;
+// The decoder gives back what an underrun of the output costs, so the output
+// no longer has to be deep enough never to run dry under load.
+inline constexpr int kOutputBufferMs = 40;
+// The fixed playout never gave delay back: its output had to ride out the
+// CPU hog without underruns.
+inline constexpr int kFixedPlayoutOutputBufferMs = 80;
 inline constexpr int kInputBufferMs = 20;
 
 inline constexpr char kEnvironmentVariable[] = "CLASSROOM_AUDIO_BUFFERS";
 inline constexpr char kQtDefaultValue[] = "qt-default";
+inline constexpr char kPlayoutVariable[] = "CLASSROOM_PLAYOUT";
+inline constexpr char kFixedPlayoutValue[] = "fixed";
 
 // Whether the environment asks for Qt's default buffers; logs once per
 // process which buffers the voice devices use.
 VOICEPIPE_EXPORT bool useQtDefaults();
+// Whether the environment asks for the fixed playout of old (for comparison).
+VOICEPIPE_EXPORT bool fixedPlayout();
+// The output buffer in milliseconds for the playout in use.
+VOICEPIPE_EXPORT int outputBufferMs();
 
 // Bytes of `ms` milliseconds of `format`, whole sample frames.
 VOICEPIPE_EXPORT int bytesFor(const QAudioFormat& format, int ms);

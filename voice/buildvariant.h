@@ -29,12 +29,12 @@ inline constexpr int kRingSlots = kPodium ? 20 : 50;
 // second of periods, worked out from the format and the output's period.
 inline constexpr int kFixedInitialDelayPackets = kPodium ? 3 : 0;
 
-// On an underrun podium queues one silence slot and plays it, discarding
-// nothing later; the library plays silence at once and later discards as
-// many waiting frames or lost-packet placeholders as it filled in, so that
-// the delay stays constant. Silence as long as the ring is a pause of the
-// speaker, not late packets: beyond the placeholders of the packets lost in
-// it, nothing is owed for it.
+// How the fixed playout of old (CLASSROOM_PLAYOUT=fixed, kept for the
+// benchmark's comparison) covered an underrun: podium queued one silence slot
+// and played it, discarding nothing later, so every stall added its length to
+// the delay for good; the library played silence at once and later discarded
+// as many frames as it filled in. Both builds now play silence and give the
+// time back (MOpusAdvancedDecoder).
 inline constexpr bool kRefillOnUnderrun = kPodium;
 
 // podium's microphone is processed (echo, noise, gain) unless its settings

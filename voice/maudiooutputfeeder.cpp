@@ -66,6 +66,7 @@ void MAudioOutputFeeder::noteConsumption()
     if (queued < m_queuedAfterWrite) {
         // The queue shrank since the last write: the stream plays.
         m_playing = true;
+        m_hasPlayed = true;
         m_stillRounds = 0;
     } else if (m_playing && queued > 0 && ++m_stillRounds >= kStillRoundsBeforePrebuffer) {
         // Nothing taken for a while although audio is queued: the stream

@@ -64,6 +64,9 @@ public:
     int carryBytes() const { return m_carrySize; }
     qint64 totalAccepted() const { return m_totalAccepted; }
     int queuedBytes() const;
+    // Whether the output has been seen playing since it was started (always
+    // when offline): until then, what it takes fills its prebuffer.
+    bool hasPlayed() const { return m_offline || m_hasPlayed; }
 
 signals:
     void wantsData();
@@ -87,4 +90,5 @@ private:
     int m_queuedAfterWrite = 0;
     int m_stillRounds = 0;
     bool m_playing = false;
+    bool m_hasPlayed = false;
 };

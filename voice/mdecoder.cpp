@@ -73,6 +73,9 @@ void MDecoder::voicePacketReceived(const QByteArray& packet)
     } else if (gap == -1) {
         qCDebug(lcVoice) << "======================== SEQ REPEAT DETECTED! ========================";
         diagnostic();
+    } else if (processLatePacket(packet, seq)) {
+        qCDebug(lcVoice) << "===================== LATE PACKET PLAYED IN ITS SLOT =================";
+        diagnostic();
     } else {
         qCDebug(lcVoice) << "======================== SEQ REWIND DETECTED! ========================";
         diagnostic();
@@ -82,6 +85,11 @@ void MDecoder::voicePacketReceived(const QByteArray& packet)
         lastSeq = seq;
     statistics->packetCount += 1;
     statistics->byteCount += packet.size() + kSequenceBytes;
+}
+
+bool MDecoder::processLatePacket(const QByteArray& /*packet*/, int /*seq*/)
+{
+    return false;
 }
 
 QByteArray MDecoder::getEmptyWaveForSeqSkip(int byteCount)

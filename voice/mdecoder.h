@@ -42,6 +42,10 @@ protected:
     // Argument: lastPayloadSize. Once per missing packet or once per gap,
     // as skipCallPerMissingPacket says.
     virtual void processSeqSkip(int lastPayloadSize) = 0;
+    // A packet older than the newest one seen, and not a repeat of it. True
+    // when the decoder still plays it (its slot has not been played yet);
+    // false drops it as a rewind, which is what every other decoder does.
+    virtual bool processLatePacket(const QByteArray& packet, int seq);
 
     // Silence of byteCount bytes (whole samples); -1 or 0 reuse the last block.
     QByteArray getEmptyWaveForSeqSkip(int byteCount);

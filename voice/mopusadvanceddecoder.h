@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mdecoder.h"
+#include "mplayouttarget.h"
 
 class QAudioOutput;
 class MAudioOutputFeeder;
@@ -10,7 +11,9 @@ namespace AudioCircularBuffer {
 
 // One slot of MOpusAdvancedDecoder's ring: a decoded frame (valid 1) or a
 // placeholder for a lost frame not rebuilt yet (valid 0). Slots start as
-// silence of size 0, so nothing undefined is ever played.
+// silence of size 0, so nothing undefined is ever played. A stand-in holds
+// what FEC or concealment made for a packet that may still arrive late; seq
+// says which packet the slot is for (-1: silence of the playout's own).
 struct Packet
 {
     static constexpr int kCapacity = 24576;
@@ -18,6 +21,10 @@ struct Packet
     int valid = 1;
     unsigned char data[kCapacity] = {};
     int size = 0;
+    int seq = -1;
+    bool standIn = false;
+    // Mean absolute sample of the frame: how quiet it is.
+    int level = 0;
 };
 
 } // namespace AudioCircularBuffer
@@ -25,11 +32,15 @@ struct Packet
 // The default Opus voice decoder of both clients: decodes each packet into one
 // slot of a fixed ring and plays the ring at the pace of the audio output,
 // rebuilding a single loss from the next packet's in-band FEC and concealing
-// longer losses. Starts with half a second of silence queued (podium: three
-// periods); underruns are covered as buildvariant.h says. Every byte of audio
-// reaches the output once, in order (MAudioOutputFeeder), and playback resumes
-// by itself after the output fell idle. Always on the heap (the ring is
-// inside). Owned by its parent; output and device are borrowed. Owner's thread.
+// longer losses; a packet overtaken by a later one is still decoded into its
+// slot if that has not been played. Starts with half a second of silence
+// queued (podium: three periods). The delay it aims for follows the network
+// (MPlayoutTarget); silence played for lack of a frame beyond that is given
+// back by discarding frames later, quiet ones first, so a stall costs its
+// length once. Every byte of audio reaches the output once, in order
+// (MAudioOutputFeeder), and playback resumes by itself after the output fell
+// idle. Always on the heap (the ring is inside). Owned by its parent; output
+// and device are borrowed. Owner's thread.
 class VOICEPIPE_EXPORT MOpusAdvancedDecoder : public MDecoder
 {
     Q_OBJECT
@@ -56,6 +67,10 @@ public:
     int pendingDiscards() const { return dropCount; }
     int discardedFrames() const { return m_discarded; }
     int overflowDiscards() const { return m_overflowDiscards; }
+    int latePacketsPlayed() const { return m_latePlayed; }
+    const MPlayoutTarget& playoutTarget() const { return m_target; }
+    // CLASSROOM_PLAYOUT=fixed: the playout of old, for comparison.
+    bool fixedPlayout() const { return m_fixed; }
     int initialDelay() const { return initialDelayPackets; }
     int notifyIntervalMs() const { return m_notifyIntervalMs; }
     int lastFrameBytes() const { return frameBytes; }
@@ -67,6 +82,7 @@ public:
 protected:
     void processVoicePacket(const QByteArray& packet) override;
     void processSeqSkip(int lastPayloadSize) override;
+    bool processLatePacket(const QByteArray& packet, int seq) override;
 
 private slots:
     void notified();
@@ -87,8 +103,15 @@ private:
     // Before a packet is stored: after a pause (a silence as long as the
     // ring) nothing more is owed; otherwise at most a ring-full.
     void settleOwedDiscards();
-    // Discards one frame owed to silence played, if one is owed and waiting.
+    // The fixed playout's way to pay: the oldest waiting frame, at once.
     bool discardOwedFrame();
+    // Pays what is owed from waiting frames, quiet ones and stand-ins first;
+    // a louder one only once the debt has waited kMaxDebtWaitPeriods.
+    void payOwedDiscards();
+    void owe(int frames);
+    // Removes the k-th waiting slot (0: the oldest), keeping the others in order.
+    void removeWaitingSlot(int k);
+    int levelOf(const unsigned char* data, int size) const;
     void playSlot(const AudioCircularBuffer::Packet& slot);
     void playConcealment();
 
@@ -113,4 +136,13 @@ private:
     int m_silentPeriods = 0;
     bool m_afterLongSilence = false;
     QByteArray m_silence;
+    bool m_fixed = false;
+    MPlayoutTarget m_target { 0, 0 };
+    // Missing packets reported since the last packet: numbers their placeholders.
+    int m_skipsSinceArrival = 0;
+    // Periods played while something was owed, and when a loud frame may go next.
+    int m_debtAge = 0;
+    int m_nextForcedDiscard = 0;
+    int m_latePlayed = 0;
+    bool m_sawPacket = false;
 };

@@ -15,9 +15,12 @@
 MVoicePlayback::MVoicePlayback(
     const QAudioFormat& format, const MDecoderFactory& factory, QObject* parent)
     : QObject(parent), m_format(format), m_factory(factory),
-      m_output(new QAudioOutput(MM::deviceAudioFormat(format), this))
+      m_output(new QAudioOutput(MM::deviceAudioFormat(format), this)),
+      m_stallTimer(new QTimer(this))
 {
     connect(m_output, &QAudioOutput::stateChanged, this, &MVoicePlayback::onOutputStateChanged);
+    m_stallTimer->setInterval(kStallCheckMs);
+    connect(m_stallTimer, &QTimer::timeout, this, &MVoicePlayback::checkOutputProgress);
 }
 
 MVoicePlayback::~MVoicePlayback()
@@ -42,6 +45,9 @@ bool MVoicePlayback::start()
     // Set before every start: the backend reads it when it opens the stream.
     m_bufferBytes = AudioBuffers::applyTo(m_output);
     m_device = m_output->start();
+    m_lastProcessedUs = -1;
+    m_sinceProgress.start();
+    m_stallTimer->start();
     if (!m_device || !m_factory) {
         qCWarning(lcVoice) << "The audio output could not be started (error" << m_output->error()
                    << "); no voice will be played.";
@@ -64,6 +70,7 @@ bool MVoicePlayback::stop()
     if (!m_on)
         return false;
     m_on = false;
+    m_stallTimer->stop();
     // Deleted at once, not deferred, and before the output stops: the decoder
     // follows the output and would otherwise write into its old device after
     // a stop and restart. It is never on the call stack here (playback stops
@@ -91,8 +98,33 @@ void MVoicePlayback::voicePacketReceived(const QByteArray& packet)
 {
     // A voice packet starts with its 4-byte sequence number; anything shorter
     // carries nothing to play.
-    if (m_decoder && packet.size() >= 4)
+    if (m_decoder && packet.size() >= 4) {
+        m_sinceVoice.start();
         m_decoder->voicePacketReceived(packet);
+    }
+}
+
+void MVoicePlayback::checkOutputProgress()
+{
+    if (!m_on || !m_device)
+        return;
+    const qint64 processed = m_output->processedUSecs();
+    if (processed != m_lastProcessedUs) {
+        m_lastProcessedUs = processed;
+        m_sinceProgress.start();
+        return;
+    }
+    // A stopped output is the error recovery's. One that plays, or ran dry
+    // and is fed again as voice comes, yet takes nothing while voice arrives
+    // is dead without saying so.
+    const QAudio::State state = m_output->state();
+    if ((state != QAudio::ActiveState && state != QAudio::IdleState) || !m_sinceVoice.isValid()
+        || m_sinceVoice.elapsed() > kStalledOutputMs
+        || m_sinceProgress.elapsed() < kStalledOutputMs)
+        return;
+    qCWarning(lcVoice) << "The audio output has taken no data for" << m_sinceProgress.elapsed()
+               << "ms while voice arrives; restarting it.";
+    restart();
 }
 
 void MVoicePlayback::onOutputStateChanged(QAudio::State state)
@@ -127,6 +159,11 @@ void MVoicePlayback::startAudioOutputIfNotAlreadyStarted()
     if (!dead && !dry)
         return;
     qCDebug(lcVoice) << "Restarting the audio output from state" << state << "error" << m_output->error();
+    restart();
+}
+
+void MVoicePlayback::restart()
+{
     stop();
     start();
     ++m_restarts;

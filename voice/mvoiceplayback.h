@@ -4,12 +4,14 @@
 
 #include <QAudio>
 #include <QAudioFormat>
+#include <QElapsedTimer>
 #include <QObject>
 
 #include <functional>
 
 class QAudioOutput;
 class QIODevice;
+class QTimer;
 class MDecoder;
 class MPlaybackTap;
 
@@ -24,7 +26,10 @@ using MDecoderFactory = std::function<MDecoder*(
 // it stops the output. An output that reports an error is looked at again
 // after kRestartDelayMs; if playback is still on and the output has stopped,
 // or has stayed idle (run dry) all that time, output and decoder are
-// restarted. Owned by its parent; GUI thread.
+// restarted. The same restart follows when the output has taken no data for
+// kStalledOutputMs while voice arrives: the audio server may kill the stream
+// and the output then stays active without reporting an error. Owned by its
+// parent; GUI thread.
 class VOICEPIPE_EXPORT MVoicePlayback : public QObject
 {
     Q_OBJECT
@@ -32,6 +37,11 @@ class VOICEPIPE_EXPORT MVoicePlayback : public QObject
 
 public:
     static constexpr int kRestartDelayMs = 2000;
+    // Long enough that no scheduling delay of a loaded machine looks like a
+    // dead stream (the output buffer is 40-80 ms), short enough to be heard
+    // as a dropout rather than as the end of the voice.
+    static constexpr int kStalledOutputMs = 500;
+    static constexpr int kStallCheckMs = 100;
 
     MVoicePlayback(
         const QAudioFormat& format, const MDecoderFactory& factory, QObject* parent = nullptr);
@@ -81,6 +91,8 @@ signals:
 private:
     void onOutputStateChanged(QAudio::State state);
     void tapPlayed(const QByteArray& pcm);
+    void checkOutputProgress();
+    void restart();
 
     QAudioFormat m_format;
     MDecoderFactory m_factory;
@@ -95,4 +107,9 @@ private:
     int m_restarts = 0;
     bool m_farEndTapped = false;
     MPlaybackTap* m_tap = nullptr;
+    // The output's progress as it was last seen to move, and when voice last came.
+    QTimer* m_stallTimer;
+    QElapsedTimer m_sinceProgress;
+    QElapsedTimer m_sinceVoice;
+    qint64 m_lastProcessedUs = -1;
 };

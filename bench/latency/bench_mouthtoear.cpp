@@ -6,12 +6,15 @@
 // and in what B's speaker played (sink.raw); a thread samples how both
 // captures grow, which turns byte offsets into times.
 //
-// For Qt's default audio buffers (CLASSROOM_AUDIO_BUFFERS=qt-default) and for
-// podium's own, in one run: the delays while a CPU hog keeps both cores busy,
-// what B's playback delay consists of, and the same speech with 0, 20 and 40
-// ms of jitter on the relay: frames played late, concealed and discarded
-// (from B's log) and the segmental SNR of B's playback against a clean decode
-// of the packets B was sent. Prints "name: value unit".
+// For the fixed playout of old (CLASSROOM_PLAYOUT=fixed: 80 ms output, a
+// delay that only grows) and the playout that follows the network, in one
+// run: the delays while a CPU hog keeps both cores busy and what B's playback
+// delay consists of; the delay's drift over speech whose packets the relay
+// holds back for 300 ms every 10 s; and the same speech with 20 and 40 ms of
+// reordering jitter on the relay: frames played late, concealed, played in
+// their slot after all and discarded (from B's log) and the segmental SNR of
+// B's playback against a clean decode of the packets B was sent. Prints
+// "name: value unit".
 
 #include "audioharness.h"
 #include "benchcommon.h"
@@ -319,7 +322,8 @@ std::vector<Packet> voicePacketsTowardsB(const QString& logPath, qint64 fromNs, 
 struct PlayerCounts
 {
     int late = 0; // the ring ran dry: silence played while a frame was late
-    int concealed = 0; // frames missing when a later one arrived
+    int concealed = 0; // frames missing when a later one arrived, and never played
+    int playedLate = 0; // overtaken frames decoded into their slot after all
     int discarded = 0; // frames that came after a later one, or twice
     int deviceUnderruns = 0;
 };
@@ -330,8 +334,13 @@ PlayerCounts countPlayerEvents(const QByteArray& log)
     const QList<QByteArray> lines = log.split('\n');
     for (int i = 0; i < lines.size(); ++i) {
         const QByteArray& line = lines[i];
-        if (line.contains("produceInitialDelay")) {
+        // The fixed playout queued a silence slot when the ring ran dry; the
+        // other one plays silence and says so.
+        if (line.contains("produceInitialDelay") || line.contains("ring ran dry")) {
             ++counts.late;
+        } else if (line.contains("LATE PACKET PLAYED")) {
+            ++counts.playedLate;
+            --counts.concealed;
         } else if (line.contains("SEQ SKIP DETECTED") && i + 1 < lines.size()) {
             // The next line: clock, last sequence number, this one, gap, size.
             const QList<QByteArray> fields = lines[i + 1].simplified().split(' ');
@@ -407,15 +416,14 @@ struct PhaseResult
 class Session
 {
 public:
-    Session(const QString& base, const QString& binDir, bool qtDefaultBuffers, int jitterMs)
-        : m_binDir(binDir), m_jitterMs(jitterMs), m_a(QStringLiteral("a"), base),
-          m_b(QStringLiteral("b"), base), m_relayLog(base + QStringLiteral("/relay.log"))
+    Session(const QString& base, const QString& binDir, bool fixedPlayout)
+        : m_binDir(binDir), m_a(QStringLiteral("a"), base), m_b(QStringLiteral("b"), base),
+          m_relayLog(base + QStringLiteral("/relay.log"))
     {
         m_a.discardErrorOutput();
         m_b.discardErrorOutput();
-        if (qtDefaultBuffers)
-            m_environment.insert(
-                QStringLiteral("CLASSROOM_AUDIO_BUFFERS"), QStringLiteral("qt-default"));
+        if (fixedPlayout)
+            m_environment.insert(QStringLiteral("CLASSROOM_PLAYOUT"), QStringLiteral("fixed"));
     }
     ~Session()
     {
@@ -445,10 +453,7 @@ public:
         m_relay.start(m_binDir + QStringLiteral("/impair-relay"),
             { QStringLiteral("--upstream"), address, QStringLiteral("--log"), m_relayLog,
                 QStringLiteral("--lifetime"), QStringLiteral("3600"), QStringLiteral("--idle"),
-                QStringLiteral("30"), QStringLiteral("--seed"), QStringLiteral("20261207"),
-                // Jitter as in a queue: packets are delayed, not reordered.
-                QStringLiteral("--impair"),
-                QStringLiteral("jitter=%1 keep-order=1").arg(m_jitterMs) });
+                QStringLiteral("30"), QStringLiteral("--seed"), QStringLiteral("20261207") });
         if (!m_relay.waitForStarted(5000)
             || !pumpUntil([&] { return m_relay.canReadLine(); }, 5000))
             return fail("impair-relay did not start");
@@ -472,7 +477,8 @@ public:
         return true;
     }
 
-    PhaseResult run(const QByteArray& speechPcm, bool hog)
+    // `impair`: the relay's settings from the start of the speech on.
+    PhaseResult run(const QByteArray& speechPcm, bool hog, const QString& impair)
     {
         PhaseResult result;
         result.speechSeconds = double(speechPcm.size()) / kBytesPerSecond;
@@ -485,6 +491,10 @@ public:
             SourceFeeder mouth(AudioHarness::sourceFifoPath(m_a.dir()));
             if (!mouth.start(speechPcm, false))
                 return result;
+            if (!impair.isEmpty()) {
+                m_relay.write(QStringLiteral("set %1\n").arg(impair).toUtf8());
+                m_relay.waitForBytesWritten(1000);
+            }
             QElapsedTimer latencyClock;
             latencyClock.start();
             pumpUntil(
@@ -636,7 +646,6 @@ private:
     }
 
     QString m_binDir;
-    int m_jitterMs;
     QProcessEnvironment m_environment;
     PodiumProcess m_a;
     PodiumProcess m_b;
@@ -694,6 +703,8 @@ void printJitter(const char* config, int jitter, const PhaseResult& r)
         r.counts.late * perMinute);
     std::printf("mouthtoear_%s_jitter%d_concealed: %.1f per minute\n", config, jitter,
         r.counts.concealed * perMinute);
+    std::printf("mouthtoear_%s_jitter%d_played_in_slot: %.1f per minute\n", config, jitter,
+        r.counts.playedLate * perMinute);
     std::printf("mouthtoear_%s_jitter%d_discarded: %.1f per minute\n", config, jitter,
         r.counts.discarded * perMinute);
     std::printf("mouthtoear_%s_jitter%d_segsnr: %.1f dB\n", config, jitter, r.segSnr);
@@ -704,9 +715,41 @@ void printJitter(const char* config, int jitter, const PhaseResult& r)
         "mouthtoear_%s_jitter%d_mouth_to_ear_p50: %.1f ms\n", config, jitter, percentile(m2e, 50));
 }
 
-void writePlotData(const QString& dir, const char* config, const PhaseResult& hog)
+double median(const std::vector<Point>& points, double fromSec, double toSec)
 {
-    QFile file(dir + QStringLiteral("/mouthtoear_%1.dat").arg(QLatin1String(config)));
+    std::vector<double> values;
+    for (const Point& p : points) {
+        if (p.speechSec >= fromSec && p.speechSec < toSec)
+            values.push_back(p.mouthToEar);
+    }
+    return percentile(values, 50);
+}
+
+// The delay before the first stall against the delay after the last one.
+void printDrift(const char* config, const PhaseResult& r, int stallEveryMs)
+{
+    const double first = stallEveryMs / 1000.0;
+    const double seconds = r.speechSeconds;
+    const double last = std::floor((seconds - 1) / first) * first;
+    const double start = median(r.points, 0, first - 1);
+    const double end = median(r.points, last + 3, seconds);
+    double highest = 0;
+    for (const Point& p : r.points)
+        highest = std::max(highest, p.mouthToEar);
+    std::printf("mouthtoear_%s_stall_stretches_measured: %zu of %d\n", config, r.points.size(),
+        r.stretches);
+    std::printf("mouthtoear_%s_stall_delay_at_start: %.1f ms\n", config, start);
+    std::printf("mouthtoear_%s_stall_delay_at_end: %.1f ms\n", config, end);
+    std::printf("mouthtoear_%s_stall_drift: %.1f ms\n", config, end - start);
+    std::printf("mouthtoear_%s_stall_highest: %.1f ms\n", config, highest);
+    std::printf("mouthtoear_%s_stall_ring_ran_dry: %.1f per minute\n", config,
+        r.counts.late * 60.0 / seconds);
+}
+
+void writePlotData(
+    const QString& dir, const QString& phase, const char* config, const PhaseResult& hog)
+{
+    QFile file(dir + QStringLiteral("/mouthtoear_%1_%2.dat").arg(phase, QLatin1String(config)));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return;
     file.write("# speech_s mouth_to_ear_ms mic_to_network_ms network_to_speaker_ms\n");
@@ -738,7 +781,11 @@ int main(int argc, char** argv)
         QStringLiteral("verbose"), QStringLiteral("Say why a stretch was not measured."));
     const QCommandLineOption hogOnlyOption(
         QStringLiteral("hog-only"), QStringLiteral("Measure only under the CPU hog."));
-    parser.addOptions({ secondsOption, dataOption, verboseOption, hogOnlyOption });
+    const QCommandLineOption stallSecondsOption(QStringLiteral("stall-seconds"),
+        QStringLiteral("Seconds of speech with a 300 ms stall every 10 s (0: none)."),
+        QStringLiteral("s"), QStringLiteral("60"));
+    parser.addOptions(
+        { secondsOption, dataOption, verboseOption, hogOnlyOption, stallSecondsOption });
     parser.process(app);
     verbose = parser.isSet(verboseOption);
 
@@ -747,41 +794,69 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "bench_mouthtoear: no test speech at %s\n", CLASSROOM_SPEECH_RAW);
         return 1;
     }
+    const auto speechOf = [&](int seconds) {
+        QByteArray pcm;
+        while (pcm.size() < seconds * kBytesPerSecond)
+            pcm.append(source);
+        pcm.truncate(seconds * kBytesPerSecond);
+        return pcm;
+    };
     const int seconds = qBound(4, parser.value(secondsOption).toInt(), 600);
-    QByteArray speechPcm;
-    while (speechPcm.size() < seconds * kBytesPerSecond)
-        speechPcm.append(source);
-    speechPcm.truncate(seconds * kBytesPerSecond);
+    const int stallSeconds = qBound(0, parser.value(stallSecondsOption).toInt(), 600);
+    const QByteArray speechPcm = speechOf(seconds);
+    const QByteArray stallPcm = speechOf(stallSeconds);
+    constexpr int kStallEveryMs = 10000;
 
     const QString binDir
         = QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/..")).absolutePath();
-    std::printf("mouthtoear_speech: %d s per measurement\n", seconds);
+    std::printf(
+        "mouthtoear_speech: %d s per measurement, %d s with stalls\n", seconds, stallSeconds);
+    struct Phase
+    {
+        const char* name;
+        bool hog;
+        int jitter; // -1: none
+        bool stall;
+    };
+    std::vector<Phase> phases { { "hog", true, -1, false } };
+    if (!parser.isSet(hogOnlyOption)) {
+        if (stallSeconds > 0)
+            phases.push_back({ "stall", false, -1, true });
+        phases.push_back({ "jitter20", false, 20, false });
+        phases.push_back({ "jitter40", false, 40, false });
+    }
     int status = 0;
-    // Every measurement on a fresh pair of podiums (podium's player never
-    // gives back delay it has gained), the two buffer choices one after the
-    // other, so that both see the same machine.
-    for (const int jitter : { -1, 0, 20, 40 }) {
-        if (jitter >= 0 && parser.isSet(hogOnlyOption))
-            break;
-        for (const bool qtDefault : { true, false }) {
-            const char* config = qtDefault ? "qtdefault" : "ours";
+    // Every measurement on a fresh pair of podiums (the fixed playout never
+    // gives back delay it has gained), the two playouts one after the other,
+    // so that both see the same machine.
+    for (const Phase& phase : phases) {
+        for (const bool fixed : { true, false }) {
+            const char* config = fixed ? "fixed" : "adaptive";
             QTemporaryDir base;
-            Session session(base.path(), binDir, qtDefault, qMax(0, jitter));
+            Session session(base.path(), binDir, fixed);
             if (!base.isValid() || !session.start()) {
                 status = 1;
                 continue;
             }
-            std::fprintf(stderr, "bench_mouthtoear: %s, %s\n", config,
-                jitter < 0 ? "CPU hog" : qPrintable(QStringLiteral("jitter %1 ms").arg(jitter)));
-            const PhaseResult result = session.run(speechPcm, jitter < 0);
-            if (jitter < 0) {
+            std::fprintf(stderr, "bench_mouthtoear: %s playout, %s\n", config, phase.name);
+            // Jitter wider than the 20 ms spacing, without keeping the order:
+            // packets overtake each other.
+            const QString impair = phase.stall
+                ? QStringLiteral("stall=300 stall-every=%1").arg(kStallEveryMs)
+                : phase.jitter >= 0 ? QStringLiteral("jitter=%1 keep-order=0").arg(phase.jitter)
+                                    : QString();
+            const PhaseResult result
+                = session.run(phase.stall ? stallPcm : speechPcm, phase.hog, impair);
+            if (phase.hog) {
                 printDelays(config, result);
                 std::printf("mouthtoear_%s_capture_block: %.1f ms\n", config, session.earBlockMs());
-                if (parser.isSet(dataOption))
-                    writePlotData(parser.value(dataOption), config, result);
+            } else if (phase.stall) {
+                printDrift(config, result, kStallEveryMs);
             } else {
-                printJitter(config, jitter, result);
+                printJitter(config, phase.jitter, result);
             }
+            if (parser.isSet(dataOption))
+                writePlotData(parser.value(dataOption), QLatin1String(phase.name), config, result);
             std::fflush(stdout);
         }
     }

@@ -141,8 +141,13 @@ void TestImpairRelay::settingsAreParsed_data()
     const QString clean = ImpairSettings().toString();
     QTest::newRow("nothing leaves the defaults") << QString() << true << clean;
     QTest::newRow("every key at once")
-        << "loss=5 duplicate=1.5 reorder=2 reorder-delay=30 delay=10 jitter=40 keep-order=1" << true
-        << "loss=5 duplicate=1.5 reorder=2 reorder-delay=30 delay=10 jitter=40 keep-order=1";
+        << "loss=5 duplicate=1.5 reorder=2 reorder-delay=30 delay=10 jitter=40 keep-order=1 "
+           "stall=300 stall-every=10000"
+        << true
+        << "loss=5 duplicate=1.5 reorder=2 reorder-delay=30 delay=10 jitter=40 keep-order=1 "
+           "stall=300 stall-every=10000";
+    QTest::newRow("a stall as long as its period is refused")
+        << "stall=300 stall-every=300" << false << clean;
     QTest::newRow("keeping the order is a switch") << "keep-order=2" << false << clean;
     QTest::newRow("a percentage above 100 is refused") << "loss=101" << false << clean;
     QTest::newRow("a negative delay is refused") << "delay=-1" << false << clean;
@@ -184,6 +189,8 @@ void TestImpairRelay::datagramsAreImpairedAsSet_data()
         << "jitter=40" << kDatagrams << kDatagrams << 1 << false << 0;
     QTest::newRow("jitter in a queue delays without reordering")
         << "jitter=40 keep-order=1" << kDatagrams << kDatagrams << 1 << true << 0;
+    QTest::newRow("stalls hold datagrams back and release them in order")
+        << "stall=40 stall-every=50" << kDatagrams << kDatagrams << 1 << true << 0;
     QTest::newRow("reordering holds some back behind later ones")
         << "reorder=20 reorder-delay=30" << kDatagrams << kDatagrams << 1 << false << 0;
 }

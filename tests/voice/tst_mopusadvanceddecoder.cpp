@@ -1,3 +1,4 @@
+#include "audiobuffers.h"
 #include "logcapture.h"
 #include "maudiooutputfeeder.h"
 #include "mm.h"
@@ -7,6 +8,7 @@
 
 #include "audiotestmain.h"
 
+#include <cmath>
 #include <memory>
 
 #include <QAudioOutput>
@@ -50,6 +52,54 @@ struct OfflineDecoder
     }
 };
 
+// Frames that can be told apart and whose loudness is known: a loud tone or
+// near-silence, each with noise of its own. `quiet` marks the quiet frames.
+QList<QByteArray> tonePackets(int frames, const QList<int>& quiet)
+{
+    QByteArray pcm(frames * kFrameBytes, Qt::Uninitialized);
+    QRandomGenerator random(7);
+    for (int f = 0; f < frames; ++f) {
+        const bool isQuiet = quiet.contains(f);
+        for (int i = 0; i < kFrameBytes / 4; ++i) {
+            const int t = f * (kFrameBytes / 4) + i;
+            const double tone = isQuiet ? 0 : 8000 * std::sin(2 * M_PI * 440 * t / 48000.0);
+            const int noise = random.bounded(isQuiet ? -40 : -300, isQuiet ? 41 : 301);
+            const qint16 v = qint16(qBound(-32768, int(tone) + noise, 32767));
+            qToLittleEndian<qint16>(v, pcm.data() + 4 * t);
+            qToLittleEndian<qint16>(v, pcm.data() + 4 * t + 2);
+        }
+    }
+    return opusPackets(pcm, 64000, true);
+}
+
+// Sets CLASSROOM_PLAYOUT for the life of a test row.
+struct PlayoutSetting
+{
+    explicit PlayoutSetting(bool fixed)
+    {
+        if (fixed)
+            qputenv(AudioBuffers::kPlayoutVariable, AudioBuffers::kFixedPlayoutValue);
+    }
+    ~PlayoutSetting() { qunsetenv(AudioBuffers::kPlayoutVariable); }
+};
+
+// Which frames of `frames` `played` holds, in order, each once; -1 when it
+// holds anything else.
+QList<int> framesPlayed(const QByteArray& played, const QList<QByteArray>& frames)
+{
+    QList<int> found;
+    int cursor = 0;
+    for (int k = 0; k < frames.size() && cursor < played.size(); ++k) {
+        if (played.mid(cursor, frames.at(k).size()) == frames.at(k)) {
+            found << k;
+            cursor += frames.at(k).size();
+        }
+    }
+    if (cursor != played.size())
+        found << -1;
+    return found;
+}
+
 } // namespace
 
 class TestMOpusAdvancedDecoder : public QObject
@@ -70,6 +120,11 @@ private slots:
     void speechAfterSilenceIsPlayedWhole_data();
     void speechAfterSilenceIsPlayedWhole();
     void ringOverflowDiscardsTheOldestUnplayedFrame();
+    void aStallFollowedByABurstReturnsToTheTargetDelay_data();
+    void aStallFollowedByABurstReturnsToTheTargetDelay();
+    void aReorderedPacketIsPlayedInItsSlot();
+    void aPacketLaterThanItsSlotIsDiscarded_data();
+    void aPacketLaterThanItsSlotIsDiscarded();
     void unusableOutput_data();
     void unusableOutput();
     void buildVariantOfTheStatistics();
@@ -252,9 +307,10 @@ void TestMOpusAdvancedDecoder::concealmentBeforeAnyFrameStaysWithinTheDecodeBuff
     decoder.playPeriod();
     decoder.voicePacketReceived(voicePacket(2, QByteArray::fromHex("ff")));
     decoder.voicePacketReceived(voicePacket(4, m_packets.at(3)));
-    // (The library build has paid the silence after the first period with
-    // the second packet's placeholder.)
-    QCOMPARE(decoder.bufferedFrames(), VoiceBuild::kPodium ? 3 : 2);
+    // The silence after the first period has been paid with packet 3, which
+    // is missing anyway.
+    QCOMPARE(decoder.bufferedFrames(), 2);
+    QCOMPARE(decoder.discardedFrames(), 1);
     while (decoder.bufferedFrames() > 0)
         decoder.playPeriod();
     QCOMPARE(decoder.lastFrameBytes(), kFrameBytes);
@@ -265,6 +321,8 @@ void TestMOpusAdvancedDecoder::concealmentBeforeAnyFrameStaysWithinTheDecodeBuff
 
 void TestMOpusAdvancedDecoder::underrunThenDiscard()
 {
+    // The fixed playout of old, kept for comparison.
+    PlayoutSetting setting(true);
     OfflineDecoder offline;
     MOpusAdvancedDecoder& decoder = *offline.decoder;
     offline.drain();
@@ -303,12 +361,12 @@ void TestMOpusAdvancedDecoder::speechAfterSilenceIsPlayedWhole_data()
 {
     QTest::addColumn<int>("silentPeriods");
     QTest::addColumn<int>("lost");
-    // The library build's figures; podium's never discards.
     QTest::addColumn<int>("discarded");
     QTest::addColumn<int>("owed");
 
     QTest::newRow("the speaker pauses for two seconds, then talks on") << 100 << 0 << 0 << 0;
-    QTest::newRow("a pause a little longer than the ring holds") << 60 << 0 << 0 << 0;
+    QTest::newRow("a pause a little longer than the ring holds")
+        << MOpusAdvancedDecoder::kRingSlots + 10 << 0 << 0 << 0;
     QTest::newRow("the sender stalls for three periods, then sends steadily") << 3 << 0 << 0 << 3;
     QTest::newRow("the last packet before a long pause is lost") << 100 << 1 << 0 << 0;
     QTest::newRow("a pause that also lost packets owes only what they pay back")
@@ -329,9 +387,11 @@ void TestMOpusAdvancedDecoder::speechAfterSilenceIsPlayedWhole()
     MOpusAdvancedDecoder& decoder = *offline.decoder;
     offline.drain();
     int seq = 0;
-    for (int i = 0; i < 5; ++i)
+    // At the playback pace: no jitter for the target to follow.
+    for (int i = 0; i < 5; ++i) {
         decoder.voicePacketReceived(voicePacket(++seq, m_packets.at(i)));
-    offline.drain();
+        decoder.playPeriod();
+    }
     for (int i = 0; i < silentPeriods; ++i)
         decoder.playPeriod();
     seq += lost;
@@ -345,7 +405,11 @@ void TestMOpusAdvancedDecoder::speechAfterSilenceIsPlayedWhole()
         decoder.voicePacketReceived(voicePacket(++seq, m_packets.at(i)));
         decoder.playPeriod();
     }
-    QCOMPARE(decoder.discardedFrames(), VoiceBuild::kPodium ? 0 : discarded);
+    QCOMPARE(decoder.discardedFrames(), discarded);
+    // A short stall is a late packet: it may grow the target by a slot,
+    // which keeps one silent period instead of owing it.
+    const int grown = decoder.playoutTarget().target() - decoder.playoutTarget().floor();
+    QVERIFY(grown >= 0 && grown <= (silentPeriods <= MPlayoutTarget::kLongestLateRun ? 1 : 0));
     if (lost == 0) {
         const QList<QByteArray> frames = referenceDecode(m_packets.mid(0, first + spoken));
         QByteArray expected;
@@ -353,9 +417,9 @@ void TestMOpusAdvancedDecoder::speechAfterSilenceIsPlayedWhole()
             expected += frames.at(i);
         QCOMPARE(offline.sink.data().mid(int(before)), expected);
     }
-    // A short stall while the stream flows is still owed (the library build)
-    // and paid from frames that wait, never from one arriving to an empty ring.
-    QCOMPARE(decoder.pendingDiscards(), VoiceBuild::kPodium ? 0 : owed);
+    // A short stall while the stream flows is still owed, and paid from
+    // frames that wait, never from one arriving to an empty ring.
+    QCOMPARE(decoder.pendingDiscards(), owed - grown);
 }
 
 void TestMOpusAdvancedDecoder::ringOverflowDiscardsTheOldestUnplayedFrame()
@@ -378,6 +442,213 @@ void TestMOpusAdvancedDecoder::ringOverflowDiscardsTheOldestUnplayedFrame()
     const qint64 before = offline.sink.size();
     offline.drain();
     QCOMPARE(offline.sink.data().mid(int(before)), expected);
+}
+
+void TestMOpusAdvancedDecoder::aStallFollowedByABurstReturnsToTheTargetDelay_data()
+{
+    QTest::addColumn<bool>("fixed");
+    QTest::addColumn<int>("stallPeriods");
+    QTest::addColumn<int>("stalls");
+    QTest::addColumn<int>("stallEvery"); // periods from one stall to the next
+    QTest::addColumn<bool>("quietBurst"); // the held-back frames are a pause
+    QTest::addColumn<int>("minGrowth"); // at least; one slot per stall at most
+
+    QTest::newRow("a 300 ms stall of loud speech is given back")
+        << false << 15 << 1 << 0 << false << 0;
+    QTest::newRow("a 300 ms stall in a pause is given back from the pause at once")
+        << false << 15 << 1 << 0 << true << 0;
+    QTest::newRow("stalls ten seconds apart each cost their length once")
+        << false << 15 << 3 << 500 << false << 0;
+    QTest::newRow("a second short stall two seconds after the first grows the target")
+        << false << 5 << 2 << 100 << false << 1;
+    QTest::newRow("the fixed playout keeps what a stall cost (podium) or pays at once")
+        << true << 15 << 1 << 0 << false << 0;
+}
+
+void TestMOpusAdvancedDecoder::aStallFollowedByABurstReturnsToTheTargetDelay()
+{
+    QFETCH(bool, fixed);
+    QFETCH(int, stallPeriods);
+    QFETCH(int, stalls);
+    QFETCH(int, stallEvery);
+    QFETCH(bool, quietBurst);
+    QFETCH(int, minGrowth);
+
+    const int lead = 10;
+    const int total = lead + qMax(stalls - 1, 0) * stallEvery + stallPeriods + 200;
+    QList<int> quiet;
+    if (quietBurst) {
+        // A pause a little longer than the stall: the codec's first frame
+        // after the tone still rings with it.
+        for (int i = lead - 2; i < lead + stallPeriods + 2; ++i)
+            quiet << i;
+    }
+    const QList<QByteArray> packets = tonePackets(total, quiet);
+    const QList<QByteArray> frames = referenceDecode(packets);
+
+    PlayoutSetting setting(fixed);
+    OfflineDecoder offline;
+    MOpusAdvancedDecoder& decoder = *offline.decoder;
+    QCOMPARE(decoder.fixedPlayout(), fixed);
+    offline.drain();
+    const qint64 start = offline.sink.size();
+
+    // The sender's packets leave one per period; during a stall they are
+    // held back and then all arrive at once, before the next period.
+    QList<int> levels;
+    int sent = 0;
+    int period = 0;
+    QList<int> stallStarts;
+    for (int k = 0; k < stalls; ++k)
+        stallStarts << lead + k * stallEvery;
+    int heldUntil = -1;
+    while (sent < total) {
+        if (stallStarts.contains(period))
+            heldUntil = period + stallPeriods;
+        if (period >= heldUntil) {
+            while (sent <= period && sent < total) {
+                decoder.voicePacketReceived(voicePacket(sent + 1, packets.at(sent)));
+                ++sent;
+            }
+            levels << decoder.bufferedFrames();
+        }
+        decoder.playPeriod();
+        ++period;
+    }
+    const int growth = decoder.playoutTarget().target() - decoder.playoutTarget().floor();
+    const int owed = stalls * stallPeriods - (fixed ? 0 : growth);
+    const int levelBefore = levels.first();
+    if (fixed && VoiceBuild::kPodium) {
+        // Old podium: every silent period stays in the delay.
+        QCOMPARE(decoder.discardedFrames(), 0);
+        QCOMPARE(levels.last(), levelBefore + owed);
+    } else {
+        // A slot the target grew by also shortens the next stall's dry run.
+        if (fixed || growth == 0)
+            QCOMPARE(decoder.discardedFrames(), owed);
+        else
+            QVERIFY(decoder.discardedFrames() <= owed);
+        QCOMPARE(decoder.pendingDiscards(), 0);
+        QCOMPARE(levels.last(), levelBefore + (fixed ? 0 : growth));
+    }
+    if (!fixed) {
+        QVERIFY2(growth >= minGrowth && growth <= minGrowth + (stalls > 1 ? 1 : 0),
+            qPrintable(QString::number(growth)));
+        QVERIFY(decoder.playoutTarget().target() <= MOpusAdvancedDecoder::kRingSlots);
+    }
+
+    // What played after the start: frames in order, each once, silence
+    // only for the stalls; the frames missing are the ones given back.
+    const QByteArray played = withoutSilence(offline.sink.data().mid(int(start)));
+    QList<QByteArray> audible;
+    for (const QByteArray& frame : frames)
+        audible << withoutSilence(frame);
+    const QList<int> found = framesPlayed(played, audible);
+    QVERIFY(!found.contains(-1));
+    QList<int> missing;
+    for (int k = 0; k < total; ++k) {
+        if (!found.contains(k))
+            missing << k;
+    }
+    // The tail that has not been played yet is still in the ring.
+    const QList<int> unplayed = missing.mid(missing.size() - decoder.bufferedFrames());
+    for (int k : unplayed)
+        missing.removeOne(k);
+    QCOMPARE(missing.size(), decoder.discardedFrames());
+    if (quietBurst) {
+        for (int k : missing)
+            QVERIFY2(quiet.contains(k), qPrintable(QString::number(k)));
+    }
+}
+
+void TestMOpusAdvancedDecoder::aReorderedPacketIsPlayedInItsSlot()
+{
+    OfflineDecoder offline;
+    MOpusAdvancedDecoder& decoder = *offline.decoder;
+    offline.drain();
+    const int first = decoder.writePosition() + 1;
+    // Packet 3 is overtaken by packet 4.
+    for (int seq : { 1, 2, 4, 3, 5 })
+        decoder.voicePacketReceived(voicePacket(seq, m_packets.at(40 + seq)));
+
+    // A bare decoder fed in the same order: FEC from 4 stands in for 3
+    // until 3 itself arrives and is decoded into its slot.
+    OpusDecoderWrapper reference;
+    reference.initializeDecoder(48000, 2);
+    QByteArray pcm(24576, '\0');
+    auto* out = reinterpret_cast<unsigned char*>(pcm.data());
+    const auto packet = [&](int seq) { return m_packets.at(40 + seq); };
+    const auto decode = [&](int seq) {
+        return pcm.left(
+            reference.decode(reinterpret_cast<const unsigned char*>(packet(seq).constData()),
+                packet(seq).size(), out, 24576));
+    };
+    const QByteArray one = decode(1);
+    const QByteArray two = decode(2);
+    const QByteArray fec = pcm.left(
+        reference.decodeFEC(reinterpret_cast<const unsigned char*>(packet(4).constData()),
+            packet(4).size(), out, kFrameBytes));
+    const QByteArray four = decode(4);
+    const QByteArray three = decode(3);
+    const QByteArray five = decode(5);
+
+    QCOMPARE(decoder.latePacketsPlayed(), 1);
+    QCOMPARE(decoder.bufferedFrames(), 5);
+    QCOMPARE(slotBytes(decoder, ringIndex(first + 2)), three);
+    QVERIFY(three != fec);
+    QCOMPARE(m_log->count(QStringLiteral("LATE PACKET PLAYED")), 1);
+    QCOMPARE(m_log->count(QStringLiteral("SEQ REWIND")), 0);
+    QCOMPARE(offline.drain(), one + two + three + four + five);
+}
+
+void TestMOpusAdvancedDecoder::aPacketLaterThanItsSlotIsDiscarded_data()
+{
+    QTest::addColumn<bool>("fixed");
+    QTest::addColumn<QList<int>>("arrivals"); // 0: one period is played
+    QTest::addColumn<QList<int>>("expected"); // packets whose decode plays; -4: FEC from 4
+
+    QTest::newRow("its slot has been played: concealment stays, the packet goes")
+        << false << QList<int> { 1, 2, 4, 0, 0, 0, 3, 5 } << QList<int> { 1, 2, -4, 4, 5 };
+    QTest::newRow("a second copy of a frame still waiting is a duplicate")
+        << false << QList<int> { 1, 2, 3, 2, 4 } << QList<int> { 1, 2, 3, 4 };
+    QTest::newRow("the fixed playout discards every overtaken packet")
+        << true << QList<int> { 1, 2, 4, 3, 5 } << QList<int> { 1, 2, -4, 4, 5 };
+}
+
+void TestMOpusAdvancedDecoder::aPacketLaterThanItsSlotIsDiscarded()
+{
+    QFETCH(bool, fixed);
+    QFETCH(QList<int>, arrivals);
+    QFETCH(QList<int>, expected);
+    PlayoutSetting setting(fixed);
+    OfflineDecoder offline;
+    MOpusAdvancedDecoder& decoder = *offline.decoder;
+    offline.drain();
+    const qint64 start = offline.sink.size();
+    for (int seq : arrivals) {
+        if (seq == 0)
+            decoder.playPeriod();
+        else
+            decoder.voicePacketReceived(voicePacket(seq, m_packets.at(50 + seq)));
+    }
+    offline.drain();
+
+    // The packets that were played, decoded by a bare decoder in that order.
+    OpusDecoderWrapper reference;
+    reference.initializeDecoder(48000, 2);
+    QByteArray pcm(24576, '\0');
+    auto* out = reinterpret_cast<unsigned char*>(pcm.data());
+    QByteArray wanted;
+    for (int seq : expected) {
+        const QByteArray& p = m_packets.at(50 + qAbs(seq));
+        const auto* data = reinterpret_cast<const unsigned char*>(p.constData());
+        wanted += pcm.left(seq < 0 ? reference.decodeFEC(data, p.size(), out, kFrameBytes)
+                                   : reference.decode(data, p.size(), out, 24576));
+    }
+    QCOMPARE(decoder.latePacketsPlayed(), 0);
+    QCOMPARE(m_log->count(QStringLiteral("LATE PACKET PLAYED")), 0);
+    QCOMPARE(m_log->count(QStringLiteral("SEQ REWIND")), 1);
+    QCOMPARE(offline.sink.data().mid(int(start)), wanted);
 }
 
 void TestMOpusAdvancedDecoder::unusableOutput_data()

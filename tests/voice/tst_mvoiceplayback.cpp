@@ -12,10 +12,13 @@
 #include "voicetestdata.h"
 
 #include "audioharness.h"
+#include "logcapture.h"
 #include "audiotestmain.h"
 
 #include <QAudioOutput>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QLocalSocket>
 #include <QPointer>
 #include <QProcess>
 #include <QThread>
@@ -42,6 +45,39 @@ bool pactl(const QStringList& arguments, const QString& server = QString())
     }
     process.start(QStringLiteral("pactl"), arguments);
     return process.waitForFinished(10000) && process.exitCode() == 0;
+}
+
+// Kills the newest playback stream of the private audio server, as the server
+// does when it drops a stream: through its command-line protocol, which the
+// control tool of this PulseAudio version does not offer.
+bool killNewestPlaybackStream()
+{
+    const QString dir = AudioHarness::serverDir();
+    const QString cli = dir + QStringLiteral("/cli");
+    if (!QFile::exists(cli)
+        && !pactl({ QStringLiteral("load-module"), QStringLiteral("module-cli-protocol-unix"),
+            QStringLiteral("socket=") + cli }))
+        return false;
+    QProcess list;
+    list.start(QStringLiteral("pactl"),
+        { QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sink-inputs") });
+    if (!list.waitForFinished(10000))
+        return false;
+    int newest = -1;
+    for (const QString& line : QString::fromUtf8(list.readAllStandardOutput()).split('\n')) {
+        bool ok = false;
+        const int index = line.section(QLatin1Char('\t'), 0, 0).toInt(&ok);
+        if (ok)
+            newest = qMax(newest, index);
+    }
+    if (newest < 0)
+        return false;
+    QLocalSocket socket;
+    socket.connectToServer(cli);
+    if (!socket.waitForConnected(5000))
+        return false;
+    socket.write(QStringLiteral("kill-sink-input %1\n").arg(newest).toUtf8());
+    return socket.waitForBytesWritten(5000);
 }
 
 // Drops every client of the audio server, as a crashing or restarting server
@@ -85,6 +121,7 @@ private slots:
     void outputBuffer();
     void voiceReachesTheSinkWhole();
     void aStarvedOutputCountsUnderruns();
+    void restartsAnOutputThatStoppedTakingData();
     // Last: it drops every client of the audio server.
     void recoversAfterTheAudioServerDroppedTheStream();
 };
@@ -96,9 +133,9 @@ void TestMVoicePlayback::startBuildsTheDecoderAndStopDeletesItBeforeTheOutput()
     QAudioOutput* givenOutput = nullptr;
     QIODevice* givenDevice = nullptr;
     QObject* givenParent = nullptr;
-    auto* playback = new MVoicePlayback(MM::defaultAudioFormat(),
-        [&](QAudioOutput* output, QIODevice* device, const QAudioFormat& format,
-            QObject* parent) {
+    auto* playback = new MVoicePlayback(
+        MM::defaultAudioFormat(),
+        [&](QAudioOutput* output, QIODevice* device, const QAudioFormat& format, QObject* parent) {
             ++built;
             givenOutput = output;
             givenDevice = device;
@@ -133,22 +170,29 @@ void TestMVoicePlayback::startBuildsTheDecoderAndStopDeletesItBeforeTheOutput()
 
 void TestMVoicePlayback::outputBuffer_data()
 {
+    QTest::addColumn<QByteArray>("variable");
     QTest::addColumn<QByteArray>("setting");
     QTest::addColumn<int>("requestedMs"); // 0: none requested
 
-    QTest::newRow("our small buffer by default") << QByteArray() << AudioBuffers::kOutputBufferMs;
-    QTest::newRow("Qt's default when asked for") << QByteArray("qt-default") << 0;
+    QTest::newRow("our small buffer by default") << QByteArray(AudioBuffers::kEnvironmentVariable)
+                                                 << QByteArray() << AudioBuffers::kOutputBufferMs;
+    QTest::newRow("Qt's default when asked for")
+        << QByteArray(AudioBuffers::kEnvironmentVariable) << QByteArray("qt-default") << 0;
+    QTest::newRow("the fixed playout's deeper buffer when asked for")
+        << QByteArray(AudioBuffers::kPlayoutVariable) << QByteArray("fixed")
+        << AudioBuffers::kFixedPlayoutOutputBufferMs;
 }
 
 void TestMVoicePlayback::outputBuffer()
 {
+    QFETCH(QByteArray, variable);
     QFETCH(QByteArray, setting);
     QFETCH(int, requestedMs);
 
-    qputenv(AudioBuffers::kEnvironmentVariable, setting);
+    qputenv(variable.constData(), setting);
     MVoicePlayback playback(MM::defaultAudioFormat(), advancedDecoder);
     QVERIFY(playback.start());
-    qunsetenv(AudioBuffers::kEnvironmentVariable);
+    qunsetenv(variable.constData());
 
     const int bytesPerMs = playback.audioOutput()->format().bytesForDuration(1000);
     QCOMPARE(playback.requestedBufferBytes(), requestedMs * bytesPerMs);
@@ -239,6 +283,49 @@ void TestMVoicePlayback::aStarvedOutputCountsUnderruns()
     QCOMPARE(playback.restarts(), 0);
 }
 
+void TestMVoicePlayback::restartsAnOutputThatStoppedTakingData()
+{
+    const QList<QByteArray> packets = opusPackets(markedSpeech(2, 9), 28000, false);
+    QVERIFY(!packets.isEmpty());
+    MVoicePlayback playback(MM::defaultAudioFormat(), advancedDecoder);
+    QSignalSpy restarted(&playback, &MVoicePlayback::restarted);
+    QVERIFY(playback.start());
+    QTRY_COMPARE(playback.audioOutput()->state(), QAudio::ActiveState);
+    const QPointer<MDecoder> first = playback.decoder();
+
+    // Voice keeps arriving at its pace throughout.
+    QElapsedTimer clock;
+    clock.start();
+    int sent = 0;
+    QTimer sender;
+    sender.setInterval(5);
+    connect(&sender, &QTimer::timeout, this, [&] {
+        while (sent < clock.elapsed() / 20) {
+            playback.voicePacketReceived(voicePacket(sent + 1, packets.at(sent % packets.size())));
+            ++sent;
+        }
+    });
+    sender.start();
+    QTRY_VERIFY(sent > 25);
+    QCOMPARE(playback.restarts(), 0);
+
+    LogCapture log;
+    QVERIFY(killNewestPlaybackStream());
+    // The output reports nothing (it stays active); the stall is noticed,
+    // well before the error recovery's look two seconds after an underrun.
+    QVERIFY(restarted.wait(10000));
+    QVERIFY(log.contains(QStringLiteral("has taken no data")));
+    QCOMPARE(playback.restarts(), 1);
+    QVERIFY(first.isNull());
+    QVERIFY(playback.decoder());
+    QTRY_COMPARE(playback.audioOutput()->state(), QAudio::ActiveState);
+    // The new stream plays: the sink receives the voice again.
+    const qint64 size = AudioHarness::sinkCaptureSize();
+    QTRY_VERIFY_WITH_TIMEOUT(!withoutSilence(AudioHarness::readSinkCapture(size)).isEmpty(), 5000);
+    sender.stop();
+    QCOMPARE(playback.restarts(), 1);
+}
+
 void TestMVoicePlayback::recoversAfterTheAudioServerDroppedTheStream()
 {
     MVoicePlayback playback(MM::defaultAudioFormat(), advancedDecoder);
@@ -254,9 +341,8 @@ void TestMVoicePlayback::recoversAfterTheAudioServerDroppedTheStream()
 
     // Looked at again two seconds after each error, until the backend is
     // back: a new device and a new decoder.
-    QTRY_VERIFY_WITH_TIMEOUT(playback.restarts() >= 1
-            && playback.audioOutput()->state() == QAudio::ActiveState,
-        20000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        playback.restarts() >= 1 && playback.audioOutput()->state() == QAudio::ActiveState, 20000);
     QVERIFY(playback.isOn());
     QVERIFY(first.isNull());
     QVERIFY(playback.decoder());

@@ -214,19 +214,26 @@ void TestVoicePlayback::everyFrameOnceAndInOrder()
         // Every frame not played was dropped on purpose, and counted.
         QCOMPARE(missing.size(), lostAtTheEnd);
     } else if (VoiceBuild::kPodium) {
-        QCOMPARE(missing, QList<int>());
-        QCOMPARE(discarded, 0);
+        // The stall let the output run dry, and it filled its buffer again
+        // before it played on: that delay is given back by discarding as
+        // many frames after the stall. The sender's own pause costs nothing.
+        QCOMPARE(missing.size(), discarded);
+        for (int k : qAsConst(missing))
+            QVERIFY2(k >= stallAtFrame, qPrintable(QString::number(k)));
     } else {
-        // The silence played during the pause is made up for by discarding
-        // as many of the frames that arrive after it, all in one run.
+        // The silence played during the pause (and while the output filled
+        // its buffer again after the stall) is made up for by discarding as
+        // many of the frames that arrive after it, quiet ones first, within
+        // a few seconds.
         QVERIFY(!missing.isEmpty());
         QCOMPARE(missing.size(), discarded);
-        QCOMPARE(missing.last() - missing.first() + 1, missing.size());
-        QCOMPARE(missing.first(), pauseAtFrame);
+        QVERIFY2(missing.first() >= stallAtFrame, qPrintable(QString::number(missing.first())));
+        QVERIFY2(
+            missing.last() < pauseAtFrame + 5 * 50, qPrintable(QString::number(missing.last())));
         QVERIFY(missing.size() < 50);
     }
-    qInfo() << "frames" << frames.size() << "missing" << missing.size() << "states"
-            << states.size() << "starved" << starved;
+    qInfo() << "frames" << frames.size() << "missing" << missing.size() << "states" << states.size()
+            << "starved" << starved;
 }
 
 void TestVoicePlayback::feederCarriesWhatTheDeviceRefuses_data()

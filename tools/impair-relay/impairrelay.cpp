@@ -41,17 +41,25 @@ bool ImpairSettings::parse(const QString& text, ImpairSettings& settings)
                                                         : parsed.reorderPercent)
                 = value;
         } else if (key == QLatin1String("delay") || key == QLatin1String("jitter")
-            || key == QLatin1String("reorder-delay")) {
+            || key == QLatin1String("reorder-delay") || key == QLatin1String("stall")) {
             if (value > kMaxDelayMs)
                 return false;
-            (key == QLatin1String("delay")           ? parsed.delayMs
-                    : key == QLatin1String("jitter") ? parsed.jitterMs
-                                                     : parsed.reorderDelayMs)
+            (key == QLatin1String("delay")                  ? parsed.delayMs
+                    : key == QLatin1String("jitter")        ? parsed.jitterMs
+                    : key == QLatin1String("reorder-delay") ? parsed.reorderDelayMs
+                                                            : parsed.stallMs)
                 = int(value);
+        } else if (key == QLatin1String("stall-every")) {
+            if (value > 3600 * 1000)
+                return false;
+            parsed.stallEveryMs = int(value);
         } else {
             return false;
         }
     }
+    // A stall as long as its period would hold everything for ever.
+    if (parsed.stallMs > 0 && parsed.stallMs >= parsed.stallEveryMs)
+        return false;
     settings = parsed;
     return true;
 }
@@ -59,14 +67,17 @@ bool ImpairSettings::parse(const QString& text, ImpairSettings& settings)
 QString ImpairSettings::toString() const
 {
     return QStringLiteral(
-        "loss=%1 duplicate=%2 reorder=%3 reorder-delay=%4 delay=%5 jitter=%6 keep-order=%7")
+        "loss=%1 duplicate=%2 reorder=%3 reorder-delay=%4 delay=%5 jitter=%6 keep-order=%7 "
+        "stall=%8 stall-every=%9")
         .arg(lossPercent)
         .arg(duplicatePercent)
         .arg(reorderPercent)
         .arg(reorderDelayMs)
         .arg(delayMs)
         .arg(jitterMs)
-        .arg(keepOrder ? 1 : 0);
+        .arg(keepOrder ? 1 : 0)
+        .arg(stallMs)
+        .arg(stallEveryMs);
 }
 
 ImpairRelay::ImpairRelay(QObject* parent)
@@ -107,6 +118,7 @@ quint16 ImpairRelay::upstreamSidePort() const
 void ImpairRelay::setSettings(Direction direction, const ImpairSettings& settings)
 {
     m_settings[direction] = settings;
+    m_settingsSetNs[direction] = monotonicNs();
 }
 
 qint64 ImpairRelay::monotonicNs()
@@ -163,6 +175,13 @@ void ImpairRelay::impair(Direction direction, const QByteArray& datagram)
         return;
     }
     qint64 delayNs = qint64((s.delayMs + jitter) * 1e6);
+    if (s.stallMs > 0) {
+        const qint64 every = qint64(s.stallEveryMs) * 1000000;
+        const qint64 since = now - m_settingsSetNs[direction];
+        const qint64 phase = since % every;
+        if (since >= every && phase < qint64(s.stallMs) * 1000000)
+            delayNs = qMax(delayNs, qint64(s.stallMs) * 1000000 - phase);
+    }
     if (s.keepOrder)
         delayNs = qMax(delayNs, m_lastDueNs[direction] - now);
     m_lastDueNs[direction] = now + delayNs;

@@ -15,7 +15,10 @@ class QUdpSocket;
 // uniform draw from [0, jitterMs], so a jitter above the sending interval
 // also reorders, as on a path with several routes; with keepOrder no
 // datagram leaves before the one that arrived before it, as in a queue.
-// reorderPercent of them wait reorderDelayMs more on top.
+// reorderPercent of them wait reorderDelayMs more on top. With stallMs and
+// stallEveryMs, the path stalls for stallMs every stallEveryMs (from the
+// moment the settings were set): what arrives meanwhile is held back and
+// leaves at once when the stall ends, as over a Wi-Fi hiccup.
 struct ImpairSettings
 {
     double lossPercent = 0;
@@ -25,6 +28,8 @@ struct ImpairSettings
     int delayMs = 0;
     int jitterMs = 0;
     bool keepOrder = false;
+    int stallMs = 0;
+    int stallEveryMs = 0;
 
     // "loss=5 jitter=20 ...": keys as the program's options; false on an
     // unknown key or a value out of range, leaving `settings` untouched.
@@ -108,4 +113,5 @@ private:
     std::map<std::pair<qint64, quint64>, Pending> m_queue;
     quint64 m_enqueued = 0;
     qint64 m_lastDueNs[2] = { 0, 0 };
+    qint64 m_settingsSetNs[2] = { 0, 0 };
 };
