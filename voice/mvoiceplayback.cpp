@@ -5,6 +5,7 @@
 #include "mm.h"
 #include "mplaybacktap.h"
 #include "mstatistics.h"
+#include "wireformat.h"
 
 #include <QAudioOutput>
 #include <QDebug>
@@ -98,7 +99,7 @@ void MVoicePlayback::voicePacketReceived(const QByteArray& packet)
 {
     // A voice packet starts with its 4-byte sequence number; anything shorter
     // carries nothing to play.
-    if (m_decoder && packet.size() >= 4) {
+    if (m_decoder && packet.size() >= WireFormat::kVoiceHeaderSize) {
         m_sinceVoice.start();
         m_decoder->voicePacketReceived(packet);
     }
