@@ -1,12 +1,14 @@
 #include "chatformat.h"
 
+#include "sessioncommands.h"
+
 namespace ChatFormat {
 
 Sender sender(const QString& senderIdName, const QString& ownIdentity)
 {
-    if (senderIdName == QLatin1String("|Teacher|"))
+    if (senderIdName == SessionCommand::kTeacherSender)
         return { QStringLiteral("Teacher"), QStringLiteral("style='color: #FF4000;'") };
-    if (senderIdName == QLatin1String("|Server|"))
+    if (senderIdName == SessionCommand::kServerSender)
         return { QStringLiteral("Server"), QStringLiteral("style='color: #800020;'") };
     if (senderIdName == ownIdentity)
         return { QStringLiteral("Me"), QStringLiteral("style='color: blue;'") };

@@ -5,6 +5,8 @@
 #include <QDebug>
 #include <QFile>
 
+#include "applog.h"
+
 namespace {
 
 // The configuration file's own keyword: it reads like the wire command but
@@ -55,7 +57,7 @@ std::optional<QString> ClientConfig::identityFromFile(const QString& path, int l
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        qDebug("Error: Can't Read IDA.DAT fiel.");
+        qCDebug(lcApp, "Error: Can't Read IDA.DAT fiel.");
         return std::nullopt;
     }
     // readLine's size counts a terminating zero.

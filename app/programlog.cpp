@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QPointer>
 
+#include "applog.h"
+
 namespace {
 // A guarded pointer: the window may destroy the file while messages still come.
 QPointer<QFile> g_logFile;
@@ -16,7 +18,7 @@ QFile* ProgramLog::open(const QString& path)
 {
     auto* file = new QFile(path);
     if (!file->open(QIODevice::WriteOnly | QIODevice::Append)) {
-        qDebug("Opening log file failed.");
+        qCDebug(lcApp, "Opening log file failed.");
         return file;
     }
     file->write(QByteArray("\r\n\r\n")

@@ -1,5 +1,7 @@
 #include "programstart.h"
 
+#include "applog.h"
+
 #include <cstdio>
 
 #include <QDebug>
@@ -58,7 +60,7 @@ std::optional<int> checkCommandLine(const Program& program, const ProgramOptions
 void warnUnknown(const QStringList& unknown)
 {
     if (!unknown.isEmpty())
-        qWarning().noquote() << "Unknown options ignored:" << unknown.join(QLatin1Char(' '));
+        qCWarning(lcApp).noquote() << "Unknown options ignored:" << unknown.join(QLatin1Char(' '));
 }
 
 QString version()

@@ -7,6 +7,8 @@
 #include <QDebug>
 #include <QFile>
 
+#include "assistantlog.h"
+
 namespace {
 
 // Deployment values: the hosts of the address-publishing service behind the
@@ -46,7 +48,7 @@ ProgramOptions::Table AssistantConfig::optionTable()
     ProgramOptions::Option* name = ProgramOptions::find(table, QLatin1Char('i'));
     name->apply = [setIdentity = name->apply](const QString& value) {
         setIdentity(value);
-        qDebug() << value;
+        qCDebug(lcAssistant) << value;
     };
     table += {
         { QLatin1Char('s'), Expects::Nothing, QStringLiteral("run a classroom server in podium"),

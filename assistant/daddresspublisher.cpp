@@ -7,6 +7,8 @@
 #include <QNetworkRequest>
 #include <QUrl>
 
+#include "assistantlog.h"
+
 namespace {
 
 constexpr int kDefaultHttpPort = 80;
@@ -94,7 +96,7 @@ void DAddressPublisher::uSetResponseReceived()
     reply->deleteLater();
     const QString failure = failureText(reply);
     if (!failure.isEmpty()) {
-        qDebug().noquote() << "Publishing the server address at" << m_host << "failed:" << failure;
+        qCDebug(lcAssistant).noquote() << "Publishing the server address at" << m_host << "failed:" << failure;
         emit statusLine(statusHtml(
             QStringLiteral("Publishing the server IP address failed: %1.").arg(failure)));
         emit announced(false);
@@ -120,7 +122,7 @@ void DAddressPublisher::uGetResponseReceived()
     if (failure.isEmpty() && !parseAnswer(reply->readAll(), address))
         failure = QStringLiteral("the answer is no address");
     if (!failure.isEmpty()) {
-        qDebug().noquote() << "Getting the server address from" << m_host << "failed:" << failure;
+        qCDebug(lcAssistant).noquote() << "Getting the server address from" << m_host << "failed:" << failure;
         emit statusLine(statusHtml(QStringLiteral(
             "Getting the server IP address failed: %1. Using the configured address.")
                                        .arg(failure)));

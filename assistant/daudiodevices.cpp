@@ -4,6 +4,8 @@
 #include <QDebug>
 #include <QStringList>
 
+#include "assistantlog.h"
+
 namespace DAudioDevices {
 
 void logDefaults()
@@ -24,7 +26,7 @@ void logDefaults()
         QStringList orders;
         for (QAudioFormat::Endian e : info.supportedByteOrders())
             orders << QString::number(int(e));
-        qDebug().noquote() << what << info.deviceName() << "rates" << rates.join(QLatin1Char(','))
+        qCDebug(lcAssistant).noquote() << what << info.deviceName() << "rates" << rates.join(QLatin1Char(','))
                            << "channels" << channels.join(QLatin1Char(',')) << "sizes"
                            << sizes.join(QLatin1Char(',')) << "types"
                            << types.join(QLatin1Char(',')) << "codecs"

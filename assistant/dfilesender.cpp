@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "assistantlog.h"
+
 using namespace DTransferRules;
 
 const char* const DFileSender::kOpenDialogName = "selectFileToSendDialog";
@@ -94,7 +96,7 @@ bool DFileSender::socketUsable() const
 
 void DFileSender::on_btnSendFile_clicked()
 {
-    qDebug("TEST...........");
+    qCDebug(lcAssistant, "TEST...........");
     if (!socketUsable() || isSending())
         return;
     sendButton->setEnabled(false);
@@ -227,7 +229,7 @@ void DFileSender::endSendFile()
 void DFileSender::stopAsLocalCancel(const QString& why)
 {
     const int id = transferId;
-    qDebug().noquote() << "File transfer" << id << "stopped:" << why;
+    qCDebug(lcAssistant).noquote() << "File transfer" << id << "stopped:" << why;
     emit statusLine(statusHtml(QStringLiteral("Sending %1 stopped: %2.").arg(m_fileName, why)));
     endSendFile();
     emit transferFinished(id, true);

@@ -3,6 +3,7 @@
 
 #include "assistantcommand.h"
 #include "chatformat.h"
+#include "clientlist.h"
 #include "daudiodevices.h"
 #include "daddresspublisher.h"
 #include "dfilebrowser.h"
@@ -29,6 +30,8 @@
 #include <QMessageBox>
 #include <QStringList>
 #include <QUrl>
+
+#include "assistantlog.h"
 
 // The resources live in this static library; a program linking it must still
 // register them, which the window does on its first construction.
@@ -235,8 +238,8 @@ void DMainWindow::selfExternalUdpAddressPortReceived(
     QHostAddress address;
     quint16 port = 0;
     MAbstractSocket::parseAddressPort(addressPort, address, port);
-    qDebug().noquote() << "BOUND TO" << MAbstractSocket::addressText(address, port);
-    qDebug().noquote() << "TCP PEER" << tcp->PeerIpAndPort() << "TCP LOCAL"
+    qCDebug(lcAssistant).noquote() << "BOUND TO" << MAbstractSocket::addressText(address, port);
+    qCDebug(lcAssistant).noquote() << "TCP PEER" << tcp->PeerIpAndPort() << "TCP LOCAL"
                        << tcp->LocalIpAndPort();
     m_session->answerUdpAddress();
 }
@@ -285,13 +288,13 @@ void DMainWindow::UStateChanged(QAbstractSocket::SocketState state)
 void DMainWindow::Terror(QAbstractSocket::SocketError error)
 {
     const MTcpSocket* tcp = m_session->tcpSocket();
-    qDebug().noquote() << "Terror:" << error << (tcp ? tcp->errorString() : QString());
+    qCDebug(lcAssistant).noquote() << "Terror:" << error << (tcp ? tcp->errorString() : QString());
 }
 
 void DMainWindow::Uerror(QAbstractSocket::SocketError error)
 {
     const MUdpSocket* udp = m_session->udpSocket();
-    qDebug().noquote() << "Uerror:" << error << (udp ? udp->errorString() : QString());
+    qCDebug(lcAssistant).noquote() << "Uerror:" << error << (udp ? udp->errorString() : QString());
 }
 
 void DMainWindow::dispatchCommand(
@@ -342,7 +345,7 @@ void DMainWindow::dispatchCommand(
         endVoice();
         break;
     case AssistantCommand::Unknown:
-        qDebug().noquote() << SessionCommand::kUnknownCommand + command;
+        qCDebug(lcAssistant).noquote() << SessionCommand::kUnknownCommand + command;
         break;
     }
 }
@@ -353,7 +356,7 @@ void DMainWindow::packetReceived(
     switch (dataType) {
     case CommandData: {
         const QString command = QString::fromUtf8(payload);
-        qDebug().noquote() << QStringLiteral("cmd packetReceived ") + command + QLatin1Char(' ')
+        qCDebug(lcAssistant).noquote() << QStringLiteral("cmd packetReceived ") + command + QLatin1Char(' ')
                 + connection->PeerIpAndPort() + QStringLiteral(" LOCAL ")
                 + connection->LocalIpAndPort();
         dispatchCommand(connection, command, payload);
@@ -487,12 +490,12 @@ void DMainWindow::endSendVoice()
 
 void DMainWindow::aodel()
 {
-    qDebug("AO DEL");
+    qCDebug(lcAssistant, "AO DEL");
 }
 
 void DMainWindow::decdel()
 {
-    qDebug("DEC DEL");
+    qCDebug(lcAssistant, "DEC DEL");
 }
 
 void DMainWindow::numberOfSpeakingClientsReceived(int count)
@@ -503,7 +506,7 @@ void DMainWindow::numberOfSpeakingClientsReceived(int count)
 void DMainWindow::audioOutputStateChanged(QAudio::State state)
 {
     // The playback object looks at the output again after an error.
-    qDebug() << "audioOutputStateChanged; "
+    qCDebug(lcAssistant) << "audioOutputStateChanged; "
              << "State " << state << " error " << audioOutputObject()->error();
 }
 
@@ -577,17 +580,15 @@ void DMainWindow::clientListReceived(const QString& list)
     if (list.isEmpty())
         return;
 
-    const QStringList entries = list.split(SessionCommand::kListSeparator, Qt::SkipEmptyParts);
-    for (const QString& entry : entries) {
-        const QStringList fields = entry.split(SessionCommand::kFieldSeparator, Qt::SkipEmptyParts);
-        // An entry needs its two connection texts and a name; a shorter one
-        // cannot be shown or looked up and is left out.
-        if (fields.size() < 3) {
-            qDebug().noquote() << "Client list entry without three fields ignored:" << entry;
-            continue;
-        }
-        auto* item = new QListWidgetItem(fields.at(2), ui->lwClients);
-        item->setData(Qt::UserRole, QString(fields.at(0) + QLatin1Char('#') + fields.at(1)));
+    // An entry needs its two connection texts and a name; a shorter one
+    // cannot be shown or looked up and is left out.
+    QStringList rejected;
+    const QVector<ClientList::Entry> entries = ClientList::parse(list, &rejected);
+    for (const QString& entry : qAsConst(rejected))
+        qCDebug(lcAssistant).noquote() << "Client list entry without three fields ignored:" << entry;
+    for (const ClientList::Entry& entry : entries) {
+        auto* item = new QListWidgetItem(entry.name, ui->lwClients);
+        item->setData(Qt::UserRole, QString(entry.tcpEnd + QLatin1Char('#') + entry.udpEnd));
     }
 
     if (row >= 0 && row < ui->lwClients->count())

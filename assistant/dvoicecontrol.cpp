@@ -17,6 +17,8 @@
 #include <QPixmap>
 #include <QPushButton>
 
+#include "assistantlog.h"
+
 namespace {
 
 const QString kSpeakerOn = QStringLiteral(":/img/sp-on.png");
@@ -140,7 +142,7 @@ void DVoiceControl::toggleSending()
 
 void DVoiceControl::speakerCountReceived(int count)
 {
-    qDebug() << "SPCL: " << count;
+    qCDebug(lcAssistant) << "SPCL: " << count;
     m_lastSpeakerCount = count;
     const DVoiceRules::SpeakerDecision decision
         = DVoiceRules::decideSpeakerLimit(count, m_capture->isSending(), m_wasSpeaker);

@@ -16,6 +16,8 @@
 #include <QDebug>
 #include <QFile>
 
+#include "assistantlog.h"
+
 namespace {
 
 std::unique_ptr<QCoreApplication> createApplication(int& argc, char** argv, bool headless)
@@ -30,7 +32,7 @@ int runWindow(
 {
     auto* window = new DMainWindow(config);
     window->show();
-    qDebug() << "test";
+    qCDebug(lcAssistant) << "test";
     // The window takes the server and the log with it when it goes.
     if (server)
         server->setParent(window);
@@ -81,19 +83,19 @@ int main(int argc, char* argv[])
         QStringLiteral("logpodium.log"), ProgramFiles::LocalLog::TemporaryFolder);
     QFile* logFile = ProgramLog::open(files.logPath);
     ProgramLog::install();
-    qDebug().noquote() << files.describe();
+    qCDebug(lcAssistant).noquote() << files.describe();
     ProgramStart::warnUnknown(unknown);
 
     AssistantConfig config;
     config.load(QCoreApplication::arguments().mid(1), files.configDir);
     ServerCLI* server = nullptr;
     if (config.internalServer) {
-        qDebug() << "Using Internal Server.";
+        qCDebug(lcAssistant) << "Using Internal Server.";
         server = new ServerCLI(config.serverSettings(), nullptr);
         if (server->isListening() && config.identity.isEmpty())
             config.identity = QStringLiteral("Local User");
     }
-    qDebug().noquote() << config.describe();
+    qCDebug(lcAssistant).noquote() << config.describe();
     if (headless && !config.internalServer) {
         std::fprintf(stderr,
             "podium: -n runs a server box and needs -s; usage: podium -s -n [-laddress:port]\n");

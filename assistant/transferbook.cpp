@@ -12,6 +12,8 @@
 #include <QSaveFile>
 #include <QStringList>
 
+#include "assistantlog.h"
+
 using namespace DTransferRules;
 
 TransferBook::TransferBook() = default;
@@ -42,7 +44,7 @@ TransferBook::Offer TransferBook::offerReceived(const QByteArray& offer, qint64 
     // id|name|size|sender: the name may itself hold "|", the other fields not.
     const QStringList parts = QString::fromUtf8(offer).split(SessionCommand::kListSeparator);
     if (parts.size() < 4) {
-        qDebug().noquote() << "File offer without its four fields ignored:" << offer;
+        qCDebug(lcAssistant).noquote() << "File offer without its four fields ignored:" << offer;
         return result;
     }
     bool idOk = false;
@@ -50,7 +52,7 @@ TransferBook::Offer TransferBook::offerReceived(const QByteArray& offer, qint64 
     const int id = parts.constFirst().toInt(&idOk);
     const qint64 size = parts.at(parts.size() - 2).toLongLong(&sizeOk);
     if (!idOk || !sizeOk || size < 0) {
-        qDebug().noquote() << "File offer with a bad identity or size ignored:" << offer;
+        qCDebug(lcAssistant).noquote() << "File offer with a bad identity or size ignored:" << offer;
         return result;
     }
     result.id = id;
@@ -61,7 +63,7 @@ TransferBook::Offer TransferBook::offerReceived(const QByteArray& offer, qint64 
 
     FileTransferRecord* rec = find(id);
     if (rec && (!rec->accepted || rec->offerSeen)) {
-        qDebug() << "File offer" << id << "ignored: already refused or offered";
+        qCDebug(lcAssistant) << "File offer" << id << "ignored: already refused or offered";
         result.result = OfferResult::Ignored;
         return result;
     }
@@ -88,7 +90,7 @@ TransferBook::Offer TransferBook::offerReceived(const QByteArray& offer, qint64 
     // part of this file.
     for (auto it = rec->chunks.begin(); it != rec->chunks.end();) {
         if (!chunkFits(it.key(), it.value(), size)) {
-            qDebug() << "File transfer" << id << "chunk" << it.key()
+            qCDebug(lcAssistant) << "File transfer" << id << "chunk" << it.key()
                      << "dropped: beyond the announced size";
             rec->received -= it.value();
             it = rec->chunks.erase(it);
@@ -124,7 +126,7 @@ TransferBook::Chunk TransferBook::chunkReceived(const QByteArray& payload, qint6
     constexpr int kHeader = WireFormat::kExtraDataHeaderSize;
     constexpr int kNumber = WireFormat::kNumberSize;
     if (payload.size() < kHeader) {
-        qDebug() << "File chunk of" << payload.size() << "bytes dropped: no header";
+        qCDebug(lcAssistant) << "File chunk of" << payload.size() << "bytes dropped: no header";
         return result;
     }
     const int id = int(MAbstractSocket::byteArrayToInt(payload.left(kNumber)));
@@ -135,12 +137,12 @@ TransferBook::Chunk TransferBook::chunkReceived(const QByteArray& payload, qint6
     FileTransferRecord* rec = find(id);
     const qint64 limit = rec && rec->offerSeen ? rec->size : kPreOfferBound;
     if (!chunkFits(number, length, limit)) {
-        qDebug() << "File transfer" << id << "chunk" << number << "of" << length
+        qCDebug(lcAssistant) << "File transfer" << id << "chunk" << number << "of" << length
                  << "bytes dropped: it lies beyond" << limit << "bytes";
         return result;
     }
     if (rec && rec->chunks.contains(number)) {
-        qDebug() << "File transfer" << id << "chunk" << number << "dropped: seen before";
+        qCDebug(lcAssistant) << "File transfer" << id << "chunk" << number << "dropped: seen before";
         return result;
     }
 
@@ -198,7 +200,7 @@ void TransferBook::writeFile(int id, FileTransferRecord* rec)
     else
         out.cancelWriting();
     if (!ok)
-        qDebug().noquote() << "Writing" << rec->savePath << "failed:" << out.errorString();
+        qCDebug(lcAssistant).noquote() << "Writing" << rec->savePath << "failed:" << out.errorString();
     finish(id, ok ? TransferOutcome::Completed : TransferOutcome::NotSaved);
 }
 
@@ -268,7 +270,7 @@ QList<int> TransferBook::endStalled(qint64 nowMs, qint64 stallMs)
             stalled << entry.first;
     }
     for (int id : stalled) {
-        qDebug() << "File transfer" << id << "stalled: no chunk for" << stallMs << "ms";
+        qCDebug(lcAssistant) << "File transfer" << id << "stalled: no chunk for" << stallMs << "ms";
         FileTransferRecord* rec = find(id);
         // A transfer nobody wanted, or that never got its offer, just goes.
         if (!rec->offerSeen)

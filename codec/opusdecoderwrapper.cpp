@@ -4,6 +4,8 @@
 
 #include <opus.h>
 
+#include "codeclog.h"
+
 void OpusDecoderWrapper::Deleter::operator()(OpusDecoder* state) const
 {
     opus_decoder_destroy(state);
@@ -16,7 +18,7 @@ OpusDecoderWrapper::~OpusDecoderWrapper() = default;
 int OpusDecoderWrapper::initializeDecoder(int rate, int channelCount)
 {
     decoderState.reset();
-    qDebug().nospace() << "OPUS -- " << unsigned(sizeof(opus_int32)) << ' '
+    qCDebug(lcCodec).nospace() << "OPUS -- " << unsigned(sizeof(opus_int32)) << ' '
                        << unsigned(sizeof(opus_int16)) << ' ' << unsigned(sizeof(short)) << ' '
                        << unsigned(sizeof(int));
 
@@ -36,7 +38,7 @@ int OpusDecoderWrapper::decode(
     const unsigned char* packet, int packetBytes, unsigned char* pcm, int pcmCapacityBytes)
 {
     if (!decoderState) {
-        qWarning() << "Opus (dec) -- Decoder not initialized.";
+        qCWarning(lcCodec) << "Opus (dec) -- Decoder not initialized.";
         return -3;
     }
     return run(packet, packetBytes, pcm, pcmCapacityBytes, 0);
@@ -46,7 +48,7 @@ int OpusDecoderWrapper::decodeFEC(
     const unsigned char* packet, int packetBytes, unsigned char* pcm, int pcmCapacityBytes)
 {
     if (!decoderState) {
-        qWarning() << "Opus (fec) -- Decoder not initialized.";
+        qCWarning(lcCodec) << "Opus (fec) -- Decoder not initialized.";
         return -3;
     }
     return run(packet, packetBytes, pcm, pcmCapacityBytes, 1);
@@ -55,7 +57,7 @@ int OpusDecoderWrapper::decodeFEC(
 int OpusDecoderWrapper::decodePacketLossConcealment(unsigned char* pcm, int pcmCapacityBytes)
 {
     if (!decoderState) {
-        qWarning() << "Opus (plc) -- Decoder not initialized.";
+        qCWarning(lcCodec) << "Opus (plc) -- Decoder not initialized.";
         return -3;
     }
     return run(nullptr, 0, pcm, pcmCapacityBytes, 0);

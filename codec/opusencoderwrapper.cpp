@@ -4,6 +4,8 @@
 
 #include <opus.h>
 
+#include "codeclog.h"
+
 namespace {
 
 // The frame durations the codec accepts, in seconds.
@@ -13,7 +15,7 @@ constexpr double kFrameDurations[] = { 0.0025, 0.005, 0.01, 0.02, 0.04, 0.06 };
 // unexpected type widths shows up in the first lines of a log.
 void logTypeSizes()
 {
-    qDebug().nospace() << "OPUS -- " << unsigned(sizeof(opus_int32)) << ' '
+    qCDebug(lcCodec).nospace() << "OPUS -- " << unsigned(sizeof(opus_int32)) << ' '
                        << unsigned(sizeof(opus_int16)) << ' ' << unsigned(sizeof(short)) << ' '
                        << unsigned(sizeof(int));
 }
@@ -53,7 +55,7 @@ int OpusEncoderWrapper::initializeEncoder(
     opus_encoder_ctl(state, OPUS_GET_BITRATE(&defaultBitrate));
     opus_encoder_ctl(state, OPUS_GET_LSB_DEPTH(&defaultDepth));
     opus_encoder_ctl(state, OPUS_GET_INBAND_FEC(&defaultFec));
-    qDebug().nospace() << "OPUS -- COMPLEXITY: " << defaultComplexity
+    qCDebug(lcCodec).nospace() << "OPUS -- COMPLEXITY: " << defaultComplexity
                        << " BITRATE: " << defaultBitrate << " LSB DEPTH: " << defaultDepth
                        << " INBAND FEC: " << defaultFec;
 
@@ -73,7 +75,7 @@ int OpusEncoderWrapper::encode(
     const char* pcm, int pcmBytes, unsigned char* packet, int maxPacketBytes)
 {
     if (!encoderState) {
-        qWarning() << "Opus -- Encoder not initialized.";
+        qCWarning(lcCodec) << "Opus -- Encoder not initialized.";
         return -3;
     }
 
@@ -82,7 +84,7 @@ int OpusEncoderWrapper::encode(
     for (double seconds : kFrameDurations)
         valid = valid || frameSize == unsigned(int(sampleRate * seconds));
     if (!valid) {
-        qCritical().nospace() << "Opus Fatal -- " << frameSize << ' ' << pcmBytes;
+        qCCritical(lcCodec).nospace() << "Opus Fatal -- " << frameSize << ' ' << pcmBytes;
         qFatal("Opus -- Invalid Frame Size");
     }
 

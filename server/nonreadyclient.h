@@ -3,23 +3,33 @@
 #include <QHostAddress>
 #include <QString>
 
-class MTcpSocket;
-class QTimer;
+class QObject;
 
-// A connection that has not yet identified itself and proven its UDP path.
-// MStudentServer owns the record and the timers it points to.
+// Where a waiting connection's UDP binding handshake stands. The numbers are
+// the ones the server's log has always shown.
+enum class UdpState {
+    // UDPREQUEST sent over TCP, waiting for UDPRESPONSE over UDP.
+    AwaitingResponse = 1,
+    // The UDP end is known; DOYOUCOPY? goes there once the client says
+    // UDPI:PBOUND, waiting for IDOCOPY.
+    AwaitingCopy = 2,
+    // Datagrams get through both ways.
+    Confirmed = 3,
+};
+
+// A connection that has not yet identified itself and proven its UDP path,
+// as Admission keeps it. client is the owner's key for the connection (the
+// classroom server's TCP socket); the record never touches it.
 struct NonReadyClient
 {
-    MTcpSocket* conn = nullptr;
+    QObject* client = nullptr;
     QHostAddress udpAddress;
     quint16 udpPort = 0;
+    // The number the client must echo in the current step.
     int seqNumber = 0;
     QString clientIdName;
     bool identified = false;
-    // 1 waiting for UDPRESPONSE, 2 waiting for IDOCOPY, 3 UDP path confirmed.
-    int udpState = 1;
-    QTimer* retryTimer = nullptr;
+    UdpState udpState = UdpState::AwaitingResponse;
+    // Messages sent in the current step; 0 while no step runs.
     int retryCount = 0;
-    // Ends the whole admission when the client is not ready in time.
-    QTimer* deadlineTimer = nullptr;
 };

@@ -1,9 +1,10 @@
 #include "server.h"
 
 #include "clientlimits.h"
-#include "clientnames.h"
+#include "clientlist.h"
 #include "mstudentserver.h"
 #include "mtcpsocket.h"
+#include "serverlog.h"
 #include "sessioncommands.h"
 #include "wireformat.h"
 
@@ -11,9 +12,9 @@
 #include <QDebug>
 #include <QTimer>
 
-namespace {
+using namespace ServerLog;
 
-const char* const kTag = "SERVER: ";
+namespace {
 
 QByteArray keyword(QLatin1String word)
 {
@@ -130,7 +131,7 @@ void Server::clientPacketReceived(
     case VoiceData: {
         // The student server drops voice without a sequence number on arrival.
         const int sequenceNumber = int(MAbstractSocket::byteArrayToInt(data));
-        studentServer->broadcastVoice(data.mid(WireFormat::kNumberSize), sequenceNumber,
+        studentServer->broadcastVoice(data.mid(WireFormat::kVoiceHeaderSize), sequenceNumber,
             connection->peerAddress(), connection->peerPort());
         break;
     }
@@ -147,22 +148,22 @@ void Server::handleCommand(MTcpSocket* conn, const QByteArray& data)
     using namespace SessionCommand;
     const QByteArray closeAll = keyword(kCloseAllClients);
     if (data.startsWith(closeAll)) {
-        qDebug() << "SERVER recieve: " << data;
+        qCDebug(lcServer) << "SERVER recieve: " << data;
         const QString rest = QString::fromUtf8(data.mid(closeAll.size()));
         const QStringList names = rest.split(kListSeparator, Qt::KeepEmptyParts);
-        qDebug() << rest;
+        qCDebug(lcServer) << rest;
         const auto clients = studentServer->readyClientList();
         for (const ReadyClient& client : clients) {
-            qDebug() << client.clientIdName;
+            qCDebug(lcServer) << client.clientIdName;
             // A name is matched as given or as the list shows it.
             if (client.conn != conn
                 && (names.contains(client.clientIdName)
-                    || names.contains(ClientNames::listSafe(client.clientIdName))))
+                    || names.contains(ClientList::listedName(client.clientIdName))))
                 studentServer->removeClient(client.conn);
         }
     } else if (data == keyword(kGetUniqueXDataId)) {
         conn->ourProtocolSendCommand(kXDataId + QString::number(xdataIdCounter));
-        qDebug() << kTag << "Assigning UNIQUE XDATA ID " << xdataIdCounter
+        qCDebug(lcServer) << kTag << "Assigning UNIQUE XDATA ID " << xdataIdCounter
                  << "...................................";
         ++xdataIdCounter;
     } else if (data == keyword(kGetNClients)) {
@@ -209,16 +210,15 @@ void Server::broadcastClientList()
     const auto& clients = studentServer->readyClientList();
     studentServer->broadcastCommand(kNClients + QString::number(clients.size()), nullptr);
 
-    QString text = kClientList;
+    QVector<ClientList::Entry> entries;
+    entries.reserve(clients.size());
     for (const ReadyClient& client : clients) {
-        text += client.conn->PeerIpAndPort() + kFieldSeparator
-            + MAbstractSocket::addressText(client.udpAddress, client.udpPort) + kFieldSeparator
-            + ClientNames::listSafe(client.clientIdName) + kListSeparator;
+        entries.append({ client.conn->PeerIpAndPort(),
+            MAbstractSocket::addressText(client.udpAddress, client.udpPort), client.clientIdName });
     }
-    if (text.size() > kClientList.size())
-        text.chop(1);
+    const QString text = kClientList + ClientList::format(entries);
 
-    qDebug() << kTag << text;
+    qCDebug(lcServer) << kTag << text;
     studentServer->broadcastCommand(text, nullptr);
-    qDebug() << kTag << "CLLS... Was sent";
+    qCDebug(lcServer) << kTag << "CLLS... Was sent";
 }

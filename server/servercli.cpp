@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QDebug>
 
+#include "serverlog.h"
+
 namespace {
 const char* const kTag = "SERVER: ";
 }
@@ -28,12 +30,12 @@ bool ServerCLI::isListening() const
 
 void ServerCLI::serversConnected()
 {
-    qDebug() << kTag << "Servers Listening...";
+    qCDebug(lcServer) << kTag << "Servers Listening...";
 }
 
 void ServerCLI::serversClosed()
 {
-    qDebug() << kTag << "Servers Closed.";
+    qCDebug(lcServer) << kTag << "Servers Closed.";
 }
 
 void ServerCLI::quitServer()
@@ -44,16 +46,16 @@ void ServerCLI::quitServer()
 void ServerCLI::clientRaisedError(
     const QString& clientName, QAbstractSocket::SocketError err, const QString& errorString)
 {
-    qDebug() << kTag
+    qCDebug(lcServer) << kTag
              << QStringLiteral("Student Error: %1\r\nError: %2 %3")
                     .arg(clientName, QString::number(int(err)), errorString);
 }
 
 void ServerCLI::studentClientsChanged()
 {
-    qDebug() << kTag << "Students Changed: ============================================";
+    qCDebug(lcServer) << kTag << "Students Changed: ============================================";
     const QHash<QString, QString> info = m_server->studentClientsInfo();
     for (auto it = info.cbegin(); it != info.cend(); ++it)
-        qDebug() << kTag << QString(it.key() + QLatin1String(" (") + it.value() + QLatin1Char(')'));
-    qDebug() << kTag << "==============================================================";
+        qCDebug(lcServer) << kTag << QString(it.key() + QLatin1String(" (") + it.value() + QLatin1Char(')'));
+    qCDebug(lcServer) << kTag << "==============================================================";
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "wireformat.h"
+
 #include <QHostAddress>
 #include <QStringList>
 
@@ -8,9 +10,9 @@
 struct ServerSettings
 {
     QHostAddress listenAddress { QHostAddress::AnyIPv4 };
-    quint16 listenPort = 4060;
+    quint16 listenPort = WireFormat::kDefaultServerPort;
     QHostAddress udpAddress { QHostAddress::AnyIPv4 };
-    quint16 udpPort = 4060;
+    quint16 udpPort = WireFormat::kDefaultServerPort;
     bool restrictNames = false;
     QStringList allowedNames;
     bool udpTextProbe = false;
@@ -21,4 +23,13 @@ struct ServerSettings
     // Time a connection has to become ready; 0 means what the handshake itself
     // allows, 20 messages of handshakeIntervalMs. Test-only, like the interval.
     int admissionDeadlineMs = 0;
+
+    // The retry steps bound only the two waits they cover; a client could still
+    // sit between them (never sending UDPI:PBOUND or IDENTIFY) for ever. The
+    // whole admission gets the same 100 s the request step allows.
+    int admissionDeadline(int maxHandshakeMessages) const
+    {
+        return admissionDeadlineMs > 0 ? admissionDeadlineMs
+                                       : maxHandshakeMessages * handshakeIntervalMs;
+    }
 };

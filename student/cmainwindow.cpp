@@ -26,6 +26,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include "studentlog.h"
+
 namespace {
 
 using ChatFormat::statusLine;
@@ -200,13 +202,13 @@ void CMainWindow::appendText(const QString& html)
 
 void CMainWindow::queryServerProtocol()
 {
-    qDebug("queryServerProtocol");
+    qCDebug(lcStudent, "queryServerProtocol");
     m_session->queryServerProtocol();
 }
 
 void CMainWindow::identifySelf()
 {
-    qDebug().noquote() << "identifySelf" << config.identity;
+    qCDebug(lcStudent).noquote() << "identifySelf" << config.identity;
     m_session->identifySelf(config.identity);
 }
 
@@ -238,7 +240,7 @@ void CMainWindow::scheduleReconnect()
     // Never from inside the dying socket's own signal; the first attempt of
     // an outage still goes on the next turn of the event loop.
     const int delay = m_pacer.nextDelayMs();
-    qDebug().noquote() << "Reconnecting in" << delay << "ms";
+    qCDebug(lcStudent).noquote() << "Reconnecting in" << delay << "ms";
     m_reconnectTimer->start(delay);
 }
 
@@ -249,17 +251,17 @@ void CMainWindow::UStateChanged(QAbstractSocket::SocketState state)
 
 void CMainWindow::Terror(QAbstractSocket::SocketError socketError)
 {
-    qDebug().noquote() << "Terror: " << socketError;
+    qCDebug(lcStudent).noquote() << "Terror: " << socketError;
 }
 
 void CMainWindow::Uerror(QAbstractSocket::SocketError socketError)
 {
-    qDebug().noquote() << "Uerror: " << socketError;
+    qCDebug(lcStudent).noquote() << "Uerror: " << socketError;
 }
 
 void CMainWindow::Perror(QAbstractSocket::SocketError socketError)
 {
-    qDebug().noquote() << "Perror: " << socketError;
+    qCDebug(lcStudent).noquote() << "Perror: " << socketError;
 }
 
 void CMainWindow::on_btnConnect_clicked()
@@ -324,7 +326,7 @@ void CMainWindow::packetReceived(
 void CMainWindow::commandReceived(MAbstractSocket* connection, const QByteArray& payload)
 {
     const QString command = QString::fromUtf8(payload);
-    qDebug().noquote() << "cmd packetReceived" << command << connection->PeerIpAndPort()
+    qCDebug(lcStudent).noquote() << "cmd packetReceived" << command << connection->PeerIpAndPort()
                        << " LOCAL " << connection->LocalIpAndPort();
     const StudentCommand::Parsed parsed = StudentCommand::parse(command);
     switch (parsed.kind) {
@@ -366,7 +368,7 @@ void CMainWindow::commandReceived(MAbstractSocket* connection, const QByteArray&
         onAllowCallReceived(parsed.rest);
         break;
     case StudentCommand::Unknown:
-        qDebug().noquote() << SessionCommand::kUnknownCommand + command;
+        qCDebug(lcStudent).noquote() << SessionCommand::kUnknownCommand + command;
         break;
     }
 }
@@ -384,7 +386,7 @@ void CMainWindow::showBox(const char* objectName, const QString& text)
 
 void CMainWindow::serverProtocolVerReceived(const QString& version)
 {
-    qDebug().noquote() << "serverProtocolVerReceived" << version;
+    qCDebug(lcStudent).noquote() << "serverProtocolVerReceived" << version;
     if (version == SessionCommand::kProtocolVersion)
         return;
     reconnectWanted = false;
@@ -397,7 +399,7 @@ void CMainWindow::serverProtocolVerReceived(const QString& version)
 
 void CMainWindow::identifyResultReceived(const QString& result)
 {
-    qDebug().noquote() << "identifyResultReceived" << result;
+    qCDebug(lcStudent).noquote() << "identifyResultReceived" << result;
     if (result == SessionCommand::kIdentifyOk)
         return;
     reconnectWanted = false;
@@ -410,32 +412,32 @@ void CMainWindow::identifyResultReceived(const QString& result)
 
 void CMainWindow::udpRequestReceived(const QString& token)
 {
-    qDebug().noquote() << "udpRequestReceived" << token;
+    qCDebug(lcStudent).noquote() << "udpRequestReceived" << token;
     m_session->answerUdpRequest(token);
 }
 
 void CMainWindow::selfExternalUdpAddressPortReceived(
     MAbstractSocket* connection, const QString& text)
 {
-    qDebug().noquote() << "selfExternalUdpAddressPortReceived" << text;
+    qCDebug(lcStudent).noquote() << "selfExternalUdpAddressPortReceived" << text;
     QHostAddress address = config.serverUdpAddress;
     quint16 port = config.serverUdpPort;
     MAbstractSocket::parseAddressPort(text, address, port);
-    qDebug().noquote() << "BOUND TO " + MAbstractSocket::addressText(address, port);
-    qDebug().noquote() << "CONN WAS (TCP)" << connection->PeerIpAndPort() << " LOCAL: "
+    qCDebug(lcStudent).noquote() << "BOUND TO " + MAbstractSocket::addressText(address, port);
+    qCDebug(lcStudent).noquote() << "CONN WAS (TCP)" << connection->PeerIpAndPort() << " LOCAL: "
                        << connection->LocalIpAndPort();
     m_session->answerUdpAddress();
 }
 
 void CMainWindow::doYouCopyReceived(MAbstractSocket* connection, const QString& token)
 {
-    qDebug().noquote() << "doYouCopyReceived" << token;
+    qCDebug(lcStudent).noquote() << "doYouCopyReceived" << token;
     m_session->answerCopyProbe(connection, token);
 }
 
 void CMainWindow::connectedReceived()
 {
-    qDebug("connectedReceived");
+    qCDebug(lcStudent, "connectedReceived");
     m_pacer.reset();
     appendText(statusLine(QStringLiteral("#C00080"), QStringLiteral("Voice Initialized")));
     udpStatusLabel->setText(QStringLiteral("UDP: Voice Initialized."));
@@ -490,18 +492,18 @@ void CMainWindow::createAudioOutput()
     connect(playback->audioOutput(), &QObject::destroyed, this, &CMainWindow::aodel);
 
     const QAudioDeviceInfo device = QAudioDeviceInfo::defaultOutputDevice();
-    qDebug().noquote() << "SR" << listText(device.supportedSampleRates());
-    qDebug().noquote() << "CC" << listText(device.supportedChannelCounts());
-    qDebug().noquote() << "SS" << listText(device.supportedSampleSizes());
+    qCDebug(lcStudent).noquote() << "SR" << listText(device.supportedSampleRates());
+    qCDebug(lcStudent).noquote() << "CC" << listText(device.supportedChannelCounts());
+    qCDebug(lcStudent).noquote() << "SS" << listText(device.supportedSampleSizes());
     QList<int> types;
     for (QAudioFormat::SampleType type : device.supportedSampleTypes())
         types << int(type);
-    qDebug().noquote() << "ST" << listText(types);
-    qDebug().noquote() << "C/" << listText(device.supportedCodecs());
+    qCDebug(lcStudent).noquote() << "ST" << listText(types);
+    qCDebug(lcStudent).noquote() << "C/" << listText(device.supportedCodecs());
     QList<int> orders;
     for (QAudioFormat::Endian order : device.supportedByteOrders())
         orders << int(order);
-    qDebug().noquote() << "BO" << listText(orders);
+    qCDebug(lcStudent).noquote() << "BO" << listText(orders);
 }
 
 MDecoder* CMainWindow::currentDecoder() const
@@ -549,7 +551,7 @@ void CMainWindow::stopVoice(bool announce)
 void CMainWindow::audioOutputStateChanged(QAudio::State state)
 {
     // The 2000 ms look after an error is the playback's own.
-    qDebug().noquote() << "audioOutputStateChanged; " << "State " << state << " error "
+    qCDebug(lcStudent).noquote() << "audioOutputStateChanged; " << "State " << state << " error "
                        << playback->audioOutput()->error();
 }
 
@@ -562,12 +564,12 @@ void CMainWindow::on_btnResetVoice_clicked() { }
 
 void CMainWindow::aodel()
 {
-    qDebug("AO DEL");
+    qCDebug(lcStudent, "AO DEL");
 }
 
 void CMainWindow::decdel()
 {
-    qDebug("DEC DEL");
+    qCDebug(lcStudent, "DEC DEL");
 }
 
 // ------------------------------------------------------- local wait server
@@ -583,7 +585,7 @@ void CMainWindow::startWaitServer()
     waitServer = new QTcpServer(this);
     connect(waitServer, &QTcpServer::newConnection, this, &CMainWindow::p_waitserver_newConnection);
     if (!waitServer->listen(config.localListenAddress, config.localListenPort))
-        qDebug().noquote() << "Local wait server cannot listen:" << waitServer->errorString();
+        qCDebug(lcStudent).noquote() << "Local wait server cannot listen:" << waitServer->errorString();
     localStatusLabel->setText(QStringLiteral("Local: Server Waiting..."));
 }
 
@@ -620,9 +622,9 @@ void CMainWindow::p_sock_readyRead()
     if (available == 0)
         return;
     const QByteArray bytes = localSocket->read(available);
-    qDebug().noquote() << "PData Received: " << bytes;
+    qCDebug(lcStudent).noquote() << "PData Received: " << bytes;
     if (!tcpUsable()) {
-        qDebug().noquote() << "PData dropped: no server connection," << bytes.size() << "bytes";
+        qCDebug(lcStudent).noquote() << "PData dropped: no server connection," << bytes.size() << "bytes";
         return;
     }
     tcpSocket()->ourProtocolSendPData(bytes);
@@ -630,7 +632,7 @@ void CMainWindow::p_sock_readyRead()
 
 void CMainWindow::PStateChanged(QAbstractSocket::SocketState state)
 {
-    qDebug().noquote() << "S IS " << state;
+    qCDebug(lcStudent).noquote() << "S IS " << state;
     localStatusLabel->setText(QStringLiteral("Local: ") + MAbstractSocket::getStateString(state));
     if (state != QAbstractSocket::UnconnectedState)
         return;
@@ -647,10 +649,10 @@ void CMainWindow::PStateChanged(QAbstractSocket::SocketState state)
 
 void CMainWindow::extraDataReceived(MAbstractSocket* connection, const QByteArray& payload)
 {
-    qDebug().noquote() << "PData packetReceived" << payload << connection->PeerIpAndPort()
+    qCDebug(lcStudent).noquote() << "PData packetReceived" << payload << connection->PeerIpAndPort()
                        << " LOCAL " << connection->LocalIpAndPort();
     if (!localSocket || localSocket->state() != QAbstractSocket::ConnectedState) {
-        qDebug().noquote() << "PData dropped: no local program connected," << payload.size()
+        qCDebug(lcStudent).noquote() << "PData dropped: no local program connected," << payload.size()
                            << "bytes";
         return;
     }

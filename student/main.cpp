@@ -10,6 +10,8 @@
 #include <QDebug>
 #include <QFile>
 
+#include "studentlog.h"
+
 int main(int argc, char* argv[])
 {
     // Help, version and bad values are answered before a display is needed.
@@ -30,12 +32,12 @@ int main(int argc, char* argv[])
         QStringLiteral("logclient.log"), ProgramFiles::LocalLog::BesideExecutable);
     QFile* logFile = ProgramLog::open(files.logPath);
     ProgramLog::install();
-    qDebug().noquote() << files.describe();
+    qCDebug(lcStudent).noquote() << files.describe();
     ProgramStart::warnUnknown(unknown);
 
     StudentConfig config;
     config.load(QCoreApplication::arguments().mid(1), files.configDir);
-    qDebug().noquote() << config.describe();
+    qCDebug(lcStudent).noquote() << config.describe();
 
     int result = 0;
     {

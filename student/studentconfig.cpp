@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QHostInfo>
 
+#include "studentlog.h"
+
 namespace {
 
 // The identity file's first line is read into a buffer of 1024 bytes that
@@ -92,5 +94,5 @@ void StudentConfig::parseServerAddress(const QString& text, QHostAddress& addres
             return;
         }
     }
-    qDebug().noquote() << "Server host not found:" << host;
+    qCDebug(lcStudent).noquote() << "Server host not found:" << host;
 }

@@ -10,6 +10,8 @@ packages=(
     libopus-dev zlib1g-dev
     # fuzzing
     clang libclang-rt-14-dev
+    # formatting kept (make format, make format-check)
+    clang-format
     # real audio server for the tests, speech for tests and benchmarks
     pulseaudio pulseaudio-utils espeak-ng sox
     # screenshots and desktop runs without a display
@@ -18,6 +20,9 @@ packages=(
     stress-ng
     # plots of benchmark figures
     gnuplot-nox
+    # Debian packages: build (dpkg-shlibdeps, dpkg-buildflags), check, and a
+    # clean root filesystem to install them into (tools/package-test.sh)
+    dpkg-dev fakeroot lintian appstream desktop-file-utils mmdebstrap systemd
 )
 
 missing=()

@@ -3,6 +3,7 @@
 #include "mtcpsocket.h"
 #include "mudpsocket.h"
 #include "sessioncommands.h"
+#include "transportlog.h"
 
 MClientSession::MClientSession(QObject* parent) : QObject(parent) { }
 
@@ -92,7 +93,7 @@ bool MClientSession::end()
 
     bool farewell = false;
     if (tcp->usable()) {
-        qDebug("===endConnection===");
+        qCDebug(lcTransport, "===endConnection===");
         farewell = tcp->ourProtocolSendCommand(SessionCommand::kClientExit) > 0;
         tcp->waitForBytesWritten(m_farewellWriteTimeoutMs);
     }

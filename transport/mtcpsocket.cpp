@@ -2,6 +2,7 @@
 
 #include "tcpframereader.h"
 #include "wireformat.h"
+#include "transportlog.h"
 
 MTcpSocket::MTcpSocket(QObject* parent) : QTcpSocket(parent)
 {
@@ -84,7 +85,7 @@ void MTcpSocket::processReadyRead()
         case TcpFrameReader::Incomplete:
             return;
         case TcpFrameReader::BadLength:
-            qWarning("Bad frame length %u from %s: connection aborted.", length,
+            qCWarning(lcTransport, "Bad frame length %u from %s: connection aborted.", length,
                 qPrintable(PeerIpAndPort()));
             abort();
             return;

@@ -7,6 +7,8 @@
 
 #include <atomic>
 
+#include "voicelog.h"
+
 namespace AudioBuffers {
 
 bool useQtDefaults()
@@ -15,10 +17,10 @@ bool useQtDefaults()
     static std::atomic<bool> logged { false };
     if (!logged.exchange(true)) {
         if (qtDefaults)
-            qDebug().noquote() << "Audio buffers: Qt's defaults (" << kEnvironmentVariable << "="
+            qCDebug(lcVoice).noquote() << "Audio buffers: Qt's defaults (" << kEnvironmentVariable << "="
                                << kQtDefaultValue << ")";
         else
-            qDebug().noquote() << "Audio buffers: output" << kOutputBufferMs << "ms, input"
+            qCDebug(lcVoice).noquote() << "Audio buffers: output" << kOutputBufferMs << "ms, input"
                                << kInputBufferMs << "ms";
     }
     return qtDefaults;

@@ -6,6 +6,8 @@
 #include <QDebug>
 #include <QTimer>
 
+#include "voicelog.h"
+
 MAudioOutputFeeder::MAudioOutputFeeder(
     QAudioOutput* output, QIODevice* device, int periodSize, QObject* parent)
     : QObject(parent), m_output(output), m_device(device), m_offline(output == nullptr),
@@ -102,7 +104,7 @@ qint64 MAudioOutputFeeder::write(const char* data, int size)
         if (m_carrySize + rest > m_carryCapacity) {
             // Cannot happen while callers ask needsData() first; never let it
             // overrun the carry buffer though.
-            qWarning() << "MAudioOutputFeeder:: output blocked, dropping" << rest << "bytes";
+            qCWarning(lcVoice) << "MAudioOutputFeeder:: output blocked, dropping" << rest << "bytes";
         } else {
             std::memcpy(m_carry.get() + m_carrySize, data + accepted, size_t(rest));
             m_carrySize += rest;

@@ -2,14 +2,17 @@
 
 #include "mabstractsocket.h"
 #include "mstatistics.h"
+#include "wireformat.h"
 
 #include <ctime>
 
 #include <QDebug>
 
+#include "voicelog.h"
+
 namespace {
 
-const int kSequenceBytes = 4;
+const int kSequenceBytes = WireFormat::kVoiceHeaderSize;
 // Bound on the per-missing-packet calls for one gap: a corrupt or hostile
 // sequence number must not keep the thread concealing for hours. One minute
 // of 20 ms frames covers any real outage.
@@ -36,7 +39,7 @@ MDecoder::~MDecoder() = default;
 void MDecoder::voicePacketReceived(const QByteArray& packet)
 {
     if (packet.size() < kSequenceBytes) {
-        qWarning() << "MDecoder:: voice packet shorter than its sequence number dropped, bytes:"
+        qCWarning(lcVoice) << "MDecoder:: voice packet shorter than its sequence number dropped, bytes:"
                    << packet.size();
         return;
     }
@@ -48,17 +51,17 @@ void MDecoder::voicePacketReceived(const QByteArray& packet)
     const qint64 gap = qint64(seq) - qint64(lastSeq) - 1;
 
     const auto diagnostic
-        = [&] { qDebug() << processClockMs() << lastSeq << seq << gap << payloadSize; };
+        = [&] { qCDebug(lcVoice) << processClockMs() << lastSeq << seq << gap << payloadSize; };
 
     if (gap == 0 || statistics->packetCount == 0) {
         processVoicePacket(packet);
         lastPayloadSize = payloadSize;
     } else if (gap > 0) {
-        qDebug() << "========================= SEQ SKIP DETECTED! =========================";
+        qCDebug(lcVoice) << "========================= SEQ SKIP DETECTED! =========================";
         diagnostic();
         if (skipCallPerMissingPacket) {
             if (gap > kMaxSkipCalls)
-                qWarning() << "MDecoder:: gap of" << gap << "packets, concealing only"
+                qCWarning(lcVoice) << "MDecoder:: gap of" << gap << "packets, concealing only"
                            << kMaxSkipCalls;
             for (qint64 i = 0; i < qMin(gap, kMaxSkipCalls); ++i)
                 processSeqSkip(lastPayloadSize);
@@ -68,10 +71,10 @@ void MDecoder::voicePacketReceived(const QByteArray& packet)
         processVoicePacket(packet);
         lastPayloadSize = payloadSize;
     } else if (gap == -1) {
-        qDebug() << "======================== SEQ REPEAT DETECTED! ========================";
+        qCDebug(lcVoice) << "======================== SEQ REPEAT DETECTED! ========================";
         diagnostic();
     } else {
-        qDebug() << "======================== SEQ REWIND DETECTED! ========================";
+        qCDebug(lcVoice) << "======================== SEQ REWIND DETECTED! ========================";
         diagnostic();
     }
 

@@ -7,6 +7,8 @@
 #include <QDebug>
 #include <QIODevice>
 
+#include "voicelog.h"
+
 namespace {
 
 // A voice datagram is the tag "VOIC", the 4-byte sequence number and the payload.
@@ -68,5 +70,5 @@ void MEncoder::sendVoicePacket(const QByteArray& payload)
     else if (result == -1)
         statistics->failedPackets += 1;
     else
-        qDebug() << "Strange!!! " << result;
+        qCDebug(lcVoice) << "Strange!!! " << result;
 }

@@ -7,6 +7,8 @@
 #include <QLoggingCategory>
 #include <QTimer>
 
+#include "voicelog.h"
+
 MFlushingEncoder::MFlushingEncoder(QIODevice* input, const QAudioFormat& format,
     MUdpSocket* udpSocket, float seconds, int bytesPerPacket, const char* name, QObject* parent)
     : MEncoder(input, format, udpSocket, parent), packetBytes(bytesPerPacket),
@@ -29,7 +31,7 @@ void MFlushingEncoder::setStep(int stepDelayMs, const char* stepLog)
 void MFlushingEncoder::setUnusable(const QString& reason)
 {
     if (m_usable)
-        qWarning().noquote() << QString::fromLatin1(m_name) + QStringLiteral("::") << reason
+        qCWarning(lcVoice).noquote() << QString::fromLatin1(m_name) + QStringLiteral("::") << reason
                              << "cannot be sent; this encoder sends nothing";
     m_usable = false;
 }
@@ -50,11 +52,11 @@ void MFlushingEncoder::flush()
     const QByteArray block = collectBuffer.take();
     if (block.isEmpty())
         return;
-    qDebug() << "FLUSH: " << block.size();
+    qCDebug(lcVoice) << "FLUSH: " << block.size();
     if (sendOffset == sendQueue.size()) {
         sendQueue = block;
     } else {
-        qDebug() << "==================== SLOW SENDING DETECTED! ====================";
+        qCDebug(lcVoice) << "==================== SLOW SENDING DETECTED! ====================";
         sendQueue = sendQueue.mid(sendOffset) + block;
     }
     sendOffset = 0;

@@ -7,19 +7,21 @@
 #include <QIODevice>
 #include <QTimer>
 
+#include "voicelog.h"
+
 MNoneSlowSenderEncoder::MNoneSlowSenderEncoder(QAudioInput* input, QIODevice* device,
     const QAudioFormat& format, MUdpSocket* udpSocket, QObject* parent)
     : MEncoder(device, format, udpSocket, parent), audioInput(input), tickTimer(new QTimer(this))
 {
     const int period = audioInput ? audioInput->periodSize() : 0;
     if (!AudioMath::usablePeriod(period, format)) {
-        qWarning() << "MNoneSlowSenderEncoder:: audio input period of" << period
+        qCWarning(lcVoice) << "MNoneSlowSenderEncoder:: audio input period of" << period
                    << "bytes cannot pace sending (start the input first); this encoder sends "
                       "nothing";
         return;
     }
     const int periodMs = AudioMath::periodIntervalMs(period, format);
-    qDebug() << "NSD" << periodMs;
+    qCDebug(lcVoice) << "NSD" << periodMs;
     tickTimer->setInterval(int(periodMs * 1.25));
     connect(tickTimer, &QTimer::timeout, this, &MNoneSlowSenderEncoder::timerTick);
     tickTimer->start();

@@ -6,6 +6,8 @@
 #include <QAudioOutput>
 #include <QDebug>
 
+#include "voicelog.h"
+
 namespace {
 
 // Upper bound on blocks handed over in one round: the output holds 250 ms,
@@ -20,7 +22,7 @@ MNotifiedDecoder::MNotifiedDecoder(QAudioOutput* output, QIODevice* device,
 {
     const int period = output ? output->periodSize() : 0;
     if (!device || !AudioMath::usablePeriod(period, format)) {
-        qWarning().noquote() << QString::fromLatin1(name) + QStringLiteral("::")
+        qCWarning(lcVoice).noquote() << QString::fromLatin1(name) + QStringLiteral("::")
                              << "unusable audio output (period size" << period << "bytes,"
                              << AudioMath::bytesPerSecond(format)
                              << "bytes per second); staying silent";
@@ -35,7 +37,7 @@ MNotifiedDecoder::MNotifiedDecoder(
     : MDecoder(device, format, parent), audioOutput(nullptr)
 {
     if (!device || !AudioMath::usablePeriod(period, format)) {
-        qWarning().noquote() << QString::fromLatin1(name) + QStringLiteral("::")
+        qCWarning(lcVoice).noquote() << QString::fromLatin1(name) + QStringLiteral("::")
                              << "unusable period size" << period << "bytes; staying silent";
         return;
     }

@@ -2,11 +2,14 @@
 
 #include "maudiooutputfeeder.h"
 #include "opusdecoderwrapper.h"
+#include "wireformat.h"
 
 #include <cstring>
 
 #include <QAudioOutput>
 #include <QDebug>
+
+#include "voicelog.h"
 
 namespace {
 
@@ -38,7 +41,7 @@ MOpusAdvancedDecoder::MOpusAdvancedDecoder(
 {
     const int bytesPerSecond = bytesPerSecondOf(format);
     if (!MAudioOutputFeeder::outputUsable(output, device, bytesPerSecond)) {
-        qWarning() << "MOpusAdvancedDecoder:: unusable audio output (period size"
+        qCWarning(lcVoice) << "MOpusAdvancedDecoder:: unusable audio output (period size"
                    << (output ? output->periodSize() : 0) << "bytes," << bytesPerSecond
                    << "bytes per second, device" << device << "); staying silent";
         return;
@@ -53,7 +56,7 @@ MOpusAdvancedDecoder::MOpusAdvancedDecoder(
 {
     const int bytesPerSecond = bytesPerSecondOf(format);
     if (!device || periodSize <= 0 || periodSize > bytesPerSecond) {
-        qWarning() << "MOpusAdvancedDecoder:: unusable period size" << periodSize
+        qCWarning(lcVoice) << "MOpusAdvancedDecoder:: unusable period size" << periodSize
                    << "bytes; staying silent";
         return;
     }
@@ -75,7 +78,7 @@ void MOpusAdvancedDecoder::setUp(int periodSize)
     const int initResult
         = codec->initializeDecoder(audioFormat.sampleRate(), audioFormat.channelCount());
     if (initResult != 0)
-        qDebug() << "MOpusAdvancedDecoder:: Decoder initialization failed.";
+        qCDebug(lcVoice) << "MOpusAdvancedDecoder:: Decoder initialization failed.";
 
     m_silence = getEmptyWaveForSeqSkip(MAX_DECDATA_BYTES);
     initialDelayPackets = VoiceBuild::kFixedInitialDelayPackets > 0
@@ -100,7 +103,7 @@ void MOpusAdvancedDecoder::writeDataIntoPacket(AudioCircularBuffer::Packet* pack
     const unsigned char* data, int size, const QString& errorText)
 {
     if (size <= 0) {
-        qDebug().noquote() << "MOpusAdvancedDecoder::writeDecDataIntoPacket : " << errorText
+        qCDebug(lcVoice).noquote() << "MOpusAdvancedDecoder::writeDecDataIntoPacket : " << errorText
                            << size;
         return;
     }
@@ -119,7 +122,7 @@ AudioCircularBuffer::Packet* MOpusAdvancedDecoder::takeWriteSlot()
         --bufferedCount;
         ++m_overflowDiscards;
         if (m_overflowDiscards % kOverflowLogEvery == 1)
-            qWarning() << "MOpusAdvancedDecoder:: ring full, oldest unplayed frame discarded ("
+            qCWarning(lcVoice) << "MOpusAdvancedDecoder:: ring full, oldest unplayed frame discarded ("
                        << m_overflowDiscards << "so far)";
     }
     writeIndex = nextIndex(writeIndex);
@@ -129,7 +132,7 @@ AudioCircularBuffer::Packet* MOpusAdvancedDecoder::takeWriteSlot()
 
 void MOpusAdvancedDecoder::produceInitialDelay()
 {
-    qDebug() << "MOpusAdvancedDecoder::produceInitialDelay" << initialDelayPackets;
+    qCDebug(lcVoice) << "MOpusAdvancedDecoder::produceInitialDelay" << initialDelayPackets;
     const int bytes = qMin(m_periodSize, m_silence.size());
     while (bufferedCount < initialDelayPackets - 2) {
         writeDataIntoPacket(takeWriteSlot(),
@@ -143,13 +146,14 @@ void MOpusAdvancedDecoder::processVoicePacket(const QByteArray& packet)
     if (!m_outputUsable)
         return;
     noteArrival();
-    const auto* payload = reinterpret_cast<const unsigned char*>(packet.constData()) + 4;
-    const int payloadBytes = packet.size() - 4;
+    const auto* payload
+        = reinterpret_cast<const unsigned char*>(packet.constData()) + WireFormat::kVoiceHeaderSize;
+    const int payloadBytes = packet.size() - WireFormat::kVoiceHeaderSize;
 
     if (bufferedCount > 0 && ring[writeIndex].valid == 0) {
         // The frame lost just before this packet, rebuilt from its redundancy.
         const int n = codec->decodeFEC(payload, payloadBytes, decodeBuffer, repairBytes());
-        qDebug() << "processVoicePacket : FEC" << n;
+        qCDebug(lcVoice) << "processVoicePacket : FEC" << n;
         writeDataIntoPacket(&ring[writeIndex], decodeBuffer, n,
             QStringLiteral("processVoicePacket:: FEC Decoding error "));
     }
@@ -177,7 +181,7 @@ void MOpusAdvancedDecoder::processSeqSkip(int /*lastPayloadSize*/)
     if (bufferedCount > 0 && ring[writeIndex].valid == 0) {
         // Two losses in a row: no FEC will come for the older one.
         const int n = codec->decodePacketLossConcealment(decodeBuffer, repairBytes());
-        qDebug() << "processSeqSkip : PLC" << n;
+        qCDebug(lcVoice) << "processSeqSkip : PLC" << n;
         writeDataIntoPacket(&ring[writeIndex], decodeBuffer, n,
             QStringLiteral("processSeqSkip:: PLC Decoding error "));
     }
@@ -250,7 +254,7 @@ void MOpusAdvancedDecoder::settleOwedDiscards()
     // what the lost packets of the gap before this one, if any, have not
     // paid back is not owed, and speech after the pause is kept whole.
     if (m_afterLongSilence && dropCount > 0) {
-        qDebug() << "MOpusAdvancedDecoder:: stream resumed after a pause;" << dropCount
+        qCDebug(lcVoice) << "MOpusAdvancedDecoder:: stream resumed after a pause;" << dropCount
                  << "pending discards cancelled";
         dropCount = 0;
     }
@@ -285,5 +289,5 @@ void MOpusAdvancedDecoder::playConcealment()
     if (n > 0)
         m_feeder->write(reinterpret_cast<const char*>(decodeBuffer), n);
     else
-        qDebug() << "MOpusAdvancedDecoder::notified : PLC Decoding error " << n;
+        qCDebug(lcVoice) << "MOpusAdvancedDecoder::notified : PLC Decoding error " << n;
 }

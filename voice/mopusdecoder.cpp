@@ -5,6 +5,8 @@
 #include <QAudioOutput>
 #include <QDebug>
 
+#include "voicelog.h"
+
 MOpusDecoder::MOpusDecoder(
     const QAudioOutput* output, QIODevice* device, const QAudioFormat& format, QObject* parent)
     : MDecoder(device, format, parent),
@@ -31,7 +33,7 @@ void MOpusDecoder::processSeqSkip(int /*lastPayloadSize*/)
 {
     const int n = m_opus->conceal();
     if (n < 0)
-        qDebug() << "MOpusDecoder:: Lost Packet Concealment Decoding error " << n;
+        qCDebug(lcVoice) << "MOpusDecoder:: Lost Packet Concealment Decoding error " << n;
     else if (outputDevice)
         outputDevice->write(m_opus->data(), n);
 }

@@ -6,6 +6,8 @@
 #include <QDebug>
 #include <QLoggingCategory>
 
+#include "voicelog.h"
+
 MOpusDecoderWN::MOpusDecoderWN(
     QAudioOutput* output, QIODevice* device, const QAudioFormat& format, QObject* parent)
     : MNotifiedDecoder(output, device, format, "MOpusDecoderWN", parent)
@@ -22,12 +24,12 @@ MOpusDecoderWN::MOpusDecoderWN(
 
 MOpusDecoderWN::~MOpusDecoderWN()
 {
-    qDebug() << "MOpusDecoderWN::~MOpusDecoderWN" << static_cast<void*>(this);
+    qCDebug(lcVoice) << "MOpusDecoderWN::~MOpusDecoderWN" << static_cast<void*>(this);
 }
 
 void MOpusDecoderWN::setUp()
 {
-    qDebug() << "MOpusDecoderWN::MOpusDecoderWN" << static_cast<void*>(this);
+    qCDebug(lcVoice) << "MOpusDecoderWN::MOpusDecoderWN" << static_cast<void*>(this);
     m_opus.reset(new OpusFrameDecoder(this, audioFormat, periodSize, "MOpusDecoderWN"));
     skipCallPerMissingPacket = true;
     if (!outputUsable())
@@ -45,7 +47,7 @@ int MOpusDecoderWN::lastDecodedBytes() const
 
 void MOpusDecoderWN::produceHalfSecondArtificialDelay()
 {
-    qDebug() << "%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%% "
+    qCDebug(lcVoice) << "%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%% "
                 "PRODUCING DELAY";
     const QByteArray silence = getEmptyWaveForSeqSkip(periodSize);
     collector.writeRepeated(silence, delayPeriods - delayPeriodsWritten);

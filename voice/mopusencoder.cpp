@@ -6,6 +6,8 @@
 #include <QDebug>
 #include <QIODevice>
 
+#include "voicelog.h"
+
 namespace {
 
 // Frame durations Opus accepts, in tenths of a millisecond: 2.5 to 60 ms.
@@ -34,7 +36,7 @@ MOpusEncoder::MOpusEncoder(QAudioInput* audioInput, QIODevice* input, const QAud
     const int result = codec->initializeEncoder(
         format.sampleRate(), format.channelCount(), complexity, bitrate, inbandFec);
     if (result != 0)
-        qDebug() << "MOpusEncoder:: Encoder initialization failed." << result;
+        qCDebug(lcVoice) << "MOpusEncoder:: Encoder initialization failed." << result;
     frameBytes = audioInput ? audioInput->periodSize() : 0;
 
     if (frameBytes <= 0 || isWholeOpusFrame(frameBytes, format)) {
@@ -44,7 +46,7 @@ MOpusEncoder::MOpusEncoder(QAudioInput* audioInput, QIODevice* input, const QAud
         // frames and carry the rest over, so that no captured byte is lost.
         m_opusFrameBytes
             = opusFrameSamples(format.sampleRate(), kRechunkTenthsMs) * bytesPerSampleFrame(format);
-        qDebug() << "MOpusEncoder:: input period of" << frameBytes
+        qCDebug(lcVoice) << "MOpusEncoder:: input period of" << frameBytes
                  << "bytes is not a whole Opus frame; encoding frames of" << m_opusFrameBytes
                  << "bytes";
     }
@@ -95,9 +97,9 @@ void MOpusEncoder::encodeFrame(const char* pcm, int size)
         sendVoicePacket(
             QByteArray::fromRawData(reinterpret_cast<const char*>(packetBuffer.get()), result));
     } else if (result == 1) {
-        qDebug() << "MOpusEncoder::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::"
+        qCDebug(lcVoice) << "MOpusEncoder::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::"
                     "1 DETECTED";
     } else {
-        qDebug() << "MOpusEncoder:: Encoding error " << result;
+        qCDebug(lcVoice) << "MOpusEncoder:: Encoding error " << result;
     }
 }

@@ -6,6 +6,8 @@
 #include <QLoggingCategory>
 #include <QMutexLocker>
 
+#include "voicelog.h"
+
 namespace {
 
 // The inserted silence is delayPeriods (half a second) four times over.
@@ -51,7 +53,7 @@ void MRawCollectorDecoderWN2::setUp()
     delayPeriods = AudioMath::bytesPerSecond(audioFormat) / periodSize / 2;
     produceHalfSecondArtificialDelay();
     const QByteArray silence = getEmptyWaveForSeqSkip(periodSize);
-    qDebug() << "seqSkip ByteLen is: " << silence.size();
+    qCDebug(lcVoice) << "seqSkip ByteLen is: " << silence.size();
     startPlayout();
 }
 
@@ -61,24 +63,24 @@ void MRawCollectorDecoderWN2::logPositions(const char* what) const
         return;
     const QByteArray label = QByteArray("======================== ") + what + ": ";
     if (collectorLock)
-        qDebug() << label.constData() << collector.position() << collector.readPosition();
+        qCDebug(lcVoice) << label.constData() << collector.position() << collector.readPosition();
     else
-        qDebug() << label.constData() << collector.position() << resumePos
+        qCDebug(lcVoice) << label.constData() << collector.position() << resumePos
                  << collector.readPosition();
 }
 
 void MRawCollectorDecoderWN2::produceHalfSecondArtificialDelay()
 {
     logPositions("produceHalfSecondArtificialDelay");
-    qDebug() << "%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%% "
+    qCDebug(lcVoice) << "%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%% "
                 "PRODUCING DELAY";
     const QByteArray silence = getEmptyWaveForSeqSkip(periodSize);
-    qDebug() << "emptydatalen: " << silence.size();
+    qCDebug(lcVoice) << "emptydatalen: " << silence.size();
     {
         QMutexLocker locker(collectorLock.get());
         collector.writeRepeated(silence, delayPeriods * kDelayRepeats);
     }
-    qDebug() << "WRITTEN: " << silence.size();
+    qCDebug(lcVoice) << "WRITTEN: " << silence.size();
     if (!collectorLock) {
         resumePos = collector.position();
         pendingSeek = true;
@@ -93,7 +95,7 @@ void MRawCollectorDecoderWN2::processVoicePacket(const QByteArray& packet)
     if (pendingSeek) {
         collector.seek(resumePos);
         pendingSeek = false;
-        qDebug() << QByteArray(73, '^').constData() << resumePos;
+        qCDebug(lcVoice) << QByteArray(73, '^').constData() << resumePos;
     }
     QMutexLocker locker(collectorLock.get());
     collector.write(packet.constData() + 4, packet.size() - 4);
@@ -118,7 +120,7 @@ bool MRawCollectorDecoderWN2::playBlock()
     qCDebug(AudioMath::voiceLog) << "&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&" << avail
                                  << big;
     if (avail < big) {
-        qDebug() << "PUT OFF...";
+        qCDebug(lcVoice) << "PUT OFF...";
         produceHalfSecondArtificialDelay();
         play(getEmptyWaveForSeqSkip(-1));
         // Back before the silence just inserted; the next packet resumes

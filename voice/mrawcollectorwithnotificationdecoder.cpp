@@ -5,6 +5,8 @@
 #include <QDebug>
 #include <QLoggingCategory>
 
+#include "voicelog.h"
+
 MRawCollectorWithNotificationDecoder::MRawCollectorWithNotificationDecoder(QAudioOutput* output,
     QIODevice* device, const QAudioFormat& format, float seconds, QObject* parent)
     : MNotifiedDecoder(output, device, format, "MRawCollectorWithNotificationDecoder", parent),
@@ -30,7 +32,7 @@ void MRawCollectorWithNotificationDecoder::setUp()
         return;
     const QByteArray silence = getEmptyWaveForSeqSkip(periodSize);
     collector.writeRepeated(silence, 3);
-    qDebug() << "seqSkip ByteLen is: " << silence.size();
+    qCDebug(lcVoice) << "seqSkip ByteLen is: " << silence.size();
     startPlayout();
 }
 

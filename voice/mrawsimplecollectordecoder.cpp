@@ -5,6 +5,8 @@
 #include <QDebug>
 #include <QIODevice>
 
+#include "voicelog.h"
+
 MRawSimpleCollectorDecoder::MRawSimpleCollectorDecoder(
     QIODevice* device, const QAudioFormat& format, float seconds, QObject* parent)
     : MDecoder(device, format, parent), collectSeconds(seconds),
@@ -12,7 +14,7 @@ MRawSimpleCollectorDecoder::MRawSimpleCollectorDecoder(
 {
     skipCallPerMissingPacket = false;
     if (collector.threshold() <= 0)
-        qWarning() << "MRawSimpleCollectorDecoder:: a collect length of" << seconds
+        qCWarning(lcVoice) << "MRawSimpleCollectorDecoder:: a collect length of" << seconds
                    << "s holds no audio; nothing will be played";
 }
 
@@ -33,7 +35,7 @@ void MRawSimpleCollectorDecoder::flush()
     const QByteArray block = collector.take();
     if (block.isEmpty())
         return;
-    qDebug() << "FLUSH: " << block.size();
+    qCDebug(lcVoice) << "FLUSH: " << block.size();
     if (outputDevice)
         outputDevice->write(block);
 }

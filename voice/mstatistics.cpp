@@ -3,6 +3,8 @@
 #include <QDebug>
 #include <QTimer>
 
+#include "voicelog.h"
+
 namespace {
 
 // The flow timer ticks once a second; the flow figures are per tick.
@@ -20,13 +22,13 @@ MStatistics::MStatistics(QObject* parent) : QObject(parent), flowTimer(new QTime
 MStatistics::~MStatistics()
 {
     flowTimer->stop();
-    qDebug() << "OVERALL: " << packetCount << "packets, " << byteCount << "bytes, "
+    qCDebug(lcVoice) << "OVERALL: " << packetCount << "packets, " << byteCount << "bytes, "
              << "average " << double(byteCount) / double(packetCount) << " bytes";
 }
 
 void MStatistics::echoThings()
 {
-    qDebug() << "Previous " << propagationIntervalSecs << " secs: " << packetCount - lastTickPackets
+    qCDebug(lcVoice) << "Previous " << propagationIntervalSecs << " secs: " << packetCount - lastTickPackets
              << "packets, " << byteCount - lastTickBytes << "bytes, "
              << double(successfulPackets) * 100.0 / double(successfulPackets + failedPackets)
              << "% success.";

@@ -9,6 +9,8 @@
 #include <QAudioInput>
 #include <QDebug>
 
+#include "voicelog.h"
+
 MVoiceCapture::MVoiceCapture(const QAudioFormat& format, QObject* parent)
     : QObject(parent), m_format(format),
       m_input(new QAudioInput(MM::deviceAudioFormat(format), this))
@@ -30,7 +32,7 @@ bool MVoiceCapture::start(const MEncoderFactory& factory)
     m_device = m_input->start();
     const int period = m_input->periodSize();
     if (!m_device || period <= 0 || !factory) {
-        qWarning() << "The microphone could not be started (error" << m_input->error()
+        qCWarning(lcVoice) << "The microphone could not be started (error" << m_input->error()
                    << "); no voice will be sent.";
         return true;
     }
@@ -75,6 +77,6 @@ void MVoiceCapture::gateOverran()
 {
     if (m_encoder)
         ++m_encoder->statisticsObject()->overruns;
-    qDebug() << "Audio input overrun" << overruns() << "-" << m_gate->droppedBytes()
+    qCDebug(lcVoice) << "Audio input overrun" << overruns() << "-" << m_gate->droppedBytes()
              << "bytes dropped so far";
 }

@@ -9,6 +9,8 @@
 #include <QDebug>
 #include <QTimer>
 
+#include "voicelog.h"
+
 MVoicePlayback::MVoicePlayback(
     const QAudioFormat& format, const MDecoderFactory& factory, QObject* parent)
     : QObject(parent), m_format(format), m_factory(factory),
@@ -40,7 +42,7 @@ bool MVoicePlayback::start()
     m_bufferBytes = AudioBuffers::applyTo(m_output);
     m_device = m_output->start();
     if (!m_device || !m_factory) {
-        qWarning() << "The audio output could not be started (error" << m_output->error()
+        qCWarning(lcVoice) << "The audio output could not be started (error" << m_output->error()
                    << "); no voice will be played.";
         return true;
     }
@@ -83,7 +85,7 @@ void MVoicePlayback::onOutputStateChanged(QAudio::State state)
         ++m_underruns;
         if (m_decoder)
             ++m_decoder->statisticsObject()->underruns;
-        qDebug() << "Audio output underrun" << m_underruns;
+        qCDebug(lcVoice) << "Audio output underrun" << m_underruns;
     }
     emit outputStateChanged(state, error);
     if (error != QAudio::NoError) {
@@ -105,7 +107,7 @@ void MVoicePlayback::startAudioOutputIfNotAlreadyStarted()
     const bool dry = state == QAudio::IdleState && !m_activeSinceError;
     if (!dead && !dry)
         return;
-    qDebug() << "Restarting the audio output from state" << state << "error" << m_output->error();
+    qCDebug(lcVoice) << "Restarting the audio output from state" << state << "error" << m_output->error();
     stop();
     start();
     ++m_restarts;

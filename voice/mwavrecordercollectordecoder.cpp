@@ -5,6 +5,8 @@
 
 #include <QDebug>
 
+#include "voicelog.h"
+
 MWavRecorderCollectorDecoder::MWavRecorderCollectorDecoder(QIODevice* output,
     const QAudioFormat& format, const QString& fileName, float collectSeconds, QObject* parent)
     : MDecoder(output, format, parent), seconds(collectSeconds),
@@ -13,7 +15,7 @@ MWavRecorderCollectorDecoder::MWavRecorderCollectorDecoder(QIODevice* output,
 {
     skipCallPerMissingPacket = true;
     if (collectBuffer.threshold() <= 0)
-        qWarning() << "MWavRecorderCollectorDecoder:: a block of" << collectSeconds
+        qCWarning(lcVoice) << "MWavRecorderCollectorDecoder:: a block of" << collectSeconds
                    << "s holds no audio; recording every packet as it comes";
 }
 
@@ -51,6 +53,6 @@ void MWavRecorderCollectorDecoder::flush()
     const QByteArray block = collectBuffer.take();
     if (block.isEmpty())
         return;
-    qDebug() << "FLUSH: " << block.size() << quintptr(&collectBuffer);
+    qCDebug(lcVoice) << "FLUSH: " << block.size() << quintptr(&collectBuffer);
     recorder->appendAudio(block);
 }

@@ -7,6 +7,8 @@
 #include <QLoggingCategory>
 #include <QtEndian>
 
+#include "voicelog.h"
+
 MZLibDecoder::MZLibDecoder(QIODevice* output, const QAudioFormat& format, QObject* parent)
     : MDecoder(output, format, parent)
 {
@@ -20,7 +22,7 @@ QByteArray MZLibDecoder::uncompressPayload(const char* payload, int size)
     if (size >= 4) {
         const quint32 announced = qFromBigEndian<quint32>(payload);
         if (announced > quint32(kMaxUncompressedBytes)) {
-            qWarning() << "MZLibDecoder:: compressed block announcing" << announced
+            qCWarning(lcVoice) << "MZLibDecoder:: compressed block announcing" << announced
                        << "bytes dropped (more than" << kMaxUncompressedBytes << ")";
             return QByteArray();
         }

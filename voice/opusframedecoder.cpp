@@ -2,14 +2,17 @@
 
 #include "audiomath.h"
 #include "opusdecoderwrapper.h"
+#include "wireformat.h"
 
 #include <QByteArray>
 #include <QDebug>
 #include <QLoggingCategory>
 
+#include "voicelog.h"
+
 namespace {
 
-const int kSequenceBytes = 4;
+const int kSequenceBytes = WireFormat::kVoiceHeaderSize;
 
 } // namespace
 
@@ -19,7 +22,7 @@ OpusFrameDecoder::OpusFrameDecoder(
       m_format(format), m_lastDecodedSize(initialFrameBytes), m_name(name)
 {
     if (codec->initializeDecoder(format.sampleRate(), format.channelCount()) != 0)
-        qDebug().noquote() << QString::fromLatin1(m_name)
+        qCDebug(lcVoice).noquote() << QString::fromLatin1(m_name)
                 + QStringLiteral(":: Decoder initialization failed.");
 }
 
@@ -32,7 +35,7 @@ int OpusFrameDecoder::decodePacket(const QByteArray& packet)
         = codec->decode(reinterpret_cast<const unsigned char*>(packet.constData()) + kSequenceBytes,
             payloadBytes, decodeBuffer.get(), MAX_DECDATA_BYTES);
     if (n < 0) {
-        qDebug().noquote() << QString::fromLatin1(m_name) + QStringLiteral(":: Decoding error ")
+        qCDebug(lcVoice).noquote() << QString::fromLatin1(m_name) + QStringLiteral(":: Decoding error ")
                            << n;
         return n;
     }

@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QtEndian>
 
+#include "voicelog.h"
+
 namespace {
 
 const int kRiffSizeOffset = 4;
@@ -31,20 +33,20 @@ WavRecorder::WavRecorder(const QString& fileName, const QAudioFormat& format, QO
 {
     setDataLimit(kMaxDataBytes);
     if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        qWarning().noquote() << "WavRecorder:: cannot create" << file->fileName() << ":"
+        qCWarning(lcVoice).noquote() << "WavRecorder:: cannot create" << file->fileName() << ":"
                              << file->errorString() << "; nothing will be recorded";
     } else if (file->write(header(audioFormat, 0)) != kHeaderBytes || !file->flush()) {
-        qWarning().noquote() << "WavRecorder:: cannot write to" << file->fileName() << ":"
+        qCWarning(lcVoice).noquote() << "WavRecorder:: cannot write to" << file->fileName() << ":"
                              << file->errorString() << "; nothing will be recorded";
         file->close();
     }
-    qDebug() << "WAV RECORDER INITIALIZED " << recorderNumber(this);
+    qCDebug(lcVoice) << "WAV RECORDER INITIALIZED " << recorderNumber(this);
 }
 
 WavRecorder::~WavRecorder()
 {
-    qDebug() << "WAV RECORDER ~ " << recorderNumber(this);
-    qDebug() << "WavRecorder::~WavRecorder()" << m_dataBytes;
+    qCDebug(lcVoice) << "WAV RECORDER ~ " << recorderNumber(this);
+    qCDebug(lcVoice) << "WavRecorder::~WavRecorder()" << m_dataBytes;
     if (file->isOpen()) {
         writeSizes();
         file->close();
@@ -96,13 +98,13 @@ void WavRecorder::appendAudio(const char* data, qint64 length)
     if (m_dataBytes + bytes > m_dataLimit) {
         bytes = m_dataLimit - m_dataBytes;
         m_limitReached = true;
-        qWarning().noquote() << "WavRecorder::" << file->fileName() << "reached the WAV limit of"
+        qCWarning(lcVoice).noquote() << "WavRecorder::" << file->fileName() << "reached the WAV limit of"
                              << m_dataLimit << "data bytes; the rest is not recorded";
     }
     if (bytes > 0) {
         const qint64 written = file->write(data, bytes);
         if (written != bytes) {
-            qWarning().noquote() << "WavRecorder:: writing" << file->fileName()
+            qCWarning(lcVoice).noquote() << "WavRecorder:: writing" << file->fileName()
                                  << "failed:" << file->errorString() << "; recording stopped";
             m_dataBytes += qMax<qint64>(written, 0);
             writeSizes();

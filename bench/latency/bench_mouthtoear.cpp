@@ -15,10 +15,12 @@
 
 #include "audioharness.h"
 #include "benchcommon.h"
+#include "freeport.h"
 #include "impairrelay.h"
 #include "opusdecoderwrapper.h"
 #include "podiumprocess.h"
 #include "sourcefeeder.h"
+#include "wireformat.h"
 
 #include <algorithm>
 #include <atomic>
@@ -302,7 +304,8 @@ std::vector<Packet> voicePacketsTowardsB(const QString& logPath, qint64 fromNs, 
             continue;
         const qint64 ns = fields[0].toLongLong();
         const QByteArray datagram = QByteArray::fromHex(fields[2]);
-        if (ns < fromNs || ns > toNs || datagram.size() < 9 || !datagram.startsWith("VOIC"))
+        if (ns < fromNs || ns > toNs || datagram.size() < 9
+            || !datagram.startsWith(WireFormat::kVoiceTag.latin1()))
             continue;
         packets.push_back(
             { ns, qFromBigEndian<quint32>(datagram.constData() + 4), datagram.mid(8) });
@@ -425,7 +428,7 @@ public:
 
     bool start()
     {
-        const quint16 port = PodiumProcess::freePort();
+        const quint16 port = freePort();
         const QString address = QStringLiteral("127.0.0.1:%1").arg(port);
         const QString podium = m_binDir + QStringLiteral("/podium");
         const QString connected = QStringLiteral("cmd packetReceived CONNECTED");

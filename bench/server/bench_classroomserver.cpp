@@ -238,7 +238,8 @@ private:
     void handle(int fd, const char* data, int size, const sockaddr_in& source, qint64 now,
         std::vector<qint64>& latencies)
     {
-        if (size >= kTagBytes + kSeqBytes + 8 && std::memcmp(data, "VOIC", 4) == 0) {
+        if (size >= kTagBytes + kSeqBytes + 8
+            && std::memcmp(data, WireFormat::kVoiceTag.data(), WireFormat::kTagSize) == 0) {
             qint64 sent = 0;
             std::memcpy(&sent, data + kTagBytes + kSeqBytes, sizeof sent);
             latencies.push_back(now - sent);
@@ -275,7 +276,7 @@ qint64 speak(UdpSide& udp, const sockaddr_in& target, double seconds)
     auto next = Clock::now();
     qint64 sent = 0;
     char datagram[kTagBytes + kSeqBytes + kPayloadBytes] = {};
-    std::memcpy(datagram, "VOIC", 4);
+    std::memcpy(datagram, WireFormat::kVoiceTag.data(), WireFormat::kTagSize);
     for (int tick = 0; tick < ticks; ++tick) {
         for (int s = 0; s < kSpeakers; ++s) {
             const quint32 seq = htonl(quint32(tick + 1));

@@ -7,6 +7,7 @@
 
 #include "audioharness.h"
 #include "cmainwindow.h"
+#include "freeport.h"
 #include "mvoiceplayback.h"
 #include "opusencoderwrapper.h"
 #include "studentconfig.h"
@@ -24,9 +25,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QTcpServer>
 #include <QTemporaryDir>
-#include <QUdpSocket>
 #include <QtEndian>
 
 #include <sys/resource.h>
@@ -52,19 +51,6 @@ double processCpuMs()
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_utime.tv_sec * 1000.0 + usage.ru_utime.tv_usec / 1000.0
         + usage.ru_stime.tv_sec * 1000.0 + usage.ru_stime.tv_usec / 1000.0;
-}
-
-quint16 freePort()
-{
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        QTcpServer tcp;
-        if (!tcp.listen(QHostAddress::LocalHost, 0))
-            continue;
-        QUdpSocket udp;
-        if (udp.bind(QHostAddress::LocalHost, tcp.serverPort()))
-            return tcp.serverPort();
-    }
-    return 0;
 }
 
 QByteArray wavFile(const QByteArray& pcm)

@@ -6,6 +6,7 @@
 // the harness's own microphone path (FIFO and feed stream).
 
 #include "audioharness.h"
+#include "freeport.h"
 #include "podiumprocess.h"
 #include "sourcefeeder.h"
 
@@ -50,7 +51,7 @@ void TestPodiumVoice::speechReachesTheOtherPodium()
     QVERIFY2(speech.size() > 6 * kBytesPerSecond, "the speechdata target makes the test speech");
     QTemporaryDir base;
     QVERIFY(base.isValid());
-    const quint16 port = PodiumProcess::freePort();
+    const quint16 port = freePort();
     QVERIFY(port != 0);
     const QString address = QStringLiteral("127.0.0.1:%1").arg(port);
 

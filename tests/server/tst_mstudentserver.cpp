@@ -1,6 +1,6 @@
 #include "classroomclient.h"
 #include "clientlimits.h"
-#include "clientnames.h"
+#include "clientlist.h"
 #include "logcapture.h"
 #include "mstudentserver.h"
 #include "mtcpsocket.h"
@@ -12,9 +12,9 @@
 #include <memory>
 
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QSet>
-#include <QSignalMapper>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -46,12 +46,17 @@ QString requestNumber(const ClassroomClient* client)
 // The number of the last DOYOUCOPY? the client got over UDP; empty before the first.
 QString copyNumber(const ClassroomClient* client)
 {
-    const QStringList asked = client->commands(true).filter(QRegularExpression(
-        QStringLiteral("^") + QRegularExpression::escape(kDoYouCopy)));
+    const QStringList asked = client->commands(true).filter(
+        QRegularExpression(QStringLiteral("^") + QRegularExpression::escape(kDoYouCopy)));
     return asked.isEmpty() ? QString() : asked.last().mid(kDoYouCopy.size());
 }
 
 } // namespace
+
+char* toString(UdpState state)
+{
+    return qstrdup(QByteArray::number(int(state)));
+}
 
 // The classroom server in this process, its clients real loopback sockets.
 class TstMStudentServer : public QObject
@@ -200,7 +205,7 @@ ReadyClient TstMStudentServer::readyRecordOf(const ClassroomClient* client) cons
 NonReadyClient TstMStudentServer::nonReadyRecordOf(const ClassroomClient* client) const
 {
     for (const NonReadyClient& record : students()->nonReadyClientList()) {
-        if (record.conn->peerPort() == client->tcpSocket()->localPort())
+        if (static_cast<MTcpSocket*>(record.client)->peerPort() == client->tcpSocket()->localPort())
             return record;
     }
     return NonReadyClient();
@@ -239,7 +244,7 @@ void TstMStudentServer::handshakeInEitherOrder()
     client->sendUdpCommand(cmd(kIDoCopy, copyNumber(client)));
 
     if (!identifyFirst) {
-        QTRY_COMPARE(nonReadyRecordOf(client).udpState, 3);
+        QTRY_COMPARE(nonReadyRecordOf(client).udpState, UdpState::Confirmed);
         QVERIFY(!client->commands().contains(kConnected));
         identify();
     }
@@ -282,7 +287,7 @@ void TstMStudentServer::handshakeNumbersCannotBeGuessed()
     QCOMPARE(target->commands().filter(kYourUdpIpPort).size(), 1);
     for (ClassroomClient* client : qAsConst(waiting)) {
         if (client != target)
-            QCOMPARE(nonReadyRecordOf(client).udpState, 1);
+            QCOMPARE(nonReadyRecordOf(client).udpState, UdpState::AwaitingResponse);
     }
 }
 
@@ -302,7 +307,7 @@ void TstMStudentServer::repeatedOrEmptyUdpResponseIsIgnored()
     for (const QString& command : client->commands())
         told += command.startsWith(kYourUdpIpPort) ? 1 : 0;
     QCOMPARE(told, 1);
-    QCOMPARE(nonReadyRecordOf(client).udpState, 2);
+    QCOMPARE(nonReadyRecordOf(client).udpState, UdpState::AwaitingCopy);
 }
 
 void TstMStudentServer::unknownCommandsAreOnlyLogged_data()
@@ -337,7 +342,7 @@ void TstMStudentServer::unknownCommandsAreOnlyLogged()
         (QStringList {
             cmd(kUdpRequest, requestNumber(client)), cmd(kProtocolVer, kProtocolVersion) }));
     QVERIFY(client->commands(true).isEmpty());
-    QCOMPARE(nonReadyRecordOf(client).udpState, 1);
+    QCOMPARE(nonReadyRecordOf(client).udpState, UdpState::AwaitingResponse);
 }
 
 void TstMStudentServer::identification_data()
@@ -391,7 +396,7 @@ void TstMStudentServer::identification()
         QCOMPARE(readyRecordOf(client).clientIdName, name);
     } else {
         // Refused, yet still connected and free to identify again.
-        QTRY_COMPARE(nonReadyRecordOf(client).udpState, 3);
+        QTRY_COMPARE(nonReadyRecordOf(client).udpState, UdpState::Confirmed);
         QVERIFY(client->isTcpConnected());
         QVERIFY(!client->isReady());
         client->sendCommand(cmd(kIdentify, QStringLiteral("Bo")));
@@ -690,16 +695,21 @@ void TstMStudentServer::unansweredRequestsRemoveTheClient()
     startServer(settings);
     ClassroomClient* client = connectClient(QStringLiteral("mute"), false);
     QSignalSpy gone(client, &ClassroomClient::tcpDisconnected);
-    QTRY_VERIFY(nonReadyRecordOf(client).conn);
-    QObject* conn = nonReadyRecordOf(client).conn;
+    QTRY_VERIFY(nonReadyRecordOf(client).client);
+    QPointer<QObject> conn = nonReadyRecordOf(client).client;
+    QList<QPointer<QTimer>> timers;
+    for (QTimer* timer : conn->findChildren<QTimer*>())
+        timers << timer;
+    QVERIFY(timers.size() >= 2);
     QTRY_COMPARE_WITH_TIMEOUT(gone.count(), 1, 10000);
     // Every request of the step repeats the same number.
     QCOMPARE(client->commands().count(cmd(kUdpRequest, requestNumber(client))),
         MStudentServer::kMaxHandshakeMessages);
     QVERIFY(students()->nonReadyClientList().isEmpty());
-    // Its timer's mapping went with it (compared as an address only).
-    for (const QSignalMapper* mapper : students()->findChildren<QSignalMapper*>())
-        QVERIFY(!mapper->mapping(conn));
+    // Its step and deadline timers went with its socket.
+    QTRY_VERIFY(!conn);
+    for (const QPointer<QTimer>& timer : qAsConst(timers))
+        QVERIFY(!timer);
 }
 
 void TstMStudentServer::unansweredCopiesRemoveTheClient()
@@ -845,7 +855,7 @@ void TstMStudentServer::clientNotReadyInTimeIsRemoved()
     client->sendCommand(kUdpIpPortBound);
     QTRY_VERIFY(!client->commands(true).isEmpty());
     client->sendUdpCommand(client->commands(true).first().replace(kDoYouCopy, kIDoCopy));
-    QTRY_COMPARE(nonReadyRecordOf(client).udpState, 3);
+    QTRY_COMPARE(nonReadyRecordOf(client).udpState, UdpState::Confirmed);
     // UDP confirmed, never identified: no step timer runs any more, yet the
     // admission ends.
     QTRY_COMPARE_WITH_TIMEOUT(gone.count(), 1, 10000);
@@ -868,15 +878,16 @@ void TstMStudentServer::udpBoundOutsideTheCopyStepIsIgnored()
     // The premature UDPI:PBOUND did not probe: one DOYOUCOPY? only.
     QTRY_COMPARE(client->commands(true).size(), 1);
     client->sendUdpCommand(cmd(kIDoCopy, copyNumber(client)));
-    QTRY_COMPARE(nonReadyRecordOf(client).udpState, 3);
+    QTRY_COMPARE(nonReadyRecordOf(client).udpState, UdpState::Confirmed);
 
     client->sendCommand(kUdpIpPortBound);
     client->clearReceived();
     client->sendCommand(kGetProtocol);
     QTRY_VERIFY(client->commands().contains(cmd(kProtocolVer, kProtocolVersion)));
     const NonReadyClient record = nonReadyRecordOf(client);
-    QCOMPARE(record.udpState, 3);
-    QVERIFY(!record.retryTimer);
+    QCOMPARE(record.udpState, UdpState::Confirmed);
+    // No step runs: the stray UDPI:PBOUND started none.
+    QCOMPARE(record.retryCount, 0);
     client->sendCommand(cmd(kIdentify, QStringLiteral("eager")));
     QTRY_VERIFY(client->isReady());
     QVERIFY(client->commands(true).isEmpty());
@@ -906,7 +917,7 @@ void TstMStudentServer::copyAnswerCountsOnlyFromTheRecordedEnd()
               .arg(stranger.localPort())
               .arg(udpEndText(client));
     QTRY_VERIFY(log.lines().contains(ignored));
-    QCOMPARE(nonReadyRecordOf(client).udpState, 2);
+    QCOMPARE(nonReadyRecordOf(client).udpState, UdpState::AwaitingCopy);
     QVERIFY(!client->commands().contains(kConnected));
 
     // The client's own answer still counts: the foreign one used up nothing.
@@ -980,9 +991,8 @@ void TstMStudentServer::forgedNamesListAsOneEntry_data()
         << QStringLiteral("ann|bo") << QStringLiteral("ann_bo");
     QTest::newRow("a name with the field separator")
         << QStringLiteral("ann\\bo") << QStringLiteral("ann_bo");
-    QTest::newRow("a name that spells two more entries")
-        << QStringLiteral("x|1.2.3.4:5\\6.7.8.9:10\\mallory|y")
-        << QStringLiteral("x_1.2.3.4:5_6.7.8.9:10_mallory_y");
+    QTest::newRow("a name that spells two more entries") << QStringLiteral(
+        "x|1.2.3.4:5\\6.7.8.9:10\\mallory|y") << QStringLiteral("x_1.2.3.4:5_6.7.8.9:10_mallory_y");
 }
 
 void TstMStudentServer::forgedNamesListAsOneEntry()
@@ -997,7 +1007,7 @@ void TstMStudentServer::forgedNamesListAsOneEntry()
     ClassroomClient* forger = joinClient(name);
     QVERIFY(forger);
     QCOMPARE(readyRecordOf(forger).clientIdName, name);
-    QCOMPARE(ClientNames::listSafe(name), stored);
+    QCOMPARE(ClientList::listedName(name), stored);
 
     const QStringList entries = honest->lastArgument(kClientList).split(kListSeparator);
     QCOMPARE(entries.size(), 2);

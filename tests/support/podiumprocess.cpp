@@ -5,8 +5,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTcpServer>
-#include <QUdpSocket>
 
 PodiumProcess::PodiumProcess(const QString& name, const QString& base)
     : m_name(name), m_dir(base + QLatin1Char('/') + name)
@@ -63,17 +61,4 @@ int PodiumProcess::logCount(const QString& text) const
 bool PodiumProcess::logContains(const QString& text) const
 {
     return QString::fromUtf8(log()).contains(text);
-}
-
-quint16 PodiumProcess::freePort()
-{
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        QTcpServer tcp;
-        if (!tcp.listen(QHostAddress::LocalHost, 0))
-            continue;
-        QUdpSocket udp;
-        if (udp.bind(QHostAddress::LocalHost, tcp.serverPort()))
-            return tcp.serverPort();
-    }
-    return 0;
 }

@@ -34,9 +34,6 @@ public:
     bool logContains(const QString& text) const;
     int logCount(const QString& text) const;
 
-    // A port free for both TCP and UDP on loopback at the time of asking, or 0.
-    static quint16 freePort();
-
 private:
     QString m_name;
     QString m_dir;

@@ -1,7 +1,11 @@
 #include "childprocess.h"
 #include "logcapture.h"
 
+#include <cerrno>
 #include <csignal>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QProcess>
 #include <QThread>
@@ -9,11 +13,18 @@
 
 namespace {
 
-volatile std::sig_atomic_t s_signalsReceived = 0;
+// The value the test's own sentinel signal carries.
+constexpr int kSentinelValue = 0x5e471;
 
-void countSignal(int)
+volatile std::sig_atomic_t s_sentinels = 0;
+volatile std::sig_atomic_t s_strays = 0;
+
+void countSignal(int, siginfo_t* info, void*)
 {
-    s_signalsReceived = s_signalsReceived + 1;
+    if (info->si_code == SI_QUEUE && info->si_value.sival_int == kSentinelValue)
+        s_sentinels = s_sentinels + 1;
+    else
+        s_strays = s_strays + 1;
 }
 
 } // namespace
@@ -42,29 +53,48 @@ void TestTestSupport::endedChildIsNeverSignalled()
 {
     QFETCH(bool, eventLoopSawTheEnd);
     // A signal meant for an ended child must not reach this process (its
-    // process group); SIGUSR1 is counted here instead of ending the test.
-    struct sigaction counting {};
-    counting.sa_handler = countSignal;
-    struct sigaction previous {};
-    QCOMPARE(::sigaction(SIGUSR1, &counting, &previous), 0);
-    s_signalsReceived = 0;
+    // process group); it is counted here instead of ending the test. A
+    // real-time signal queues, and its instances arrive in the order sent.
+    const int testSignal = SIGRTMIN;
+    struct sigaction counting = {};
+    counting.sa_sigaction = countSignal;
+    counting.sa_flags = SA_SIGINFO;
+    sigemptyset(&counting.sa_mask);
+    struct sigaction previous = {};
+    QCOMPARE(::sigaction(testSignal, &counting, &previous), 0);
+    s_sentinels = 0;
+    s_strays = 0;
 
     QProcess child;
     child.start(QStringLiteral("true"), QStringList());
     QVERIFY(child.waitForStarted());
+    const pid_t pid = pid_t(child.processId());
+    QVERIFY(pid > 0);
     if (eventLoopSawTheEnd) {
         QTRY_COMPARE(child.state(), QProcess::NotRunning);
         QCOMPARE(child.processId(), qint64(0));
     } else {
-        QThread::msleep(200);
+        // Ended, but unseen by any event loop: wait for the end without
+        // collecting it (ECHILD: Qt's handler has collected it already).
+        siginfo_t info {};
+        int result = 0;
+        do
+            result = ::waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT);
+        while (result != 0 && errno == EINTR);
+        QVERIFY(result == 0 || errno == ECHILD);
+        QCOMPARE(child.state(), QProcess::Running);
     }
-    QVERIFY(ChildProcess::signalAndWait(child, SIGUSR1, 5000));
+    QVERIFY(ChildProcess::signalAndWait(child, testSignal, 5000));
     QVERIFY(ChildProcess::waitForEnd(child, 5000));
     QCOMPARE(child.exitStatus(), QProcess::NormalExit);
     QCOMPARE(child.exitCode(), 0);
-    QTest::qWait(50);
-    QCOMPARE(int(s_signalsReceived), 0);
-    ::sigaction(SIGUSR1, &previous, nullptr);
+    // The sentinel queues behind any stray signal to this process.
+    sigval value {};
+    value.sival_int = kSentinelValue;
+    QCOMPARE(::sigqueue(::getpid(), testSignal, value), 0);
+    QTRY_COMPARE(int(s_sentinels), 1);
+    QCOMPARE(int(s_strays), 0);
+    ::sigaction(testSignal, &previous, nullptr);
 }
 
 void TestTestSupport::runningChildIsSignalledAndAwaited()
@@ -85,8 +115,8 @@ void TestTestSupport::captureCollectsAndRestores()
         LogCapture log;
         qDebug("first line");
         qWarning("second %d", 2);
-        QCOMPARE(log.lines(), (QStringList { QStringLiteral("first line"),
-                                  QStringLiteral("second 2") }));
+        QCOMPARE(log.lines(),
+            (QStringList { QStringLiteral("first line"), QStringLiteral("second 2") }));
         QVERIFY(log.contains(QStringLiteral("cond")));
         QCOMPARE(log.count(QStringLiteral("line")), 1);
         QTimer::singleShot(10, [] { qInfo("later"); });

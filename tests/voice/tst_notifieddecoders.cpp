@@ -15,6 +15,8 @@
 #include "voicetestdata.h"
 
 #include "audiotestmain.h"
+#include "logcapture.h"
+
 #include <QAudioOutput>
 #include <QBuffer>
 #include <QElapsedTimer>
@@ -26,13 +28,6 @@
 using namespace VoiceTestData;
 
 namespace {
-
-QStringList g_messages;
-
-void collect(QtMsgType, const QMessageLogContext&, const QString& message)
-{
-    g_messages << message;
-}
 
 enum Kind { OpusWN, RawWN, WN2, WN2Lock };
 
@@ -114,10 +109,10 @@ private slots:
     void initTestCase();
     void init()
     {
-        g_messages.clear();
-        qInstallMessageHandler(collect);
+        m_log.reset();
+        m_log = std::make_unique<LogCapture>();
     }
-    void cleanup() { qInstallMessageHandler(nullptr); }
+    void cleanup() { m_log.reset(); }
 
     void periodArithmeticOnARealOutput_data();
     void periodArithmeticOnARealOutput();
@@ -141,6 +136,7 @@ private:
     QAudioFormat m_format;
     QList<QByteArray> m_packets;
     QList<QByteArray> m_frames;
+    std::unique_ptr<LogCapture> m_log;
 };
 
 void TestNotifiedDecoders::initTestCase()
@@ -193,27 +189,27 @@ void TestNotifiedDecoders::rawCollectorThresholds()
     Offline<MRawCollectorWithNotificationDecoder> offline(m_format);
     // Three periods of silence: two of one and a half, then exactly one.
     QCOMPARE(offline.play(3), QByteArray(3 * kFrameBytes, '\0'));
-    QCOMPARE(g_messages.filter(QStringLiteral("PUT ON...")).size(), 2);
-    QCOMPARE(g_messages.filter(QStringLiteral("PUT HALF...")).size(), 1);
+    QCOMPARE(m_log->count(QStringLiteral("PUT ON...")), 2);
+    QCOMPARE(m_log->count(QStringLiteral("PUT HALF...")), 1);
 
     // Nothing buffered: a silence block, the read position stays.
-    g_messages.clear();
+    m_log->clear();
     QCOMPARE(offline.play(1), QByteArray(kFrameBytes, '\0'));
-    QCOMPARE(g_messages.filter(QStringLiteral("PUT OFF...")).size(), 1);
+    QCOMPARE(m_log->count(QStringLiteral("PUT OFF...")), 1);
 
     // Exactly one period buffered.
     const QByteArray a = pattern(kFrameBytes, 1);
     offline.decoder->voicePacketReceived(voicePacket(1, a));
-    g_messages.clear();
+    m_log->clear();
     QCOMPARE(offline.play(1), a);
-    QCOMPARE(g_messages.filter(QStringLiteral("PUT HALF...")).size(), 1);
+    QCOMPARE(m_log->count(QStringLiteral("PUT HALF...")), 1);
 
     // One and a half periods: one period played, the half waits.
     const QByteArray b = pattern(kFrameBytes + kFrameBytes / 2, 2);
     offline.decoder->voicePacketReceived(voicePacket(2, b));
-    g_messages.clear();
+    m_log->clear();
     QCOMPARE(offline.play(1), b.left(kFrameBytes));
-    QCOMPARE(g_messages.filter(QStringLiteral("PUT ON...")).size(), 1);
+    QCOMPARE(m_log->count(QStringLiteral("PUT ON...")), 1);
     QCOMPARE(offline.decoder->collectorState().available(), qint64(kFrameBytes / 2));
     // Less than a period: silence, and the half is still there afterwards.
     QCOMPARE(offline.play(1), QByteArray(kFrameBytes, '\0'));
@@ -235,28 +231,28 @@ void TestNotifiedDecoders::opusCollectorThresholds()
 
     // Exactly one period buffered: played alone.
     decoder.voicePacketReceived(voicePacket(1, m_packets.at(0)));
-    g_messages.clear();
+    m_log->clear();
     decoder.playPeriod();
-    QCOMPARE(g_messages.filter(QStringLiteral("PUT ONLY ONE...")).size(), 1);
+    QCOMPARE(m_log->count(QStringLiteral("PUT ONLY ONE...")), 1);
     QCOMPARE(sink.data().right(kFrameBytes), m_frames.at(0));
 
     // Two periods buffered: no "ONLY ONE", one period played.
     decoder.voicePacketReceived(voicePacket(2, m_packets.at(1)));
     decoder.voicePacketReceived(voicePacket(3, m_packets.at(2)));
-    g_messages.clear();
+    m_log->clear();
     decoder.playPeriod();
-    QCOMPARE(g_messages.filter(QStringLiteral("PUT ONLY ONE...")).size(), 0);
+    QCOMPARE(m_log->count(QStringLiteral("PUT ONLY ONE...")), 0);
     QCOMPARE(sink.data().right(kFrameBytes), m_frames.at(1));
     decoder.playPeriod();
     QCOMPARE(sink.data().right(kFrameBytes), m_frames.at(2));
 
     // Empty: a silence period and half a second of silence buffered.
     const qint64 size = collector.size();
-    g_messages.clear();
+    m_log->clear();
     decoder.playPeriod();
     QCOMPARE(sink.data().right(kFrameBytes), QByteArray(kFrameBytes, '\0'));
     QCOMPARE(collector.size(), size + 25 * kFrameBytes);
-    QCOMPARE(g_messages.filter(QStringLiteral("PRODUCING DELAY")).size(), 1);
+    QCOMPARE(m_log->count(QStringLiteral("PRODUCING DELAY")), 1);
     // The delay is there to stay: the next frame plays after the half second.
     decoder.voicePacketReceived(voicePacket(4, m_packets.at(3)));
     const qint64 before = sink.size();
@@ -278,12 +274,12 @@ void TestNotifiedDecoders::wn2UnderrunInsertsTwoSecondsAndResumesAfterThem()
     // Plays while one and a half periods are there: 100 of the 101 periods.
     QCOMPARE(offline.play(100), QByteArray(100 * kFrameBytes, '\0'));
     QCOMPARE(collector.available(), qint64(kFrameBytes));
-    QCOMPARE(g_messages.filter(QStringLiteral("PUT OFF...")).size(), 0);
+    QCOMPARE(m_log->count(QStringLiteral("PUT OFF...")), 0);
 
     // One period is less than one and a half: an underrun.
     const qint64 pos = collector.position();
     QCOMPARE(offline.play(1), QByteArray(kFrameBytes, '\0'));
-    QCOMPARE(g_messages.filter(QStringLiteral("PUT OFF...")).size(), 1);
+    QCOMPARE(m_log->count(QStringLiteral("PUT OFF...")), 1);
     QCOMPARE(collector.size(), pos + twoSeconds);
     QCOMPARE(collector.position(), pos);
     QVERIFY(decoder.resumePending());
@@ -294,7 +290,7 @@ void TestNotifiedDecoders::wn2UnderrunInsertsTwoSecondsAndResumesAfterThem()
     decoder.voicePacketReceived(voicePacket(2, b));
     QVERIFY(!decoder.resumePending());
     QCOMPARE(collector.position(), pos + twoSeconds + kFrameBytes);
-    QVERIFY(!g_messages.filter(QString(73, QLatin1Char('^'))).isEmpty());
+    QVERIFY(m_log->contains(QString(73, QLatin1Char('^'))));
     // What was waiting, then the two seconds of silence.
     const QByteArray played = offline.play(101);
     QCOMPARE(played.left(kFrameBytes), a);
@@ -302,7 +298,7 @@ void TestNotifiedDecoders::wn2UnderrunInsertsTwoSecondsAndResumesAfterThem()
     // b alone is less than one and a half periods: another underrun, and
     // another two seconds of delay before what comes after b.
     QCOMPARE(offline.play(1), QByteArray(kFrameBytes, '\0'));
-    QCOMPARE(g_messages.filter(QStringLiteral("PUT OFF...")).size(), 2);
+    QCOMPARE(m_log->count(QStringLiteral("PUT OFF...")), 2);
     const QByteArray c = pattern(kFrameBytes, 6);
     decoder.voicePacketReceived(voicePacket(3, c));
     QCOMPARE(offline.play(1), b);
@@ -327,7 +323,7 @@ void TestNotifiedDecoders::wn2GapWhileResumeIsArmed()
     // inserted silence; packet 3 still continues after that silence.
     const QByteArray c = pattern(kFrameBytes, 8);
     decoder.voicePacketReceived(voicePacket(3, c));
-    QCOMPARE(g_messages.filter(QStringLiteral("processSeqSkip")).size(), 1);
+    QCOMPARE(m_log->count(QStringLiteral("processSeqSkip")), 1);
     QCOMPARE(collector.position(), resume + kFrameBytes);
     QCOMPARE(collector.size(), resume + kFrameBytes);
     QVERIFY(pos + kFrameBytes <= resume);
@@ -343,14 +339,14 @@ void TestNotifiedDecoders::wn2WithLockStaysAfterTheSilence()
     QCOMPARE(collector.available(), qint64(kFrameBytes));
     const qint64 pos = collector.position();
     offline.play(1);
-    QCOMPARE(g_messages.filter(QStringLiteral("PUT OFF...")).size(), 1);
+    QCOMPARE(m_log->count(QStringLiteral("PUT OFF...")), 1);
     QVERIFY(!decoder.resumePending());
     QCOMPARE(collector.position(), pos + twoSeconds);
     QCOMPARE(collector.size(), pos + twoSeconds);
     // Without a packet the silence plays at once: no second underrun.
     QCOMPARE(offline.play(99), QByteArray(99 * kFrameBytes, '\0'));
-    QCOMPARE(g_messages.filter(QStringLiteral("PUT OFF...")).size(), 1);
-    QVERIFY(g_messages.filter(QStringLiteral("produceHalfSecondArtificialDelay")).size() >= 2);
+    QCOMPARE(m_log->count(QStringLiteral("PUT OFF...")), 1);
+    QVERIFY(m_log->count(QStringLiteral("produceHalfSecondArtificialDelay")) >= 2);
 }
 
 void TestNotifiedDecoders::aGapIsOneCallWithTheLastPayloadSize()
@@ -396,7 +392,7 @@ void TestNotifiedDecoders::unusableOutputs()
         decoder.reset(makeOffline(Kind(kind), period, &sink, m_format));
     }
     QVERIFY(!decoder->outputUsable());
-    QCOMPARE(g_messages.filter(QStringLiteral("staying silent")).size(), 1);
+    QCOMPARE(m_log->count(QStringLiteral("staying silent")), 1);
     const QByteArray payload = kind == OpusWN ? m_packets.at(0) : pattern(kFrameBytes, 11);
     decoder->voicePacketReceived(voicePacket(1, payload));
     decoder->voicePacketReceived(voicePacket(5, payload));
@@ -488,7 +484,7 @@ void TestNotifiedDecoders::opusDecoderConcealsEachMissingPacket()
             m_packets.at(5).size(), out, 24576));
     QCOMPARE(sink.size(), qint64(6) * kFrameBytes);
     QVERIFY(sink.data() == expected);
-    QVERIFY(!g_messages.filter(QStringLiteral("Opus packet received: ")).isEmpty());
+    QVERIFY(m_log->contains(QStringLiteral("Opus packet received: ")));
 }
 
 void TestNotifiedDecoders::opusDecoderBeforeAnyGoodFrame()
@@ -500,8 +496,8 @@ void TestNotifiedDecoders::opusDecoderBeforeAnyGoodFrame()
     silent.voicePacketReceived(voicePacket(1, QByteArray::fromHex("ff")));
     silent.voicePacketReceived(voicePacket(3, QByteArray::fromHex("ff")));
     QCOMPARE(sink.size(), 0);
-    QVERIFY(!g_messages.filter(QStringLiteral("MOpusDecoder:: Decoding error ")).isEmpty());
-    QVERIFY(!g_messages.filter(QStringLiteral("Lost Packet Concealment Decoding error")).isEmpty());
+    QVERIFY(m_log->contains(QStringLiteral("MOpusDecoder:: Decoding error ")));
+    QVERIFY(m_log->contains(QStringLiteral("Lost Packet Concealment Decoding error")));
 
     // A first frame that fails leaves the output's period as the size to
     // conceal; a period beyond the decode buffer is cut to what it holds.
@@ -549,7 +545,7 @@ void TestNotifiedDecoders::simpleCollectorFlushesInBursts()
     QCOMPARE(sink.size(), 0);
     decoder.voicePacketReceived(voicePacket(25, pcm.mid(24 * kFrameBytes, kFrameBytes)));
     QVERIFY(sink.data() == pcm.left(96000));
-    QVERIFY(g_messages.contains(QStringLiteral("FLUSH:  96000")));
+    QVERIFY(m_log->lines().contains(QStringLiteral("FLUSH:  96000")));
     // Collecting restarts at the front; a gap simply vanishes.
     decoder.voicePacketReceived(voicePacket(28, pcm.mid(25 * kFrameBytes, kFrameBytes)));
     QCOMPARE(decoder.collectedBytes(), kFrameBytes);

@@ -14,6 +14,8 @@
 #include "pcmpipe.h"
 #include "voicelink.h"
 
+#include "logcapture.h"
+
 #include <QBuffer>
 #include <QtEndian>
 #include <QtTest>
@@ -23,13 +25,6 @@
 using VoiceTestData::VoiceLink;
 
 namespace {
-
-QStringList g_messages;
-
-void collect(QtMsgType, const QMessageLogContext&, const QString& message)
-{
-    g_messages << message;
-}
 
 enum Encoder { None, Shifter, Exchanger, ZLib };
 
@@ -66,10 +61,10 @@ class TestRawCodecs : public QObject
 private slots:
     void init()
     {
-        g_messages.clear();
-        qInstallMessageHandler(collect);
+        m_log.reset();
+        m_log = std::make_unique<LogCapture>();
     }
-    void cleanup() { qInstallMessageHandler(nullptr); }
+    void cleanup() { m_log.reset(); }
 
     void payloadLayouts_data();
     void payloadLayouts();
@@ -78,6 +73,9 @@ private slots:
     void lostPacketsLeaveNoTrace();
     void hostileCompressedPayloads_data();
     void hostileCompressedPayloads();
+
+private:
+    std::unique_ptr<LogCapture> m_log;
 };
 
 void TestRawCodecs::payloadLayouts_data()
@@ -125,8 +123,7 @@ void TestRawCodecs::payloadLayouts()
     if (encoder == ZLib) {
         QCOMPARE(qFromBigEndian<quint32>(link.received.at(0).constData() + 4), 1000u);
         QVERIFY(
-            !g_messages.filter(QStringLiteral("MZLibEncoder::sendAvailableVoice(), Compression: "))
-                 .isEmpty());
+            m_log->contains(QStringLiteral("MZLibEncoder::sendAvailableVoice(), Compression: ")));
     }
 }
 
@@ -173,7 +170,7 @@ void TestRawCodecs::roundTrip()
     }
     QVERIFY(output.data() == pcm);
     if (compressed)
-        QVERIFY(!g_messages.filter(QStringLiteral("Compressed packet received: ")).isEmpty());
+        QVERIFY(m_log->contains(QStringLiteral("Compressed packet received: ")));
 }
 
 void TestRawCodecs::lostPacketsLeaveNoTrace()
@@ -223,7 +220,7 @@ void TestRawCodecs::hostileCompressedPayloads()
     MZLibDecoder decoder(&output, MM::defaultAudioFormat());
     decoder.voicePacketReceived(MAbstractSocket::intToByteArray(1) + payload);
     QCOMPARE(output.size(), 0);
-    QVERIFY2(!g_messages.filter(diagnostic).isEmpty(), qPrintable(g_messages.join(u'\n')));
+    QVERIFY2(m_log->contains(diagnostic), qPrintable(m_log->lines().join(u'\n')));
     // A good block after it still plays.
     decoder.voicePacketReceived(MAbstractSocket::intToByteArray(2) + qCompress("ok"));
     QCOMPARE(output.data(), QByteArray("ok"));

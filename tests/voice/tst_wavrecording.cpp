@@ -14,6 +14,8 @@
 #include "voicelink.h"
 #include "wavrecorder.h"
 
+#include "logcapture.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -23,13 +25,6 @@
 #include <memory>
 
 namespace {
-
-QStringList g_messages;
-
-void collect(QtMsgType, const QMessageLogContext&, const QString& message)
-{
-    g_messages << message;
-}
 
 const int kFrameBytes = 3840;
 
@@ -84,11 +79,11 @@ class TestWavRecording : public QObject
 private slots:
     void init()
     {
-        g_messages.clear();
-        qInstallMessageHandler(collect);
+        m_log.reset();
+        m_log = std::make_unique<LogCapture>();
         QVERIFY(m_dir.isValid());
     }
-    void cleanup() { qInstallMessageHandler(nullptr); }
+    void cleanup() { m_log.reset(); }
 
     void numberedFileNames_data();
     void numberedFileNames();
@@ -103,6 +98,7 @@ private slots:
 private:
     QString path(const QString& name) const { return m_dir.filePath(name); }
     QTemporaryDir m_dir;
+    std::unique_ptr<LogCapture> m_log;
 };
 
 void TestWavRecording::numberedFileNames_data()
@@ -154,8 +150,8 @@ void TestWavRecording::oneSecondOfTheDefaultFormat()
             recorder.appendAudio(pcm.constData() + offset, kFrameBytes);
         QCOMPARE(recorder.recordedBytes(), qint64(192000));
     }
-    QVERIFY(g_messages.filter(QStringLiteral("WAV RECORDER INITIALIZED ")).size() == 1);
-    QVERIFY(g_messages.contains(QStringLiteral("WavRecorder::~WavRecorder() 192000")));
+    QCOMPARE(m_log->count(QStringLiteral("WAV RECORDER INITIALIZED ")), 1);
+    QVERIFY(m_log->lines().contains(QStringLiteral("WavRecorder::~WavRecorder() 192000")));
     const QByteArray file = fileData(name);
     QCOMPARE(file.size(), 44 + 192000);
     QCOMPARE(file.left(44).toHex(),
@@ -209,8 +205,8 @@ void TestWavRecording::aFileThatCannotBeCreatedIsReported()
         decoder.voicePacketReceived(packet(1, pattern(kFrameBytes, 4)));
         decoder.voicePacketReceived(packet(3, pattern(kFrameBytes, 4)));
     }
-    QVERIFY2(!g_messages.filter(QStringLiteral("cannot create")).filter(name).isEmpty(),
-        qPrintable(g_messages.join(u'\n')));
+    QVERIFY2(!m_log->linesContaining(QStringLiteral("cannot create")).filter(name).isEmpty(),
+        qPrintable(m_log->lines().join(u'\n')));
     QVERIFY(!QFile::exists(name));
 }
 
@@ -226,7 +222,7 @@ void TestWavRecording::theSizeLimitStopsTheRecordingCleanly()
         QCOMPARE(recorder.recordedBytes(), qint64(10000));
         QVERIFY(!recorder.isRecording());
     }
-    QCOMPARE(g_messages.filter(QStringLiteral("reached the WAV limit")).size(), 1);
+    QCOMPARE(m_log->count(QStringLiteral("reached the WAV limit")), 1);
     QCOMPARE(fileData(name).size(), 44 + 10000);
     QCOMPARE(pythonWave(name), QStringLiteral("2 2 48000 2500"));
     QCOMPARE(WavRecorder::kMaxDataBytes + 36, qint64(0xFFFFFFFF));
@@ -266,7 +262,7 @@ void TestWavRecording::theCollectorRecordsInBlocksAndKeepsItsTail()
         decoder.voicePacketReceived(packet(6, pcm.mid(5 * kFrameBytes, kFrameBytes)));
         QCOMPARE(decoder.collectedBytes(), kFrameBytes);
         QCOMPARE(fileData(name).size(), 44 + 19200);
-        QVERIFY(!g_messages.filter(QStringLiteral("FLUSH:  19200")).isEmpty());
+        QVERIFY(m_log->contains(QStringLiteral("FLUSH:  19200")));
         decoder.voicePacketReceived(packet(7, pcm.mid(6 * kFrameBytes, kFrameBytes / 2)));
     }
     // The 0.05 s since the last block reach the file when the decoder goes.

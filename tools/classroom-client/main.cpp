@@ -1,5 +1,6 @@
 #include "classroomclient.h"
 #include "mabstractsocket.h"
+#include "wireformat.h"
 
 #include <cstdio>
 
@@ -12,13 +13,15 @@
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(CLASSROOM_VERSION));
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Scripted classroom client."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption connectOption(
         QStringList { QStringLiteral("c"), QStringLiteral("connect") },
         QStringLiteral("Server address:port (TCP and UDP)."), QStringLiteral("address:port"),
-        QStringLiteral("127.0.0.1:4060"));
+        QStringLiteral("127.0.0.1:%1").arg(WireFormat::kDefaultServerPort));
     const QCommandLineOption nameOption(QStringList { QStringLiteral("n"), QStringLiteral("name") },
         QStringLiteral("Identity name."), QStringLiteral("name"), QStringLiteral("client"));
     const QCommandLineOption textOption(QStringLiteral("text"),
@@ -33,7 +36,7 @@ int main(int argc, char* argv[])
     parser.process(app);
 
     QHostAddress address(QHostAddress::LocalHost);
-    quint16 port = 4060;
+    quint16 port = WireFormat::kDefaultServerPort;
     if (!MAbstractSocket::parseAddressPort(parser.value(connectOption), address, port)) {
         std::fprintf(stderr, "classroom-client: bad address:port \"%s\"\n",
             qPrintable(parser.value(connectOption)));
@@ -60,7 +63,8 @@ int main(int argc, char* argv[])
             }
             case VoiceData:
                 std::printf("%s voice #%u, %d bytes\n", transport,
-                    MAbstractSocket::byteArrayToInt(data), int(data.size()) - 4);
+                    MAbstractSocket::byteArrayToInt(data),
+                    int(data.size()) - WireFormat::kVoiceHeaderSize);
                 break;
             default:
                 std::printf("%s data type %d, %d bytes\n", transport, int(type), int(data.size()));

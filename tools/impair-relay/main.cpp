@@ -50,10 +50,12 @@ void printCounters(const ImpairRelay& relay)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(CLASSROOM_VERSION));
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("UDP relay with seeded loss, duplication, delay, jitter and reordering."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption listenOption(QStringLiteral("listen"),
         QStringLiteral("Client-facing address:port (port 0 picks one)."), QStringLiteral("addr"),
         QStringLiteral("127.0.0.1:0"));

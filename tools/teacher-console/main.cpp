@@ -5,6 +5,7 @@
 #include "mabstractsocket.h"
 #include "teacherconsole.h"
 #include "wavpcm.h"
+#include "wireformat.h"
 
 #include <cstdio>
 
@@ -13,17 +14,20 @@
 
 namespace {
 
-void usage()
+void usage(std::FILE* stream)
 {
-    std::fprintf(stderr,
+    std::fprintf(stream,
         "usage: teacher-console [-lADDRESS:PORT] [-uUDPADDRESS] [-wFILE.wav] [--loop]\n"
         "                       [--refuse=NAME] [--version=V] [STEP...]\n"
-        "Serves pupil students on ADDRESS:PORT (default 127.0.0.1:2030, TCP and UDP).\n"
+        "       teacher-console --help | --version\n"
+        "Serves pupil students on ADDRESS:PORT (default 127.0.0.1:%u, TCP and UDP).\n"
         "Steps run in order once the first student is admitted; more can be typed\n"
         "on standard input, one per line:\n"
         "  wait=MS  text=MESSAGE  play  stop  ping=TEXT  udpping=TEXT  vfmt\n"
         "  allowcall[=NAME]  xdata=TEXT  command=RAW  finish  drop  quit\n"
-        "play streams FILE.wav (48000 Hz, stereo, 16-bit) as Opus voice.\n");
+        "play streams FILE.wav (48000 Hz, stereo, 16-bit) as Opus voice.\n"
+        "--version=V answers students with protocol version V (default 1).\n",
+        unsigned(WireFormat::kDefaultStudentPort));
 }
 
 } // namespace
@@ -32,7 +36,7 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QHostAddress address(QHostAddress::LocalHost);
-    quint16 port = 2030;
+    quint16 port = WireFormat::kDefaultStudentPort;
     QHostAddress udpAddress;
     QString wavPath;
     bool loop = false;
@@ -42,9 +46,18 @@ int main(int argc, char* argv[])
 
     const QStringList arguments = QCoreApplication::arguments().mid(1);
     for (const QString& argument : arguments) {
+        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+            usage(stdout);
+            return 0;
+        }
+        // "--version=V" below sets the protocol version; alone it asks for ours.
+        if (argument == QLatin1String("--version")) {
+            std::printf("teacher-console %s\n", CLASSROOM_VERSION);
+            return 0;
+        }
         if (argument.startsWith(QLatin1String("-l"))) {
             if (!MAbstractSocket::parseAddressPort(argument.mid(2), address, port)) {
-                usage();
+                usage(stderr);
                 return 2;
             }
         } else if (argument.startsWith(QLatin1String("-u"))) {
@@ -60,7 +73,7 @@ int main(int argc, char* argv[])
         } else if (ConsoleScript::isStep(argument)) {
             steps << argument;
         } else {
-            usage();
+            usage(stderr);
             return 2;
         }
     }
@@ -70,8 +83,8 @@ int main(int argc, char* argv[])
         QString error;
         pcm = WavPcm::read(wavPath, &error);
         if (pcm.isEmpty()) {
-            std::fprintf(stderr, "teacher-console: %s: %s\n", qPrintable(wavPath),
-                qPrintable(error));
+            std::fprintf(
+                stderr, "teacher-console: %s: %s\n", qPrintable(wavPath), qPrintable(error));
             return 1;
         }
     }

@@ -1,5 +1,6 @@
 #include "teacherconsole.h"
 
+#include "handshaketimers.h"
 #include "mtcpsocket.h"
 #include "mudpsocket.h"
 #include "opusencoderwrapper.h"
@@ -47,29 +48,22 @@ protected:
 
 } // namespace
 
-// One student's connection and where its handshake stands.
+// One student's connection; where its handshake stands is the admission's.
 class TeacherConsole::Student : public QObject
 {
 public:
-    explicit Student(QObject* parent) : QObject(parent), retry(new QTimer(this))
-    {
-        retry->setInterval(kHandshakeRetryMs);
-    }
+    using QObject::QObject;
 
     ConsoleTcpSocket* tcp = nullptr;
     QString identity;
-    bool identified = false;
-    // 1 waiting for UDPRESPONSE, 2 waiting for IDOCOPY, 3 proven.
-    int udpState = 1;
-    int token = 0;
-    int tries = 0;
-    QHostAddress udpAddress;
-    quint16 udpPort = 0;
     bool ready = false;
-    QTimer* retry;
 };
 
-TeacherConsole::TeacherConsole(QObject* parent) : QObject(parent) { }
+TeacherConsole::TeacherConsole(QObject* parent)
+    : QObject(parent), m_timers(new HandshakeTimers(kHandshakeRetryMs, 0, this))
+{
+    connect(m_timers, &HandshakeTimers::stepTimedOut, this, &TeacherConsole::stepTimedOut);
+}
 
 TeacherConsole::~TeacherConsole() = default;
 
@@ -132,14 +126,9 @@ void TeacherConsole::acceptConnections()
             });
         connect(tcp, &QAbstractSocket::disconnected, student,
             [this, student] { removeStudent(student); });
-        connect(student->retry, &QTimer::timeout, student, [this, student] {
-            if (student->udpState == 1)
-                sendUdpRequest(student);
-            else if (student->udpState == 2)
-                sendCopyProbe(student);
-        });
-        student->token = ++m_tokenCounter;
-        sendUdpRequest(student);
+        m_admission.add(tcp);
+        m_timers->add(tcp);
+        carryOut(student, m_admission.requestStep(tcp));
     }
 }
 
@@ -163,19 +152,13 @@ void TeacherConsole::tcpPacket(Student* student, MDataType type, const QByteArra
         student->identity = command.mid(SessionCommand::kIdentify.size());
         // Refused or not, the record keeps the name the student gave.
         m_received.last().identity = student->identity;
-        if (m_refused.contains(student->identity)) {
-            student->tcp->ourProtocolSendCommand(
-                SessionCommand::kIdentifyReply + SessionCommand::kIdentifyFail);
-            return;
-        }
-        student->identified = true;
-        student->tcp->ourProtocolSendCommand(
-            SessionCommand::kIdentifyReply + SessionCommand::kIdentifyOk);
-        if (student->udpState == 3)
+        const Admission::Reply reply = m_admission.identify(
+            student->tcp, student->identity, !m_refused.contains(student->identity));
+        carryOut(student, reply);
+        if (reply.ready)
             becomeReady(student);
     } else if (command == SessionCommand::kUdpIpPortBound) {
-        if (student->udpState == 2 && student->tries == 0)
-            sendCopyProbe(student);
+        carryOut(student, m_admission.copyStep(student->tcp));
     } else if (command == SessionCommand::kClientExit) {
         removeStudent(student);
     }
@@ -185,67 +168,64 @@ void TeacherConsole::udpPacket(MAbstractSocket* connection, MDataType type, cons
 {
     Student* student = nullptr;
     for (Student* candidate : qAsConst(m_students)) {
-        if (candidate->udpState >= 2 && candidate->udpAddress == connection->peerAddress()
-            && candidate->udpPort == connection->peerPort())
+        const NonReadyClient* known = m_admission.find(candidate->tcp);
+        if (known && known->udpState != UdpState::AwaitingResponse
+            && known->udpAddress == connection->peerAddress()
+            && known->udpPort == connection->peerPort())
             student = candidate;
     }
     record(student, true, type, data);
-    const QString command = type == CommandData ? QString::fromUtf8(data) : QString();
-    if (command.startsWith(SessionCommand::kUdpResponse)) {
-        Student* asked = findByToken(command.mid(SessionCommand::kUdpResponse.size()).toInt());
-        if (!asked || asked->udpState != 1)
-            return;
-        asked->udpState = 2;
-        asked->tries = 0;
-        asked->retry->stop();
-        asked->udpAddress = connection->peerAddress();
-        asked->udpPort = connection->peerPort();
-        asked->tcp->ourProtocolSendCommand(SessionCommand::kYourUdpIpPort
-            + MAbstractSocket::addressText(asked->udpAddress, asked->udpPort));
+    if (type != CommandData)
+        return;
+    int number = 0;
+    const QString command = QString::fromUtf8(data);
+    Admission::Reply reply;
+    switch (Admission::readAnswer(command, &number)) {
+    case Admission::Answer::UdpResponse:
+        reply = m_admission.udpResponse(number, connection->peerAddress(), connection->peerPort());
+        break;
+    case Admission::Answer::CopyAnswer:
+        reply = m_admission.copyAnswer(number, connection->peerAddress(), connection->peerPort());
+        break;
+    case Admission::Answer::None:
         return;
     }
-    if (command.startsWith(SessionCommand::kIDoCopy)) {
-        Student* asked = findByToken(command.mid(SessionCommand::kIDoCopy.size()).toInt());
-        if (!asked || asked->udpState != 2)
-            return;
-        asked->udpState = 3;
-        asked->retry->stop();
-        if (asked->identified)
-            becomeReady(asked);
-    }
+    Student* asked = studentOf(reply.client);
+    if (!asked || reply.result != Admission::Reply::Done)
+        return;
+    carryOut(asked, reply);
+    if (reply.ready)
+        becomeReady(asked);
 }
 
-TeacherConsole::Student* TeacherConsole::findByToken(int token) const
+TeacherConsole::Student* TeacherConsole::studentOf(QObject* connection) const
 {
     for (Student* student : m_students) {
-        if (student->token == token)
+        if (student->tcp == connection)
             return student;
     }
     return nullptr;
 }
 
-void TeacherConsole::sendUdpRequest(Student* student)
+void TeacherConsole::stepTimedOut(QObject* connection)
 {
-    if (++student->tries > kHandshakeTries) {
-        student->tcp->abort();
-        return;
-    }
-    student->tcp->ourProtocolSendCommand(
-        SessionCommand::kUdpRequest + QString::number(student->token));
-    student->retry->start();
+    if (Student* student = studentOf(connection))
+        carryOut(student, m_admission.stepTimedOut(connection));
 }
 
-void TeacherConsole::sendCopyProbe(Student* student)
+void TeacherConsole::carryOut(Student* student, const Admission::Reply& reply)
 {
-    if (student->tries == 0)
-        student->token = ++m_tokenCounter;
-    if (++student->tries > kHandshakeTries) {
+    if (reply.result == Admission::Reply::GaveUp) {
         student->tcp->abort();
         return;
     }
-    m_udp->setPeerHostAndPort(student->udpAddress, student->udpPort);
-    m_udp->ourProtocolSendCommand(SessionCommand::kDoYouCopy + QString::number(student->token));
-    student->retry->start();
+    for (const QString& command : reply.tcpCommands)
+        student->tcp->ourProtocolSendCommand(command);
+    if (!reply.udpCommand.isEmpty()) {
+        m_udp->setPeerHostAndPort(reply.udpAddress, reply.udpPort);
+        m_udp->ourProtocolSendCommand(reply.udpCommand);
+    }
+    m_timers->follow(student->tcp, reply);
 }
 
 void TeacherConsole::becomeReady(Student* student)
@@ -261,7 +241,8 @@ void TeacherConsole::removeStudent(Student* student)
 {
     if (!m_students.removeOne(student))
         return;
-    student->retry->stop();
+    m_admission.take(student->tcp);
+    m_timers->end(student->tcp);
     // The socket may be delivering the packet that ended it.
     disconnect(student->tcp, nullptr, student, nullptr);
     student->tcp->abort();
@@ -296,7 +277,8 @@ void TeacherConsole::sendCommand(const QString& command)
 void TeacherConsole::sendUdpCommand(const QString& command)
 {
     for (Student* student : readyStudents()) {
-        m_udp->setPeerHostAndPort(student->udpAddress, student->udpPort);
+        const NonReadyClient* end = m_admission.find(student->tcp);
+        m_udp->setPeerHostAndPort(end->udpAddress, end->udpPort);
         m_udp->ourProtocolSendCommand(command);
     }
 }
@@ -317,7 +299,8 @@ void TeacherConsole::sendExtraData(const QByteArray& bytes)
 void TeacherConsole::sendVoicePacket(int sequenceNumber, const QByteArray& payload)
 {
     for (Student* student : readyStudents()) {
-        m_udp->setPeerHostAndPort(student->udpAddress, student->udpPort);
+        const NonReadyClient* end = m_admission.find(student->tcp);
+        m_udp->setPeerHostAndPort(end->udpAddress, end->udpPort);
         m_udp->ourProtocolSendVoice(payload, sequenceNumber);
     }
 }

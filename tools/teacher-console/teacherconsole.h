@@ -1,5 +1,6 @@
 #pragma once
 
+#include "admission.h"
 #include "mabstractsocket.h"
 
 #include <QByteArray>
@@ -8,6 +9,7 @@
 #include <QObject>
 #include <QStringList>
 
+class HandshakeTimers;
 class QTcpServer;
 class QTimer;
 class MTcpSocket;
@@ -37,9 +39,9 @@ public:
     };
 
     // The handshake's retry interval: students answer at once, so one
-    // second only matters when a datagram was lost.
+    // second only matters when a datagram was lost. A step gives up after
+    // the classroom server's number of messages.
     static constexpr int kHandshakeRetryMs = 1000;
-    static constexpr int kHandshakeTries = 20;
     // The console's voice: what a teacher's microphone path would send.
     static constexpr int kSampleRate = 48000;
     static constexpr int kChannels = 2;
@@ -55,7 +57,10 @@ public:
     // TCP on tcpAddress, UDP on udpAddress, both on one port (0: a free port
     // for both is chosen). False when either cannot be opened.
     bool listen(const QHostAddress& tcpAddress, quint16 port, const QHostAddress& udpAddress);
-    bool listen(const QHostAddress& address, quint16 port) { return listen(address, port, address); }
+    bool listen(const QHostAddress& address, quint16 port)
+    {
+        return listen(address, port, address);
+    }
     void close();
     quint16 port() const;
     quint16 udpPort() const;
@@ -103,7 +108,8 @@ public:
 signals:
     void studentReady(const QString& identity);
     void studentLeft(const QString& identity);
-    void packetArrived(const QString& identity, bool overUdp, MDataType type, const QByteArray& data);
+    void packetArrived(
+        const QString& identity, bool overUdp, MDataType type, const QByteArray& data);
     void streamFinished();
 
 private:
@@ -112,12 +118,14 @@ private:
     void acceptConnections();
     void tcpPacket(Student* student, MDataType type, const QByteArray& data);
     void udpPacket(MAbstractSocket* connection, MDataType type, const QByteArray& data);
-    void sendUdpRequest(Student* student);
-    void sendCopyProbe(Student* student);
+    // Sends what an admission transition asks for; drops a student whose
+    // step gave up.
+    void carryOut(Student* student, const Admission::Reply& reply);
+    void stepTimedOut(QObject* connection);
     void becomeReady(Student* student);
     void removeStudent(Student* student);
     void sendNextFrames();
-    Student* findByToken(int token) const;
+    Student* studentOf(QObject* connection) const;
     QList<Student*> readyStudents() const;
     void record(Student* student, bool overUdp, MDataType type, const QByteArray& data);
 
@@ -128,8 +136,11 @@ private:
     QString m_protocolVersion = QStringLiteral("1");
     QStringList m_refused;
     bool m_sendConnected = true;
-    int m_tokenCounter = 0;
     int m_accepted = 0;
+    // The classroom server's admission rule. A student's record stays until
+    // it leaves: its UDP end is where its datagrams go.
+    Admission m_admission;
+    HandshakeTimers* m_timers;
 
     OpusEncoderWrapper* m_encoder = nullptr;
     QTimer* m_streamTimer = nullptr;

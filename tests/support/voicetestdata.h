@@ -1,7 +1,7 @@
 #pragma once
 
-// Shared material of the voice tests: the synthesised test speech, Opus
-// packets made from it with the real codec, and voice packet framing.
+// Shared material of the voice and window tests: the synthesised test speech,
+// Opus packets made from it with the real codec, and voice packet framing.
 
 #include "mabstractsocket.h"
 #include "opusdecoderwrapper.h"
