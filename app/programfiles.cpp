@@ -30,6 +30,8 @@ ProgramFiles ProgramFiles::choose(
         files.configDir = places.configHome + QLatin1Char('/') + program;
         files.logPath = places.stateHome + QLatin1Char('/') + program + QLatin1Char('/') + logName;
     }
+    if (!places.logsDirectory.isEmpty())
+        files.logPath = places.logsDirectory + QLatin1Char('/') + logName;
     return files;
 }
 
@@ -45,14 +47,18 @@ ProgramFiles::Places ProgramFiles::currentPlaces()
     places.stateHome
         = xdgHome("XDG_STATE_HOME", QDir::homePath() + QStringLiteral("/.local/state"));
     places.tempDir = QDir::tempPath();
+    // systemd's LogsDirectory=: several folders are separated by colons.
+    const QString logs = qEnvironmentVariable("LOGS_DIRECTORY").section(QLatin1Char(':'), 0, 0);
+    if (QDir::isAbsolutePath(logs))
+        places.logsDirectory = QDir::cleanPath(logs);
     return places;
 }
 
 ProgramFiles ProgramFiles::locate(const QString& program, const QString& logName, LocalLog localLog)
 {
     const ProgramFiles files = choose(program, logName, localLog, currentPlaces());
-    if (!files.besideExecutable)
-        QDir().mkpath(QFileInfo(files.logPath).absolutePath());
+    // The user's state folder may not exist yet; the others do.
+    QDir().mkpath(QFileInfo(files.logPath).absolutePath());
     return files;
 }
 

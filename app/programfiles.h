@@ -7,7 +7,9 @@
 // next to its files) keeps them next to the executable, podium's log in the
 // temporary folder; an installed program, whose folder its user cannot
 // write, uses the user's folders: ~/.config/<program>/ for the files read,
-// ~/.local/state/<program>/ for the log. Plain data; main thread.
+// ~/.local/state/<program>/ for the log. A service's log folder, when
+// systemd names one ($LOGS_DIRECTORY), takes the log in either case. Plain
+// data; main thread.
 struct ProgramFiles
 {
     // Where the log goes when the files lie next to the executable.
@@ -21,6 +23,7 @@ struct ProgramFiles
         QString configHome; // $XDG_CONFIG_HOME or ~/.config
         QString stateHome; // $XDG_STATE_HOME or ~/.local/state
         QString tempDir;
+        QString logsDirectory; // $LOGS_DIRECTORY (its first folder), or empty
     };
 
     bool besideExecutable = true;
@@ -33,7 +36,7 @@ struct ProgramFiles
     // The places of this process: the running executable's folder (after
     // the application object exists) and the user's folders.
     static Places currentPlaces();
-    // choose() for this process; creates the log's folder when it is the user's.
+    // choose() for this process; creates the log's folder when it is missing.
     static ProgramFiles locate(const QString& program, const QString& logName, LocalLog localLog);
 
     // One line for the log: which files are used.

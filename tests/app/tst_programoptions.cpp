@@ -300,21 +300,29 @@ void TestProgramOptions::filePlaces_data()
 {
     QTest::addColumn<bool>("writable");
     QTest::addColumn<bool>("tempLog");
+    QTest::addColumn<QString>("logsDirectory");
     QTest::addColumn<QString>("configDir");
     QTest::addColumn<QString>("logPath");
 
     QTest::newRow("a writable folder keeps the files and the log next to the program")
-        << true << false << "/build/student"
+        << true << false << QString() << "/build/student"
         << "/build/student/logclient.log";
     QTest::newRow("a writable folder and a log in the temporary folder")
-        << true << true << "/build/student"
+        << true << true << QString() << "/build/student"
         << "/tmp/logclient.log";
     QTest::newRow("an installed program reads the user's config and logs in the state folder")
-        << false << false << "/home/ann/.config/pupil"
+        << false << false << QString() << "/home/ann/.config/pupil"
         << "/home/ann/.local/state/pupil/logclient.log";
     QTest::newRow("installed, the temporary-folder log goes to the state folder too")
-        << false << true << "/home/ann/.config/pupil"
+        << false << true << QString() << "/home/ann/.config/pupil"
         << "/home/ann/.local/state/pupil/logclient.log";
+    QTest::newRow("a service's log folder takes the log of an installed program")
+        << false << true << "/var/log/podium/room12"
+        << "/home/ann/.config/pupil"
+        << "/var/log/podium/room12/logclient.log";
+    QTest::newRow("and of one next to its files") << true << false << "/var/log/podium/room12"
+                                                  << "/build/student"
+                                                  << "/var/log/podium/room12/logclient.log";
 }
 
 void TestProgramOptions::filePlaces()
@@ -327,6 +335,8 @@ void TestProgramOptions::filePlaces()
     places.configHome = QStringLiteral("/home/ann/.config");
     places.stateHome = QStringLiteral("/home/ann/.local/state");
     places.tempDir = QStringLiteral("/tmp");
+    QFETCH(QString, logsDirectory);
+    places.logsDirectory = logsDirectory;
     const ProgramFiles files
         = ProgramFiles::choose(QStringLiteral("pupil"), QStringLiteral("logclient.log"),
             tempLog ? ProgramFiles::LocalLog::TemporaryFolder

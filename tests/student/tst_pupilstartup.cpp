@@ -2,9 +2,12 @@
 // its own, with the identity file and configuration file next to it, so the
 // precedence of files and options is seen as a student's machine sees it.
 
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -27,6 +30,7 @@ private slots:
     void logFileHasATimeStampPerRun();
     void answersBeforeADisplay_data();
     void answersBeforeADisplay();
+    void installedProgramUsesTheUsersFolders();
 
 private:
     // Copies pupil into dir once; gives its path, or empty.
@@ -207,6 +211,89 @@ void TestPupilStartup::answersBeforeADisplay()
     QVERIFY2(exitCode == 0 ? text.contains(output) : text == output, qPrintable(text));
     // Nothing started: no log next to the program.
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("logclient.log"))));
+}
+
+void TestPupilStartup::installedProgramUsesTheUsersFolders()
+{
+    // A folder the program cannot write: for root, whom permissions do not
+    // stop, the program runs as an unprivileged user instead.
+    const bool root = geteuid() == 0;
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    if (root && setpriv.isEmpty())
+        QSKIP("running as root without setpriv: no user to whom a folder is closed");
+    QTemporaryDir programDir;
+    QTemporaryDir homeDir;
+    QVERIFY(programDir.isValid() && homeDir.isValid());
+    const QString program = programIn(programDir.path());
+    QVERIFY(!program.isEmpty());
+    const QString home = homeDir.path();
+    QVERIFY(QDir(home).mkpath(QStringLiteral(".config/pupil")));
+    {
+        QFile identity(home + QStringLiteral("/.config/pupil/IDA.DAT"));
+        QVERIFY(identity.open(QIODevice::WriteOnly));
+        identity.write("desk 4 dora\n");
+    }
+    // Beside the program: a file that must not be read.
+    {
+        QFile beside(programDir.filePath(QStringLiteral("IDA.DAT")));
+        QVERIFY(beside.open(QIODevice::WriteOnly));
+        beside.write("wrong\n");
+    }
+    const QFile::Permissions readAndRun = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup
+        | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+    QVERIFY(QFile::setPermissions(programDir.path(), readAndRun));
+    QVERIFY(QFile::setPermissions(
+        home, readAndRun | QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther));
+    QVERIFY(QFile::setPermissions(home + QStringLiteral("/.config"), readAndRun));
+    QVERIFY(QFile::setPermissions(home + QStringLiteral("/.config/pupil"), readAndRun));
+
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+    environment.insert(QStringLiteral("HOME"), home);
+    environment.remove(QStringLiteral("XDG_CONFIG_HOME"));
+    environment.remove(QStringLiteral("XDG_STATE_HOME"));
+    environment.remove(QStringLiteral("LOGS_DIRECTORY"));
+    environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    const QStringList arguments { QStringLiteral("-e") + kNowhere };
+    if (root) {
+        process.start(setpriv,
+            QStringList { QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                QStringLiteral("--clear-groups"), program }
+                + arguments);
+    } else {
+        process.start(program, arguments);
+    }
+    QVERIFY(process.waitForStarted(10000));
+    const QString logPath = home + QStringLiteral("/.local/state/pupil/logclient.log");
+    QString log;
+    const bool seen = QTest::qWaitFor(
+        [&] {
+            QFile file(logPath);
+            if (file.open(QIODevice::ReadOnly))
+                log = QString::fromLocal8Bit(file.readAll());
+            return log.contains(QLatin1String("Student configuration:"))
+                || process.state() == QProcess::NotRunning;
+        },
+        kStartTimeoutMs);
+    process.terminate();
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    QVERIFY2(seen && log.contains(QLatin1String("Student configuration:")),
+        qPrintable(QString::fromLocal8Bit(process.readAll())));
+    QVERIFY2(log.contains(QStringLiteral("Files: identity and configuration in ") + home
+                 + QStringLiteral("/.config/pupil, log ") + logPath
+                 + QStringLiteral(" (the user's folders)")),
+        qPrintable(log));
+    QVERIFY2(log.contains(QLatin1String("identity \"dora\"")), qPrintable(log));
+    QVERIFY(!QFile::exists(programDir.filePath(QStringLiteral("logclient.log"))));
+    // Let the temporary folders be removed.
+    QFile::setPermissions(programDir.path(), readAndRun | QFile::WriteOwner);
 }
 
 QTEST_GUILESS_MAIN(TestPupilStartup)
