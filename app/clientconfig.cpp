@@ -19,17 +19,18 @@ ClientConfig::ClientConfig(quint16 defaultServerPort, const QString& defaultTitl
     : serverTcpPort(defaultServerPort), serverUdpPort(defaultServerPort), windowTitle(defaultTitle)
 { }
 
-ProgramOptions::Table ClientConfig::sharedOptions(AddressParser parseServer)
+ProgramOptions::Table ClientConfig::sharedOptions(
+    AddressParser parseServer, ProgramOptions::Expects serverEnd)
 {
     using ProgramOptions::Expects;
     return {
-        { QLatin1Char('t'), Expects::AddressPort, QStringLiteral("the server's TCP end"),
+        { QLatin1Char('t'), serverEnd, QStringLiteral("the server's TCP end"),
             [this, parseServer](
                 const QString& value) { parseServer(value, serverTcpAddress, serverTcpPort); } },
-        { QLatin1Char('u'), Expects::AddressPort, QStringLiteral("the server's UDP end"),
+        { QLatin1Char('u'), serverEnd, QStringLiteral("the server's UDP end"),
             [this, parseServer](
                 const QString& value) { parseServer(value, serverUdpAddress, serverUdpPort); } },
-        { QLatin1Char('e'), Expects::AddressPort,
+        { QLatin1Char('e'), serverEnd,
             QStringLiteral("the server's TCP and UDP end (the same address and port)"),
             [this, parseServer](const QString& value) {
                 parseServer(value, serverTcpAddress, serverTcpPort);
@@ -48,6 +49,7 @@ ProgramOptions::Table ClientConfig::sharedOptions(AddressParser parseServer)
         { QLatin1Char('z'), Expects::Nothing,
             QStringLiteral("also send text over UDP and mark text that came over UDP"),
             [this](const QString&) { udpTextProbe = true; } },
+        LogLevel::option(logLevel),
     };
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "loglevel.h"
 #include "programoptions.h"
 
 #include <QHostAddress>
@@ -30,10 +31,13 @@ struct ClientConfig
     int windowX = -1;
     int windowY = -1;
     bool udpTextProbe = false;
+    LogLevel::Level logLevel = LogLevel::Level::Normal;
 
-    // The rows both programs share: "-t", "-u", "-e", "-i", "-c", "-x", "-y"
-    // and "-z". They change this record.
-    ProgramOptions::Table sharedOptions(AddressParser parseServer);
+    // The rows both programs share: "-t", "-u", "-e", "-i", "-c", "-x", "-y",
+    // "-z" and "-d". They change this record. serverEnd says what "-t", "-u"
+    // and "-e" accept (AddressPort, or HostPort when parseServer takes names).
+    ProgramOptions::Table sharedOptions(AddressParser parseServer,
+        ProgramOptions::Expects serverEnd = ProgramOptions::Expects::AddressPort);
 
     // The identity an identity file names: the part of its first line (at most
     // lineBytes bytes, as ASCII, trimmed) after the last blank; empty when the

@@ -4,7 +4,6 @@
 #include <cstdlib>
 
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QPointer>
 
@@ -14,11 +13,6 @@ namespace {
 // A guarded pointer: the window may destroy the file while messages still come.
 QPointer<QFile> g_logFile;
 } // namespace
-
-QString ProgramLog::podiumPath()
-{
-    return QDir::tempPath() + QLatin1String("/logpodium.log");
-}
 
 QFile* ProgramLog::open(const QString& path)
 {

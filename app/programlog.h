@@ -7,11 +7,10 @@ class QMessageLogContext;
 class QString;
 
 // A program's process-wide log, the same for every program of the class: one
-// file appended (podium's in the temporary folder, pupil's next to the
-// executable) and the message handler that mirrors every diagnostic into it
-// and onto standard error. The file object may be handed to the window as a
-// child; the handler notices when it is destroyed and writes to standard error
-// only from then on. Any thread (the file is written without a lock).
+// file appended (where ProgramFiles puts it) and the message handler that mirrors every diagnostic
+// into it and onto standard error. The file object may be handed to the window as a child; the
+// handler notices when it is destroyed and writes to standard error only from then on. Any thread
+// (the file is written without a lock).
 class ProgramLog
 {
 public:
@@ -23,7 +22,4 @@ public:
     static void detach();
     static void messageHandler(
         QtMsgType type, const QMessageLogContext& context, const QString& message);
-
-    // podium's log, under the temporary folder.
-    static QString podiumPath();
 };

@@ -32,12 +32,12 @@ AssistantConfig::AssistantConfig()
       listenPort(WireFormat::kDefaultServerPort)
 { }
 
-void AssistantConfig::load(const QStringList& arguments, const QString& appDir)
+void AssistantConfig::load(const QStringList& arguments, const QString& configDir)
 {
-    QString configPath = appDir + QLatin1String("/CL3.DAT");
+    QString configPath = configDir + QLatin1String("/CL3.DAT");
     readCommandLine(arguments, configPath);
-    readIdentityFile(appDir + QLatin1String("/IDA.DAT"));
-    readConfigurationFile(configPath, appDir);
+    readIdentityFile(configDir + QLatin1String("/IDA.DAT"));
+    readConfigurationFile(configPath, configDir);
 }
 
 ProgramOptions::Table AssistantConfig::optionTable()
@@ -57,7 +57,7 @@ ProgramOptions::Table AssistantConfig::optionTable()
         { QLatin1Char('n'), Expects::Nothing,
             QStringLiteral("no window: a classroom server box (needs -s)"),
             [this](const QString&) { headless = true; } },
-        { QLatin1Char('l'), Expects::AddressPort,
+        { QLatin1Char('l'), Expects::ListenAddressPort,
             QStringLiteral("where the internal server listens (TCP and UDP)"),
             [this](const QString& value) {
                 MAbstractSocket::parseAddressPort(value, listenAddress, listenPort);
@@ -80,13 +80,13 @@ void AssistantConfig::readIdentityFile(const QString& path)
         identity = *name;
 }
 
-void AssistantConfig::readConfigurationFile(const QString& configPath, const QString& appDir)
+void AssistantConfig::readConfigurationFile(const QString& configPath, const QString& configDir)
 {
     QString path = configPath;
     if (!QFile::exists(path)) {
-        path = appDir + QLatin1String("/server.dat");
+        path = configDir + QLatin1String("/server.dat");
         if (!QFile::exists(path))
-            path = appDir + QLatin1String("/client.dat");
+            path = configDir + QLatin1String("/client.dat");
     }
     QString first;
     QStringList laterLines;
@@ -150,7 +150,8 @@ QString AssistantConfig::describe() const
         + QLatin1String(", fetch ") + yesNo(fetchAddress) + QLatin1String(", publishing host [")
         + publishingHost + QLatin1String("], title [") + windowTitle + QLatin1String("], position ")
         + QString::number(windowX) + QLatin1Char(',') + QString::number(windowY)
-        + QLatin1String(", UDP text probe ") + yesNo(udpTextProbe);
+        + QLatin1String(", UDP text probe ") + yesNo(udpTextProbe) + QLatin1String(", log level ")
+        + LogLevel::name(logLevel);
 }
 
 bool AssistantConfig::headlessRequested(int argc, char** argv)

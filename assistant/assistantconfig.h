@@ -10,9 +10,9 @@
 struct ServerSettings;
 
 // podium's configuration, settled once at start-up from built-in defaults, the
-// command line, the identity file "IDA.DAT" and a configuration file, all next
-// to the executable. main owns it; the chat window copies it and never writes
-// back. Plain data plus the readers that fill it; main thread only.
+// command line, the identity file "IDA.DAT" and a configuration file, all in
+// the program's configuration folder (ProgramFiles). main owns it; the chat window copies it and
+// never writes back. Plain data plus the readers that fill it; main thread only.
 struct AssistantConfig : ClientConfig
 {
     AssistantConfig();
@@ -33,8 +33,8 @@ struct AssistantConfig : ClientConfig
     VoiceProcessing::Settings voiceProcessing { true, true, true };
 
     // Defaults, then the command line, the identity file and the configuration
-    // file of appDir, in that order. arguments exclude the program name.
-    void load(const QStringList& arguments, const QString& appDir);
+    // file of configDir, in that order. arguments exclude the program name.
+    void load(const QStringList& arguments, const QString& configDir);
 
     // podium's options: the shared ones and "-s", "-n", "-l". They change this
     // record; a bare argument names the configuration file.
@@ -43,7 +43,7 @@ struct AssistantConfig : ClientConfig
     // Each reader changes only what its source names.
     void readCommandLine(const QStringList& arguments, QString& configPath);
     void readIdentityFile(const QString& path);
-    void readConfigurationFile(const QString& configPath, const QString& appDir);
+    void readConfigurationFile(const QString& configPath, const QString& configDir);
 
     // The internal server's settings: defaults, the listen option and the probe switch.
     ServerSettings serverSettings() const;

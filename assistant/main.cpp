@@ -1,8 +1,10 @@
 #include "assistantconfig.h"
 #include "dmainwindow.h"
 #include "mstudentserver.h"
-#include "programlog.h"
 #include "podiumsignals.h"
+#include "programfiles.h"
+#include "programlog.h"
+#include "programstart.h"
 #include "server.h"
 #include "servercli.h"
 
@@ -59,14 +61,33 @@ void announceServer(const Server& server)
 
 int main(int argc, char* argv[])
 {
+    // Help, version and bad values are answered before a display is needed.
+    LogLevel::Level level = LogLevel::Level::Normal;
+    QStringList unknown;
+    {
+        const ProgramStart::Program podium { QStringLiteral("podium"),
+            QStringLiteral("configuration file"),
+            QStringLiteral("The teacher's chat window, optionally with the classroom server "
+                           "(-s; -s -n: a server box without a window).") };
+        AssistantConfig options;
+        if (const std::optional<int> status = ProgramStart::checkCommandLine(
+                podium, options.optionTable(), ProgramStart::arguments(argc, argv), level, unknown))
+            return *status;
+    }
+    LogLevel::apply(level);
+
     const bool headless = AssistantConfig::headlessRequested(argc, argv);
     const std::unique_ptr<QCoreApplication> app = createApplication(argc, argv, headless);
 
-    QFile* logFile = ProgramLog::open(ProgramLog::podiumPath());
+    const ProgramFiles files = ProgramFiles::locate(QStringLiteral("podium"),
+        QStringLiteral("logpodium.log"), ProgramFiles::LocalLog::TemporaryFolder);
+    QFile* logFile = ProgramLog::open(files.logPath);
     ProgramLog::install();
+    qCDebug(lcAssistant).noquote() << files.describe();
+    ProgramStart::warnUnknown(unknown);
 
     AssistantConfig config;
-    config.load(QCoreApplication::arguments().mid(1), QCoreApplication::applicationDirPath());
+    config.load(QCoreApplication::arguments().mid(1), files.configDir);
     ServerCLI* server = nullptr;
     if (config.internalServer) {
         qCDebug(lcAssistant) << "Using Internal Server.";

@@ -21,19 +21,20 @@ StudentConfig::StudentConfig()
     : ClientConfig(WireFormat::kDefaultStudentPort, QStringLiteral("Zavro Voice Chat / Student"))
 { }
 
-void StudentConfig::load(const QStringList& arguments, const QString& appDir)
+void StudentConfig::load(const QStringList& arguments, const QString& configDir)
 {
-    readIdentityFile(appDir + QLatin1String("/IDA.DAT"));
+    readIdentityFile(configDir + QLatin1String("/IDA.DAT"));
     readCommandLine(arguments);
-    readConfigurationFile(appDir + QLatin1String("/cl.dat"));
+    readConfigurationFile(configDir + QLatin1String("/cl.dat"));
 }
 
 ProgramOptions::Table StudentConfig::optionTable()
 {
     using ProgramOptions::Expects;
-    ProgramOptions::Table table = sharedOptions(&StudentConfig::parseServerAddress);
+    ProgramOptions::Table table
+        = sharedOptions(&StudentConfig::parseServerAddress, Expects::HostPort);
     table += {
-        { QLatin1Char('p'), Expects::AddressPort,
+        { QLatin1Char('p'), Expects::ListenAddressPort,
             QStringLiteral("where the local wait server listens"),
             [this](const QString& value) {
                 MAbstractSocket::parseAddressPort(value, localListenAddress, localListenPort);
@@ -67,13 +68,14 @@ void StudentConfig::readConfigurationFile(const QString& path)
 QString StudentConfig::describe() const
 {
     return QStringLiteral("Student configuration: TCP %1 UDP %2 local %3 identity \"%4\" "
-                          "title \"%5\" advanced %6 position %7,%8 UDP text probe %9")
+                          "title \"%5\" advanced %6 position %7,%8 UDP text probe %9 log level %10")
         .arg(MAbstractSocket::addressText(serverTcpAddress, serverTcpPort),
             MAbstractSocket::addressText(serverUdpAddress, serverUdpPort),
             MAbstractSocket::addressText(localListenAddress, localListenPort), identity,
             windowTitle, advancedView ? QStringLiteral("yes") : QStringLiteral("no"),
             QString::number(windowX), QString::number(windowY),
-            udpTextProbe ? QStringLiteral("yes") : QStringLiteral("no"));
+            udpTextProbe ? QStringLiteral("yes") : QStringLiteral("no"))
+        .arg(LogLevel::name(logLevel));
 }
 
 void StudentConfig::parseServerAddress(const QString& text, QHostAddress& address, quint16& port)

@@ -19,9 +19,10 @@ struct StudentConfig : ClientConfig
     quint16 localListenPort = 1800;
     bool advancedView = false;
 
-    // Identity file, command line and configuration file of appDir, in that
-    // order. arguments exclude the program name.
-    void load(const QStringList& arguments, const QString& appDir);
+    // Identity file, command line and configuration file of configDir (the
+    // program's configuration folder, ProgramFiles), in that order. arguments
+    // exclude the program name.
+    void load(const QStringList& arguments, const QString& configDir);
 
     // pupil's options: the shared ones (server ends looked up by name) and
     // "-p", "-a". They change this record.

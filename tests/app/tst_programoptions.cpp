@@ -1,9 +1,15 @@
 // The option reader both client programs share: the command-line table, the
-// shared options, the identity file and the configuration file's lines.
+// checks of its values and its help, the shared options, the identity file and
+// the configuration file's lines; the log level's rules and the places of a
+// program's files.
 
 #include "clientconfig.h"
+#include "loglevel.h"
 #include "mabstractsocket.h"
+#include "programfiles.h"
 #include "programoptions.h"
+
+#include <QLoggingCategory>
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -39,6 +45,17 @@ QString udpText(const ClientConfig& config)
     return MAbstractSocket::addressText(config.serverUdpAddress, config.serverUdpPort);
 }
 
+// A program's table as both programs build theirs: the shared rows (server
+// ends by address or, for "names", by host name too) and a listener "-l".
+ProgramOptions::Table programTable(ClientConfig& config, bool names)
+{
+    ProgramOptions::Table table = config.sharedOptions(&ClientConfig::parseAddress,
+        names ? ProgramOptions::Expects::HostPort : ProgramOptions::Expects::AddressPort);
+    table.append({ QLatin1Char('l'), ProgramOptions::Expects::ListenAddressPort,
+        QStringLiteral("where it listens"), [](const QString&) {} });
+    return table;
+}
+
 } // namespace
 
 class TestProgramOptions : public QObject
@@ -48,6 +65,16 @@ class TestProgramOptions : public QObject
 private slots:
     void commandLine_data();
     void commandLine();
+    void badValues_data();
+    void badValues();
+    void goodValues_data();
+    void goodValues();
+    void unknownOptionsHelpAndVersion();
+    void helpListsEveryRow();
+    void logLevels_data();
+    void logLevels();
+    void filePlaces_data();
+    void filePlaces();
     void sharedOptions_data();
     void sharedOptions();
     void identityFile_data();
@@ -94,6 +121,230 @@ void TestProgramOptions::commandLine()
         ProgramOptions::readCommandLine(table, arguments);
     }
     QTEST(seen, "seen");
+}
+
+void TestProgramOptions::badValues_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("names");
+    QTest::addColumn<QStringList>("errors");
+
+    QTest::newRow("a listen port beyond 65535")
+        << QStringList { "-l0.0.0.0:99999" } << false
+        << QStringList { "-l0.0.0.0:99999: the port must be a number from 0 (any free port) to "
+                         "65535 (expected -l<address:port>, as in -l0.0.0.0:4060)" };
+    QTest::newRow("a listen address that does not parse")
+        << QStringList { "-lgarbage" } << false
+        << QStringList { "-lgarbage: \"garbage\" is not an address (expected "
+                         "-l<address:port>, as in -l0.0.0.0:4060)" };
+    QTest::newRow("a server port of 0 or one that is not a number")
+        << QStringList { "-t10.0.0.1:0", "-u10.0.0.1:udp" } << false
+        << QStringList { "-t10.0.0.1:0: the port must be a number from 1 to 65535 (expected "
+                         "-t<address:port>, as in -t10.0.0.1:4060)",
+               "-u10.0.0.1:udp: the port must be a number from 1 to 65535 (expected "
+               "-u<address:port>, as in -u10.0.0.1:4060)" };
+    QTest::newRow("a colon without a port, a port without an address, in any case")
+        << QStringList { "-E10.0.0.1:", "-e:4060" } << false
+        << QStringList { "-e10.0.0.1:: the port is missing (expected -e<address:port>, as in "
+                         "-e10.0.0.1:4060)",
+               "-e:4060: the address is missing (expected -e<address:port>, as in "
+               "-e10.0.0.1:4060)" };
+    QTest::newRow("a host name where only an address may stand")
+        << QStringList { "-tschool.lan:4060" } << false
+        << QStringList { "-tschool.lan:4060: \"school.lan\" is not an address (expected "
+                         "-t<address:port>, as in -t10.0.0.1:4060)" };
+    QTest::newRow("a host name with a blank where names are allowed")
+        << QStringList { "-tmy school:4060" } << true
+        << QStringList { "-tmy school:4060: \"my school\" is neither an address nor a host name "
+                         "(expected -t<host:port>, as in -tserver.school.lan:4060)" };
+    QTest::newRow("a number that is not a number")
+        << QStringList { "-xabc", "-y12px" } << true
+        << QStringList { "-xabc: \"abc\" is not a whole number (expected -x<number>, as in -x100)",
+               "-y12px: \"12px\" is not a whole number (expected -y<number>, as in -y100)" };
+    QTest::newRow("values missing where one is required")
+        << QStringList { "-t", "-i", "-c  ", "-x", "-d" } << false
+        << QStringList {
+               "-t: the value is missing; it follows the letter with no blank (expected "
+               "-t<address:port>, as in -t10.0.0.1:4060)",
+               "-i: the value is missing; it follows the letter with no blank (expected "
+               "-i<text>, as in -iRoom 12)",
+               "-c: the value is missing; it follows the letter with no blank (expected "
+               "-c<text>, as in -cRoom 12)",
+               "-x: the value is missing; it follows the letter with no blank (expected "
+               "-x<number>, as in -x100)",
+               "-d: the value is missing; it follows the letter with no blank (expected "
+               "-d<quiet|normal|trace>, as in -dquiet)",
+           };
+    QTest::newRow("a log level that is not one")
+        << QStringList { "-dloud" } << false
+        << QStringList { "-dloud: \"loud\" is not one of the choices (expected "
+                         "-d<quiet|normal|trace>, as in -dquiet)" };
+}
+
+void TestProgramOptions::badValues()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, names);
+    ClientConfig config(7000, QString());
+    const ProgramOptions::Check found
+        = ProgramOptions::check(programTable(config, names), arguments);
+    QTEST(found.errors, "errors");
+    QVERIFY(found.unknown.isEmpty());
+    QVERIFY(!found.help && !found.version);
+}
+
+void TestProgramOptions::goodValues_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("names");
+
+    QTest::newRow("a listener on port 0 lets the system choose")
+        << QStringList { "-l127.0.0.1:0", "-L0.0.0.0:65535" } << false;
+    QTest::newRow("an address alone keeps the port")
+        << QStringList { "-t10.0.0.1", "-e 10.0.0.2 : 4060 " } << false;
+    QTest::newRow("host names where names are allowed")
+        << QStringList { "-tlocalhost:2030", "-userver.school.lan.:1" } << true;
+    QTest::newRow("negative numbers, any case of a level")
+        << QStringList { "-x-20", "-y0", "-dTRACE", "-dQuiet" } << false;
+    QTest::newRow("text after a switch is ignored, as launchers may add it")
+        << QStringList { "-zed" } << false;
+    QTest::newRow("bare arguments are no options") << QStringList { "mine.cfg", "x" } << false;
+}
+
+void TestProgramOptions::goodValues()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, names);
+    ClientConfig config(7000, QString());
+    const ProgramOptions::Check found
+        = ProgramOptions::check(programTable(config, names), arguments);
+    QCOMPARE(found.errors, QStringList());
+    QCOMPARE(found.unknown, QStringList());
+}
+
+void TestProgramOptions::unknownOptionsHelpAndVersion()
+{
+    ClientConfig config(7000, QString());
+    const ProgramOptions::Check found = ProgramOptions::check(programTable(config, false),
+        { "-q", "--help", "-lgarbage", "-", "-W1", "--version", "--verbose" });
+    QCOMPARE(found.unknown, QStringList({ "-q", "-W1", "--verbose" }));
+    QVERIFY(found.help);
+    QVERIFY(found.version);
+    QCOMPARE(found.errors.size(), 1);
+}
+
+void TestProgramOptions::helpListsEveryRow()
+{
+    ClientConfig config(7000, QString());
+    const ProgramOptions::Table table = programTable(config, true);
+    const QString help = ProgramOptions::helpText(
+        QStringLiteral("prog"), QStringLiteral("file"), QStringLiteral("Does things."), table);
+    const QStringList lines = help.split(QLatin1Char('\n'));
+    QCOMPARE(lines.value(0), QStringLiteral("Usage: prog [options] [file]"));
+    QCOMPARE(lines.value(1), QStringLiteral("Does things."));
+    for (const ProgramOptions::Option& row : table) {
+        const QString name = QStringLiteral("  -") + row.letter;
+        const QStringList matching = lines.filter(QRegularExpression(
+            QStringLiteral("^") + QRegularExpression::escape(name) + QStringLiteral("[< ]")));
+        QCOMPARE(matching.size(), 1);
+        QVERIFY2(matching.first().endsWith(row.description), qPrintable(matching.first()));
+    }
+    QCOMPARE(
+        lines.filter(QRegularExpression(QStringLiteral("^  -t<host:port> +the server's TCP end$")))
+            .size(),
+        1);
+    QCOMPARE(lines.filter(QRegularExpression(QStringLiteral("^  -z +also send"))).size(), 1);
+    QCOMPARE(lines.filter(QRegularExpression(QStringLiteral("^  --help +"))).size(), 1);
+    QCOMPARE(lines.filter(QRegularExpression(QStringLiteral("^  --version +"))).size(), 1);
+}
+
+void TestProgramOptions::logLevels_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("frames"); // the per-frame trace of server and transport
+    QTest::addColumn<bool>("lines"); // a subsystem's ordinary lines
+    QTest::addColumn<bool>("warnings");
+
+    QTest::newRow("quiet: warnings and errors only") << "quiet" << false << false << true;
+    QTest::newRow("normal: everything but the frames") << "Normal" << false << true << true;
+    QTest::newRow("trace: everything") << "TRACE" << true << true << true;
+}
+
+void TestProgramOptions::logLevels()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, frames);
+    QFETCH(bool, lines);
+    QFETCH(bool, warnings);
+    const std::optional<LogLevel::Level> level = LogLevel::fromName(name);
+    QVERIFY(level.has_value());
+    QCOMPARE(LogLevel::name(*level), name.toLower());
+    LogLevel::apply(*level);
+    const QLoggingCategory serverFrames(LogLevel::kServerFrames);
+    const QLoggingCategory transportFrames(LogLevel::kTransportFrames);
+    const QLoggingCategory server("server");
+    QCOMPARE(serverFrames.isDebugEnabled(), frames);
+    QCOMPARE(transportFrames.isDebugEnabled(), frames);
+    QCOMPARE(server.isDebugEnabled(), lines);
+    QCOMPARE(QLoggingCategory::defaultCategory()->isDebugEnabled(), lines);
+    QCOMPARE(server.isWarningEnabled(), warnings);
+    QCOMPARE(serverFrames.isWarningEnabled(), warnings);
+    // Through the option row as a program reads it.
+    LogLevel::Level read = LogLevel::Level::Normal;
+    ProgramOptions::readCommandLine({ LogLevel::option(read) }, { "-D" + name });
+    QCOMPARE(read, *level);
+    LogLevel::apply(LogLevel::Level::Normal);
+}
+
+void TestProgramOptions::filePlaces_data()
+{
+    QTest::addColumn<bool>("writable");
+    QTest::addColumn<bool>("tempLog");
+    QTest::addColumn<QString>("logsDirectory");
+    QTest::addColumn<QString>("configDir");
+    QTest::addColumn<QString>("logPath");
+
+    QTest::newRow("a writable folder keeps the files and the log next to the program")
+        << true << false << QString() << "/build/student"
+        << "/build/student/logclient.log";
+    QTest::newRow("a writable folder and a log in the temporary folder")
+        << true << true << QString() << "/build/student"
+        << "/tmp/logclient.log";
+    QTest::newRow("an installed program reads the user's config and logs in the state folder")
+        << false << false << QString() << "/home/ann/.config/pupil"
+        << "/home/ann/.local/state/pupil/logclient.log";
+    QTest::newRow("installed, the temporary-folder log goes to the state folder too")
+        << false << true << QString() << "/home/ann/.config/pupil"
+        << "/home/ann/.local/state/pupil/logclient.log";
+    QTest::newRow("a service's log folder takes the log of an installed program")
+        << false << true << "/var/log/podium/room12"
+        << "/home/ann/.config/pupil"
+        << "/var/log/podium/room12/logclient.log";
+    QTest::newRow("and of one next to its files") << true << false << "/var/log/podium/room12"
+                                                  << "/build/student"
+                                                  << "/var/log/podium/room12/logclient.log";
+}
+
+void TestProgramOptions::filePlaces()
+{
+    QFETCH(bool, writable);
+    QFETCH(bool, tempLog);
+    ProgramFiles::Places places;
+    places.appDir = QStringLiteral("/build/student");
+    places.appDirWritable = writable;
+    places.configHome = QStringLiteral("/home/ann/.config");
+    places.stateHome = QStringLiteral("/home/ann/.local/state");
+    places.tempDir = QStringLiteral("/tmp");
+    QFETCH(QString, logsDirectory);
+    places.logsDirectory = logsDirectory;
+    const ProgramFiles files
+        = ProgramFiles::choose(QStringLiteral("pupil"), QStringLiteral("logclient.log"),
+            tempLog ? ProgramFiles::LocalLog::TemporaryFolder
+                    : ProgramFiles::LocalLog::BesideExecutable,
+            places);
+    QCOMPARE(files.besideExecutable, writable);
+    QTEST(files.configDir, "configDir");
+    QTEST(files.logPath, "logPath");
 }
 
 void TestProgramOptions::sharedOptions_data()

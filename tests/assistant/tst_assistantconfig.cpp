@@ -284,7 +284,7 @@ void TstAssistantConfig::optionTableRowsAreDistinctAndDescribed()
         QVERIFY(!row.description.isEmpty() && !row.description.contains(QLatin1Char('\n')));
         letters += row.letter;
     }
-    QCOMPARE(letters, QStringLiteral("tueicxyzsnl"));
+    QCOMPARE(letters, QStringLiteral("tueicxyzdsnl"));
 }
 
 QTEST_GUILESS_MAIN(TstAssistantConfig)

@@ -47,6 +47,21 @@ public:
     ~PodiumRun() { ChildProcess::signalAndWait(m_process, SIGKILL, 5000); }
 
     bool copied() const { return m_copied; }
+    // As on a server box: no display and no platform chosen.
+    void withoutDisplay()
+    {
+        QProcessEnvironment env = m_process.processEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        m_process.setProcessEnvironment(env);
+    }
+    void setEnvironment(const QString& name, const QString& value)
+    {
+        QProcessEnvironment env = m_process.processEnvironment();
+        env.insert(name, value);
+        m_process.setProcessEnvironment(env);
+    }
     void start(const QStringList& arguments) { m_process.start(m_program, arguments); }
     QProcess& process() { return m_process; }
     QString standardError()
@@ -111,6 +126,12 @@ private slots:
     void configurationPrecedence_data();
     void configurationPrecedence();
     void headlessWithoutServerIsAUsageError();
+    void badValuesAreRefusedBeforeStart_data();
+    void badValuesAreRefusedBeforeStart();
+    void helpAndVersionWithoutDisplay_data();
+    void helpAndVersionWithoutDisplay();
+    void unknownOptionsAreNamedInOneWarning();
+    void quietLevelKeepsTheServerOutOfTheLog();
     void listenFailureIsLoggedAndServerStays();
     void terminationEndsTheClassCleanly_data();
     void terminationEndsTheClassCleanly();
@@ -208,6 +229,123 @@ void TstPodium::headlessWithoutServerIsAUsageError()
     QVERIFY(lines.last().startsWith(QStringLiteral("podium: ")));
     QVERIFY(lines.last().contains(QStringLiteral("usage: podium -s -n")));
     QVERIFY(!podium.log().contains(QStringLiteral("SERVER:")));
+}
+
+void TstPodium::badValuesAreRefusedBeforeStart_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("level"); // PODIUM_LOG_LEVEL, or empty
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("a listen port beyond 65535")
+        << QStringList { "-s", "-n", "-l0.0.0.0:99999" } << QString()
+        << "podium: -l0.0.0.0:99999: the port must be a number from 0 (any free port) to 65535";
+    QTest::newRow("a listen address that does not parse")
+        << QStringList { "-s", "-n", "-lgarbage" } << QString()
+        << "podium: -lgarbage: \"garbage\" is not an address (expected -l<address:port>";
+    QTest::newRow("a log level from the service that is not one")
+        << QStringList { "-s", "-n", "-l127.0.0.1:0" } << "loud"
+        << "podium: PODIUM_LOG_LEVEL=loud: not a log level (expected one of quiet, normal, trace)";
+}
+
+void TstPodium::badValuesAreRefusedBeforeStart()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, level);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    PodiumRun podium(dir);
+    QVERIFY(podium.copied());
+    podium.withoutDisplay();
+    if (!level.isEmpty())
+        podium.setEnvironment(QStringLiteral("PODIUM_LOG_LEVEL"), level);
+    podium.start(arguments);
+    QVERIFY(ChildProcess::waitForEnd(podium.process()));
+    QCOMPARE(podium.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(podium.process().exitCode(), 2);
+    const QString err = podium.standardError();
+    QVERIFY2(err.contains(message), qPrintable(err));
+    QVERIFY2(err.contains(QStringLiteral("nothing started")), qPrintable(err));
+    // Refused before anything started: no log, no server.
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("logpodium.log"))));
+}
+
+void TstPodium::helpAndVersionWithoutDisplay_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("output");
+
+    QTest::newRow("--help lists podium's options, even after a bad value")
+        << QStringList { "-lgarbage", "--help" }
+        << QStringList { "Usage: podium [options] [configuration file]", "\n  -l<address:port> ",
+               "\n  -s ", "\n  -n ", "\n  -d<quiet|normal|trace> ", "\n  --version ",
+               "PODIUM_LOG_LEVEL" };
+    QTest::newRow("--version names the program and its version")
+        << QStringList { "--version" } << QStringList { "podium 1." };
+}
+
+void TstPodium::helpAndVersionWithoutDisplay()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, output);
+    QTemporaryDir dir;
+    PodiumRun podium(dir);
+    QVERIFY(podium.copied());
+    podium.withoutDisplay();
+    podium.start(arguments);
+    QVERIFY(ChildProcess::waitForEnd(podium.process()));
+    QCOMPARE(podium.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(podium.process().exitCode(), 0);
+    const QString out = QString::fromLocal8Bit(podium.process().readAllStandardOutput());
+    for (const QString& part : qAsConst(output))
+        QVERIFY2(out.contains(part), qPrintable(out));
+    QCOMPARE(podium.standardError(), QString());
+}
+
+void TstPodium::unknownOptionsAreNamedInOneWarning()
+{
+    QTemporaryDir dir;
+    PodiumRun podium(dir);
+    QVERIFY(podium.copied());
+    podium.withoutDisplay();
+    podium.start({ QStringLiteral("-s"), QStringLiteral("-q"), QStringLiteral("-n"),
+        QStringLiteral("--fast"), QStringLiteral("-l127.0.0.1:0") });
+    quint16 tcp = 0;
+    quint16 udp = 0;
+    QVERIFY2(podium.waitForServer(tcp, udp), qPrintable(podium.standardError()));
+    QVERIFY(podium.terminate());
+    const QStringList warnings
+        = podium.standardError().split(QLatin1Char('\n')).filter(QStringLiteral("Unknown options"));
+    QCOMPARE(
+        warnings, QStringList { QStringLiteral("Warning: Unknown options ignored: -q --fast") });
+    QVERIFY(podium.log().contains(QStringLiteral("\r\nUnknown options ignored: -q --fast\r\n")));
+    // Where its files are, once, at the start.
+    QCOMPARE(podium.log().count(QStringLiteral("Files: identity and configuration in ")), 1);
+}
+
+void TstPodium::quietLevelKeepsTheServerOutOfTheLog()
+{
+    QTemporaryDir dir;
+    PodiumRun podium(dir);
+    QVERIFY(podium.copied());
+    podium.withoutDisplay();
+    podium.setEnvironment(QStringLiteral("PODIUM_LOG_LEVEL"), QStringLiteral("trace"));
+    // The option wins over the service's setting.
+    podium.start({ QStringLiteral("-s"), QStringLiteral("-n"), QStringLiteral("-l127.0.0.1:0"),
+        QStringLiteral("-dquiet") });
+    quint16 tcpPort = 0;
+    quint16 udpPort = 0;
+    QVERIFY2(podium.waitForServer(tcpPort, udpPort), qPrintable(podium.standardError()));
+    // The server still admits a client; only the log is quiet.
+    ClassroomClient client(QStringLiteral("ann"));
+    const QHostAddress local(QHostAddress::LocalHost);
+    QVERIFY(client.connectToServer(local, tcpPort, local, udpPort));
+    QTRY_VERIFY_WITH_TIMEOUT(client.isReady(), 20000);
+    QVERIFY(podium.terminate());
+    const QString log = podium.log();
+    QVERIFY(!log.isEmpty());
+    QVERIFY2(!log.contains(QStringLiteral("SERVER")), qPrintable(log));
+    QVERIFY(!podium.standardError().contains(QStringLiteral("SERVER")));
 }
 
 void TstPodium::listenFailureIsLoggedAndServerStays()
