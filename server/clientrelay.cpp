@@ -149,7 +149,7 @@ void ClientRelay::sendText(const QString& name, const QString& message, MTcpSock
     for (const ReadyClient& client : clients) {
         if (client.conn == except || !client.conn->usable())
             continue;
-        qCDebug(lcServer) << kTag
+        qCDebug(lcServerFrames) << kTag
                  << "********************************************************* broadcastText"
                  << client.conn->PeerIpAndPort();
         client.conn->ourProtocolSendText(name, message);

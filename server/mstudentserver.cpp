@@ -122,7 +122,7 @@ void MStudentServer::nrPacketReceived(
     auto* conn = dynamic_cast<MTcpSocket*>(connection);
     if (!conn || !admitTcpPacket(conn, data))
         return;
-    qCDebug(lcServer) << kTag << "nrPacketReceived " << loggedPayload(data);
+    qCDebug(lcServerFrames) << kTag << "nrPacketReceived " << loggedPayload(data);
     if (dataType != CommandData)
         return;
     const QString text = QString::fromUtf8(data);
@@ -225,22 +225,22 @@ void MStudentServer::removeNonReadyClientImpl_unsafe(MTcpSocket* conn)
 
 void MStudentServer::sendUDPRequestToClient(MTcpSocket* conn)
 {
-    qCDebug(lcServer) << kTag << "sendUDPRequestToClient1";
+    qCDebug(lcServerFrames) << kTag << "sendUDPRequestToClient1";
     if (!m_admission.contains(conn))
         return;
-    qCDebug(lcServer) << kTag << "sendUDPRequestToClient2";
+    qCDebug(lcServerFrames) << kTag << "sendUDPRequestToClient2";
 
     const Admission::Reply reply = m_admission.requestStep(conn);
     if (reply.firstOfStep)
-        qCDebug(lcServer) << kTag << "sendUDPRequestToClient3";
+        qCDebug(lcServerFrames) << kTag << "sendUDPRequestToClient3";
     if (reply.result == Admission::Reply::GaveUp) {
-        qCDebug(lcServer) << kTag << "sendUDPRequestToClient4";
+        qCDebug(lcServerFrames) << kTag << "sendUDPRequestToClient4";
         removeNonReadyClient(conn);
         return;
     }
     if (reply.result != Admission::Reply::Done)
         return;
-    qCDebug(lcServer) << kTag << "sendUDPRequestToClient5";
+    qCDebug(lcServerFrames) << kTag << "sendUDPRequestToClient5";
     carryOut(conn, reply);
 }
 
@@ -301,24 +301,24 @@ void MStudentServer::uPacketReceived(
 
 void MStudentServer::udpRequestResponseReceived(MAbstractSocket* u_connection, int seqNumber)
 {
-    qCDebug(lcServer) << kTag << "udpRequestResponseReceived1";
+    qCDebug(lcServerFrames) << kTag << "udpRequestResponseReceived1";
     const Admission::Reply reply
         = m_admission.udpResponse(seqNumber, u_connection->peerAddress(), u_connection->peerPort());
     auto* found = static_cast<MTcpSocket*>(reply.client);
-    qCDebug(lcServer) << kTag << "udpRequestResponseReceived2" << found;
+    qCDebug(lcServerFrames) << kTag << "udpRequestResponseReceived2" << found;
     if (!found)
         return;
-    qCDebug(lcServer) << kTag << "udpRequestResponseReceived3";
+    qCDebug(lcServerFrames) << kTag << "udpRequestResponseReceived3";
     if (reply.result != Admission::Reply::Done)
         return;
-    qCDebug(lcServer) << kTag << "udpRequestResponseReceived4 -- His connection is: "
+    qCDebug(lcServerFrames) << kTag << "udpRequestResponseReceived4 -- His connection is: "
              << u_connection->PeerIpAndPort() << u_connection->LocalIpAndPort();
     carryOut(found, reply);
 }
 
 void MStudentServer::tryConnectToClientUdp(MTcpSocket* conn)
 {
-    qCDebug(lcServer) << kTag << "tryConnectToClientUdp";
+    qCDebug(lcServerFrames) << kTag << "tryConnectToClientUdp";
     const Admission::Reply reply = m_admission.copyStep(conn);
     if (reply.result == Admission::Reply::Ignored) {
         qCDebug(lcServer) << kTag << "UDPI:PBOUND ignored in udpState"
@@ -332,7 +332,7 @@ void MStudentServer::tryConnectToClientUdp(MTcpSocket* conn)
 
 void MStudentServer::udpCopyTimeOut(QObject* connection)
 {
-    qCDebug(lcServer) << kTag << "udpCopyTimeOut";
+    qCDebug(lcServerFrames) << kTag << "udpCopyTimeOut";
     if (auto* conn = qobject_cast<MTcpSocket*>(connection))
         tryConnectToClientUdp(conn);
 }
@@ -346,7 +346,7 @@ void MStudentServer::udpCopyResponseReceived(MAbstractSocket* u_connection, int 
                  << "and not from" << MAbstractSocket::addressText(reply.udpAddress, reply.udpPort);
         return;
     }
-    qCDebug(lcServer) << kTag << "udpCopyResponseReceived";
+    qCDebug(lcServerFrames) << kTag << "udpCopyResponseReceived";
     if (reply.result != Admission::Reply::Done)
         return;
     auto* found = static_cast<MTcpSocket*>(reply.client);
@@ -379,7 +379,7 @@ void MStudentServer::packetReceived(
     auto* conn = dynamic_cast<MTcpSocket*>(connection);
     if (conn && !admitTcpPacket(conn, data))
         return;
-    qCDebug(lcServer) << kTag << "packetReceived: " << data.size() << loggedPayload(data);
+    qCDebug(lcServerFrames) << kTag << "packetReceived: " << data.size() << loggedPayload(data);
     const QLatin1String exit = SessionCommand::kClientExit;
     if (dataType == CommandData && data == QByteArray::fromRawData(exit.data(), exit.size())) {
         qCDebug(lcServer) << kTag << "Client exited " << conn << (conn ? conn->PeerIpAndPort() : QString());

@@ -36,3 +36,12 @@ inline const QLoggingCategory& lcServer()
     static const QLoggingCategory category("server");
     return category;
 }
+
+// Lines written for every frame and every handshake probe, "server.frames":
+// off at the default log level, so that a server box logs admissions,
+// departures, refusals and drops rather than the traffic.
+inline const QLoggingCategory& lcServerFrames()
+{
+    static const QLoggingCategory category("server.frames");
+    return category;
+}
