@@ -156,6 +156,8 @@ Result run(const Run& settings)
     });
     tick.start();
     loop.exec();
+    result.underruns = playback.underruns();
+    result.overruns = capture.overruns();
     capture.stop();
     playback.stop();
     feeder.stop();

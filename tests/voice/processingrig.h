@@ -36,6 +36,9 @@ struct Result
     bool ok = false;
     QByteArray sent; // everything the capture path handed the encoder
     QVector<int> streamDelaysMs; // the echo canceller's delay, sampled per 100 ms
+    // A starved machine: the far end's output ran dry or the microphone overran.
+    int underruns = 0;
+    int overruns = 0;
 };
 
 Result run(const Run& settings);
