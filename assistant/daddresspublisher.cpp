@@ -96,7 +96,8 @@ void DAddressPublisher::uSetResponseReceived()
     reply->deleteLater();
     const QString failure = failureText(reply);
     if (!failure.isEmpty()) {
-        qCDebug(lcAssistant).noquote() << "Publishing the server address at" << m_host << "failed:" << failure;
+        qCDebug(lcAssistant).noquote()
+            << "Publishing the server address at" << m_host << "failed:" << failure;
         emit statusLine(statusHtml(
             QStringLiteral("Publishing the server IP address failed: %1.").arg(failure)));
         emit announced(false);
@@ -122,7 +123,8 @@ void DAddressPublisher::uGetResponseReceived()
     if (failure.isEmpty() && !parseAnswer(reply->readAll(), address))
         failure = QStringLiteral("the answer is no address");
     if (!failure.isEmpty()) {
-        qCDebug(lcAssistant).noquote() << "Getting the server address from" << m_host << "failed:" << failure;
+        qCDebug(lcAssistant).noquote()
+            << "Getting the server address from" << m_host << "failed:" << failure;
         emit statusLine(statusHtml(QStringLiteral(
             "Getting the server IP address failed: %1. Using the configured address.")
                                        .arg(failure)));

@@ -26,12 +26,12 @@ void logDefaults()
         QStringList orders;
         for (QAudioFormat::Endian e : info.supportedByteOrders())
             orders << QString::number(int(e));
-        qCDebug(lcAssistant).noquote() << what << info.deviceName() << "rates" << rates.join(QLatin1Char(','))
-                           << "channels" << channels.join(QLatin1Char(',')) << "sizes"
-                           << sizes.join(QLatin1Char(',')) << "types"
-                           << types.join(QLatin1Char(',')) << "codecs"
-                           << info.supportedCodecs().join(QLatin1Char(',')) << "byte orders"
-                           << orders.join(QLatin1Char(','));
+        qCDebug(lcAssistant).noquote()
+            << what << info.deviceName() << "rates" << rates.join(QLatin1Char(',')) << "channels"
+            << channels.join(QLatin1Char(',')) << "sizes" << sizes.join(QLatin1Char(',')) << "types"
+            << types.join(QLatin1Char(',')) << "codecs"
+            << info.supportedCodecs().join(QLatin1Char(',')) << "byte orders"
+            << orders.join(QLatin1Char(','));
     };
     describe("Default output device:", QAudioDeviceInfo::defaultOutputDevice());
     describe("Default input device:", QAudioDeviceInfo::defaultInputDevice());

@@ -242,8 +242,8 @@ void DMainWindow::selfExternalUdpAddressPortReceived(
     quint16 port = 0;
     MAbstractSocket::parseAddressPort(addressPort, address, port);
     qCDebug(lcAssistant).noquote() << "BOUND TO" << MAbstractSocket::addressText(address, port);
-    qCDebug(lcAssistant).noquote() << "TCP PEER" << tcp->PeerIpAndPort() << "TCP LOCAL"
-                       << tcp->LocalIpAndPort();
+    qCDebug(lcAssistant).noquote()
+        << "TCP PEER" << tcp->PeerIpAndPort() << "TCP LOCAL" << tcp->LocalIpAndPort();
     m_session->answerUdpAddress();
 }
 
@@ -359,8 +359,8 @@ void DMainWindow::packetReceived(
     switch (dataType) {
     case CommandData: {
         const QString command = QString::fromUtf8(payload);
-        qCDebug(lcAssistant).noquote() << QStringLiteral("cmd packetReceived ") + command + QLatin1Char(' ')
-                + connection->PeerIpAndPort() + QStringLiteral(" LOCAL ")
+        qCDebug(lcAssistant).noquote() << QStringLiteral("cmd packetReceived ") + command
+                + QLatin1Char(' ') + connection->PeerIpAndPort() + QStringLiteral(" LOCAL ")
                 + connection->LocalIpAndPort();
         dispatchCommand(connection, command, payload);
         break;
@@ -510,7 +510,7 @@ void DMainWindow::audioOutputStateChanged(QAudio::State state)
 {
     // The playback object looks at the output again after an error.
     qCDebug(lcAssistant) << "audioOutputStateChanged; "
-             << "State " << state << " error " << audioOutputObject()->error();
+                         << "State " << state << " error " << audioOutputObject()->error();
 }
 
 void DMainWindow::startAudioOutputIfNotAlreadyStarted()
@@ -588,7 +588,8 @@ void DMainWindow::clientListReceived(const QString& list)
     QStringList rejected;
     const QVector<ClientList::Entry> entries = ClientList::parse(list, &rejected);
     for (const QString& entry : qAsConst(rejected))
-        qCDebug(lcAssistant).noquote() << "Client list entry without three fields ignored:" << entry;
+        qCDebug(lcAssistant).noquote()
+            << "Client list entry without three fields ignored:" << entry;
     for (const ClientList::Entry& entry : entries) {
         auto* item = new QListWidgetItem(entry.name, ui->lwClients);
         item->setData(Qt::UserRole, QString(entry.tcpEnd + QLatin1Char('#') + entry.udpEnd));

@@ -37,7 +37,8 @@ void installHandler(int signalNumber, void (*handler)(int))
 PodiumSignalWatcher::PodiumSignalWatcher(QObject* parent) : QObject(parent)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalPipe) != 0) {
-        qCWarning(lcAssistant, "Signal watcher: socketpair failed; SIGINT and SIGTERM end podium at once.");
+        qCWarning(lcAssistant,
+            "Signal watcher: socketpair failed; SIGINT and SIGTERM end podium at once.");
         return;
     }
     m_notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, this);

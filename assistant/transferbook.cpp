@@ -52,7 +52,8 @@ TransferBook::Offer TransferBook::offerReceived(const QByteArray& offer, qint64 
     const int id = parts.constFirst().toInt(&idOk);
     const qint64 size = parts.at(parts.size() - 2).toLongLong(&sizeOk);
     if (!idOk || !sizeOk || size < 0) {
-        qCDebug(lcAssistant).noquote() << "File offer with a bad identity or size ignored:" << offer;
+        qCDebug(lcAssistant).noquote()
+            << "File offer with a bad identity or size ignored:" << offer;
         return result;
     }
     result.id = id;
@@ -91,7 +92,7 @@ TransferBook::Offer TransferBook::offerReceived(const QByteArray& offer, qint64 
     for (auto it = rec->chunks.begin(); it != rec->chunks.end();) {
         if (!chunkFits(it.key(), it.value(), size)) {
             qCDebug(lcAssistant) << "File transfer" << id << "chunk" << it.key()
-                     << "dropped: beyond the announced size";
+                                 << "dropped: beyond the announced size";
             rec->received -= it.value();
             it = rec->chunks.erase(it);
         } else {
@@ -138,11 +139,12 @@ TransferBook::Chunk TransferBook::chunkReceived(const QByteArray& payload, qint6
     const qint64 limit = rec && rec->offerSeen ? rec->size : kPreOfferBound;
     if (!chunkFits(number, length, limit)) {
         qCDebug(lcAssistant) << "File transfer" << id << "chunk" << number << "of" << length
-                 << "bytes dropped: it lies beyond" << limit << "bytes";
+                             << "bytes dropped: it lies beyond" << limit << "bytes";
         return result;
     }
     if (rec && rec->chunks.contains(number)) {
-        qCDebug(lcAssistant) << "File transfer" << id << "chunk" << number << "dropped: seen before";
+        qCDebug(lcAssistant) << "File transfer" << id << "chunk" << number
+                             << "dropped: seen before";
         return result;
     }
 
@@ -200,7 +202,8 @@ void TransferBook::writeFile(int id, FileTransferRecord* rec)
     else
         out.cancelWriting();
     if (!ok)
-        qCDebug(lcAssistant).noquote() << "Writing" << rec->savePath << "failed:" << out.errorString();
+        qCDebug(lcAssistant).noquote()
+            << "Writing" << rec->savePath << "failed:" << out.errorString();
     finish(id, ok ? TransferOutcome::Completed : TransferOutcome::NotSaved);
 }
 

@@ -30,7 +30,8 @@ bool read(const QString& line, VoiceProcessing::Settings& settings)
         else if (word == QLatin1String("on") || word == QLatin1String("all"))
             parsed = { true, true, true };
         else if (word != QLatin1String("off"))
-            qCDebug(lcAssistant).noquote() << "Configuration: unknown voice processing part" << word;
+            qCDebug(lcAssistant).noquote()
+                << "Configuration: unknown voice processing part" << word;
     }
     settings = parsed;
     return true;

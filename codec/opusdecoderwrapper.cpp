@@ -19,8 +19,8 @@ int OpusDecoderWrapper::initializeDecoder(int rate, int channelCount)
 {
     decoderState.reset();
     qCDebug(lcCodec).nospace() << "OPUS -- " << unsigned(sizeof(opus_int32)) << ' '
-                       << unsigned(sizeof(opus_int16)) << ' ' << unsigned(sizeof(short)) << ' '
-                       << unsigned(sizeof(int));
+                               << unsigned(sizeof(opus_int16)) << ' ' << unsigned(sizeof(short))
+                               << ' ' << unsigned(sizeof(int));
 
     sampleRate = rate;
     channels = channelCount;

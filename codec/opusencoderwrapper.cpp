@@ -16,8 +16,8 @@ constexpr double kFrameDurations[] = { 0.0025, 0.005, 0.01, 0.02, 0.04, 0.06 };
 void logTypeSizes()
 {
     qCDebug(lcCodec).nospace() << "OPUS -- " << unsigned(sizeof(opus_int32)) << ' '
-                       << unsigned(sizeof(opus_int16)) << ' ' << unsigned(sizeof(short)) << ' '
-                       << unsigned(sizeof(int));
+                               << unsigned(sizeof(opus_int16)) << ' ' << unsigned(sizeof(short))
+                               << ' ' << unsigned(sizeof(int));
 }
 
 } // namespace
@@ -56,8 +56,8 @@ int OpusEncoderWrapper::initializeEncoder(
     opus_encoder_ctl(state, OPUS_GET_LSB_DEPTH(&defaultDepth));
     opus_encoder_ctl(state, OPUS_GET_INBAND_FEC(&defaultFec));
     qCDebug(lcCodec).nospace() << "OPUS -- COMPLEXITY: " << defaultComplexity
-                       << " BITRATE: " << defaultBitrate << " LSB DEPTH: " << defaultDepth
-                       << " INBAND FEC: " << defaultFec;
+                               << " BITRATE: " << defaultBitrate << " LSB DEPTH: " << defaultDepth
+                               << " INBAND FEC: " << defaultFec;
 
     opus_encoder_ctl(state, OPUS_SET_COMPLEXITY(complexity));
     opus_encoder_ctl(state, OPUS_SET_BITRATE(bitrate));

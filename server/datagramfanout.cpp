@@ -113,7 +113,8 @@ int DatagramFanOut::Native::sendRun(int fd, int begin, int end)
 #else
 
 struct DatagramFanOut::Native
-{ };
+{
+};
 
 #endif
 

@@ -37,7 +37,8 @@ MStudentServer::MStudentServer(const ServerSettings& settingsArg, QObject* paren
     connect(this, QOverload<MAbstractSocket*>::of(&MStudentServer::newConnection), this,
         &MStudentServer::acceptConnection);
 
-    qCDebug(lcServer) << kTag << "MStudentServer: Listen: " << settings.listenAddress << settings.listenPort;
+    qCDebug(lcServer) << kTag << "MStudentServer: Listen: " << settings.listenAddress
+                      << settings.listenPort;
     if (!listen(settings.listenAddress, settings.listenPort)) {
         qCDebug(lcServer) << "SERVER: MStudentServer: Listen Failed!";
         return;
@@ -206,14 +207,16 @@ void MStudentServer::removeNonReadyClient()
 
 void MStudentServer::removeNonReadyClient(MTcpSocket* conn)
 {
-    qCDebug(lcServer) << kTag << "removeNonReadyClient(conn)" << conn << m_admission.clients().keys();
+    qCDebug(lcServer) << kTag << "removeNonReadyClient(conn)" << conn
+                      << m_admission.clients().keys();
     if (m_admission.contains(conn))
         removeNonReadyClientImpl_unsafe(conn);
 }
 
 void MStudentServer::removeNonReadyClientImpl_unsafe(MTcpSocket* conn)
 {
-    qCDebug(lcServer) << kTag << "removeNonReadyClientImpl_unsafe" << conn << m_admission.contains(conn);
+    qCDebug(lcServer) << kTag << "removeNonReadyClientImpl_unsafe" << conn
+                      << m_admission.contains(conn);
     disconnect(conn, nullptr, nullptr, nullptr);
     conn->close();
     conn->deleteLater();
@@ -312,7 +315,7 @@ void MStudentServer::udpRequestResponseReceived(MAbstractSocket* u_connection, i
     if (reply.result != Admission::Reply::Done)
         return;
     qCDebug(lcServerFrames) << kTag << "udpRequestResponseReceived4 -- His connection is: "
-             << u_connection->PeerIpAndPort() << u_connection->LocalIpAndPort();
+                            << u_connection->PeerIpAndPort() << u_connection->LocalIpAndPort();
     carryOut(found, reply);
 }
 
@@ -322,7 +325,7 @@ void MStudentServer::tryConnectToClientUdp(MTcpSocket* conn)
     const Admission::Reply reply = m_admission.copyStep(conn);
     if (reply.result == Admission::Reply::Ignored) {
         qCDebug(lcServer) << kTag << "UDPI:PBOUND ignored in udpState"
-                 << int(m_admission.find(conn)->udpState);
+                          << int(m_admission.find(conn)->udpState);
     } else if (reply.result == Admission::Reply::GaveUp) {
         removeNonReadyClient(conn);
     } else if (reply.result == Admission::Reply::Done) {
@@ -342,8 +345,9 @@ void MStudentServer::udpCopyResponseReceived(MAbstractSocket* u_connection, int 
     const Admission::Reply reply
         = m_admission.copyAnswer(seqNumber, u_connection->peerAddress(), u_connection->peerPort());
     if (reply.result == Admission::Reply::Foreign) {
-        qCDebug(lcServer) << kTag << "Copy answer ignored, it came from" << u_connection->PeerIpAndPort()
-                 << "and not from" << MAbstractSocket::addressText(reply.udpAddress, reply.udpPort);
+        qCDebug(lcServer) << kTag << "Copy answer ignored, it came from"
+                          << u_connection->PeerIpAndPort() << "and not from"
+                          << MAbstractSocket::addressText(reply.udpAddress, reply.udpPort);
         return;
     }
     qCDebug(lcServerFrames) << kTag << "udpCopyResponseReceived";
@@ -382,7 +386,8 @@ void MStudentServer::packetReceived(
     qCDebug(lcServerFrames) << kTag << "packetReceived: " << data.size() << loggedPayload(data);
     const QLatin1String exit = SessionCommand::kClientExit;
     if (dataType == CommandData && data == QByteArray::fromRawData(exit.data(), exit.size())) {
-        qCDebug(lcServer) << kTag << "Client exited " << conn << (conn ? conn->PeerIpAndPort() : QString());
+        qCDebug(lcServer) << kTag << "Client exited " << conn
+                          << (conn ? conn->PeerIpAndPort() : QString());
         removeClient(conn);
         return;
     }

@@ -164,7 +164,7 @@ void Server::handleCommand(MTcpSocket* conn, const QByteArray& data)
     } else if (data == keyword(kGetUniqueXDataId)) {
         conn->ourProtocolSendCommand(kXDataId + QString::number(xdataIdCounter));
         qCDebug(lcServer) << kTag << "Assigning UNIQUE XDATA ID " << xdataIdCounter
-                 << "...................................";
+                          << "...................................";
         ++xdataIdCounter;
     } else if (data == keyword(kGetNClients)) {
         conn->ourProtocolSendCommand(

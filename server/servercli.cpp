@@ -47,8 +47,8 @@ void ServerCLI::clientRaisedError(
     const QString& clientName, QAbstractSocket::SocketError err, const QString& errorString)
 {
     qCDebug(lcServer) << kTag
-             << QStringLiteral("Student Error: %1\r\nError: %2 %3")
-                    .arg(clientName, QString::number(int(err)), errorString);
+                      << QStringLiteral("Student Error: %1\r\nError: %2 %3")
+                             .arg(clientName, QString::number(int(err)), errorString);
 }
 
 void ServerCLI::studentClientsChanged()
@@ -56,6 +56,8 @@ void ServerCLI::studentClientsChanged()
     qCDebug(lcServer) << kTag << "Students Changed: ============================================";
     const QHash<QString, QString> info = m_server->studentClientsInfo();
     for (auto it = info.cbegin(); it != info.cend(); ++it)
-        qCDebug(lcServer) << kTag << QString(it.key() + QLatin1String(" (") + it.value() + QLatin1Char(')'));
+        qCDebug(lcServer) << kTag
+                          << QString(
+                                 it.key() + QLatin1String(" (") + it.value() + QLatin1Char(')'));
     qCDebug(lcServer) << kTag << "==============================================================";
 }

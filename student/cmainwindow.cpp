@@ -189,8 +189,8 @@ void CMainWindow::endConnection()
 
 void CMainWindow::showTcpState(QAbstractSocket::SocketState state)
 {
-    tcpStatusLabel->setText((config.advancedView ? QStringLiteral("TCP: ")
-                                                 : QStringLiteral("Connection Status: "))
+    tcpStatusLabel->setText(
+        (config.advancedView ? QStringLiteral("TCP: ") : QStringLiteral("Connection Status: "))
         + MAbstractSocket::getStateString(state));
     m_lastTcpState = state;
 }
@@ -327,7 +327,7 @@ void CMainWindow::commandReceived(MAbstractSocket* connection, const QByteArray&
 {
     const QString command = QString::fromUtf8(payload);
     qCDebug(lcStudent).noquote() << "cmd packetReceived" << command << connection->PeerIpAndPort()
-                       << " LOCAL " << connection->LocalIpAndPort();
+                                 << " LOCAL " << connection->LocalIpAndPort();
     const StudentCommand::Parsed parsed = StudentCommand::parse(command);
     switch (parsed.kind) {
     case StudentCommand::Ping:
@@ -375,8 +375,8 @@ void CMainWindow::commandReceived(MAbstractSocket* connection, const QByteArray&
 
 void CMainWindow::showBox(const char* objectName, const QString& text)
 {
-    auto* box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Connection Error!"), text,
-        QMessageBox::Ok, this);
+    auto* box = new QMessageBox(
+        QMessageBox::Critical, QStringLiteral("Connection Error!"), text, QMessageBox::Ok, this);
     box->setObjectName(QLatin1String(objectName));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setTextFormat(Qt::PlainText);
@@ -424,8 +424,8 @@ void CMainWindow::selfExternalUdpAddressPortReceived(
     quint16 port = config.serverUdpPort;
     MAbstractSocket::parseAddressPort(text, address, port);
     qCDebug(lcStudent).noquote() << "BOUND TO " + MAbstractSocket::addressText(address, port);
-    qCDebug(lcStudent).noquote() << "CONN WAS (TCP)" << connection->PeerIpAndPort() << " LOCAL: "
-                       << connection->LocalIpAndPort();
+    qCDebug(lcStudent).noquote() << "CONN WAS (TCP)" << connection->PeerIpAndPort()
+                                 << " LOCAL: " << connection->LocalIpAndPort();
     m_session->answerUdpAddress();
 }
 
@@ -551,8 +551,9 @@ void CMainWindow::stopVoice(bool announce)
 void CMainWindow::audioOutputStateChanged(QAudio::State state)
 {
     // The 2000 ms look after an error is the playback's own.
-    qCDebug(lcStudent).noquote() << "audioOutputStateChanged; " << "State " << state << " error "
-                       << playback->audioOutput()->error();
+    qCDebug(lcStudent).noquote() << "audioOutputStateChanged; "
+                                 << "State " << state << " error "
+                                 << playback->audioOutput()->error();
 }
 
 void CMainWindow::startAudioOutputIfNotAlreadyStarted()
@@ -585,7 +586,8 @@ void CMainWindow::startWaitServer()
     waitServer = new QTcpServer(this);
     connect(waitServer, &QTcpServer::newConnection, this, &CMainWindow::p_waitserver_newConnection);
     if (!waitServer->listen(config.localListenAddress, config.localListenPort))
-        qCDebug(lcStudent).noquote() << "Local wait server cannot listen:" << waitServer->errorString();
+        qCDebug(lcStudent).noquote()
+            << "Local wait server cannot listen:" << waitServer->errorString();
     localStatusLabel->setText(QStringLiteral("Local: Server Waiting..."));
 }
 
@@ -605,8 +607,8 @@ void CMainWindow::p_waitserver_newConnection()
     if (!pending)
         return;
     localSocket = pending;
-    localStatusLabel->setText(
-        QStringLiteral("Local: ") + MAbstractSocket::getStateString(QAbstractSocket::ConnectedState));
+    localStatusLabel->setText(QStringLiteral("Local: ")
+        + MAbstractSocket::getStateString(QAbstractSocket::ConnectedState));
     connect(localSocket, &QAbstractSocket::stateChanged, this, &CMainWindow::PStateChanged);
     connect(localSocket, &QAbstractSocket::errorOccurred, this, &CMainWindow::Perror);
     connect(localSocket, &QIODevice::readyRead, this, &CMainWindow::p_sock_readyRead);
@@ -624,7 +626,8 @@ void CMainWindow::p_sock_readyRead()
     const QByteArray bytes = localSocket->read(available);
     qCDebug(lcStudent).noquote() << "PData Received: " << bytes;
     if (!tcpUsable()) {
-        qCDebug(lcStudent).noquote() << "PData dropped: no server connection," << bytes.size() << "bytes";
+        qCDebug(lcStudent).noquote()
+            << "PData dropped: no server connection," << bytes.size() << "bytes";
         return;
     }
     tcpSocket()->ourProtocolSendPData(bytes);
@@ -650,10 +653,10 @@ void CMainWindow::PStateChanged(QAbstractSocket::SocketState state)
 void CMainWindow::extraDataReceived(MAbstractSocket* connection, const QByteArray& payload)
 {
     qCDebug(lcStudent).noquote() << "PData packetReceived" << payload << connection->PeerIpAndPort()
-                       << " LOCAL " << connection->LocalIpAndPort();
+                                 << " LOCAL " << connection->LocalIpAndPort();
     if (!localSocket || localSocket->state() != QAbstractSocket::ConnectedState) {
-        qCDebug(lcStudent).noquote() << "PData dropped: no local program connected," << payload.size()
-                           << "bytes";
+        qCDebug(lcStudent).noquote()
+            << "PData dropped: no local program connected," << payload.size() << "bytes";
         return;
     }
     localSocket->write(payload);

@@ -221,8 +221,9 @@ bool DatagramDropLog::record(OpenResult result, const QString& source, qint64 no
     ++m_byResult[size_t(result)];
     if (m_logged && nowMs - m_lastLineMs < 1000)
         return false;
-    qCWarning(lcTransport, "Dropped %llu sealed datagram(s) since the last report, %llu in all; the last "
-             "from %s: %s.",
+    qCWarning(lcTransport,
+        "Dropped %llu sealed datagram(s) since the last report, %llu in all; the last "
+        "from %s: %s.",
         static_cast<unsigned long long>(m_sinceLine), static_cast<unsigned long long>(m_total),
         qPrintable(source), qPrintable(SealedDatagram::resultText(result)));
     m_logged = true;

@@ -44,8 +44,8 @@ MClientSession::HandshakeStep MClientSession::handshakeStep(
     return NotHandshake;
 }
 
-void MClientSession::open(
-    const QHostAddress& tcpAddress, quint16 tcpPort, const QHostAddress& udpAddress, quint16 udpPort)
+void MClientSession::open(const QHostAddress& tcpAddress, quint16 tcpPort,
+    const QHostAddress& udpAddress, quint16 udpPort)
 {
     if (isOpen())
         end();

@@ -36,8 +36,8 @@ QList<KnownLine> linesFor(const QString& path, const QString& serverAddress)
         const QString fingerprint
             = fields.size() == 2 ? ServerTrust::normalizedFingerprint(fields.at(1)) : QString();
         if (fingerprint.isEmpty()) {
-            qCWarning(lcTransport, "Known servers: line %d of %s is damaged and was skipped.", number,
-                qPrintable(path));
+            qCWarning(lcTransport, "Known servers: line %d of %s is damaged and was skipped.",
+                number, qPrintable(path));
             continue;
         }
         if (fields.at(0) == serverAddress)

@@ -17,11 +17,11 @@ bool useQtDefaults()
     static std::atomic<bool> logged { false };
     if (!logged.exchange(true)) {
         if (qtDefaults)
-            qCDebug(lcVoice).noquote() << "Audio buffers: Qt's defaults (" << kEnvironmentVariable << "="
-                               << kQtDefaultValue << ")";
+            qCDebug(lcVoice).noquote() << "Audio buffers: Qt's defaults (" << kEnvironmentVariable
+                                       << "=" << kQtDefaultValue << ")";
         else
             qCDebug(lcVoice).noquote() << "Audio buffers: output" << outputBufferMs() << "ms, input"
-                               << kInputBufferMs << "ms";
+                                       << kInputBufferMs << "ms";
     }
     return qtDefaults;
 }
@@ -31,8 +31,8 @@ bool fixedPlayout()
     const bool fixed = qgetenv(kPlayoutVariable) == kFixedPlayoutValue;
     static std::atomic<bool> logged { false };
     if (fixed && !logged.exchange(true))
-        qCDebug(lcVoice).noquote() << "Playout: fixed (" << kPlayoutVariable << "=" << kFixedPlayoutValue
-                           << ")";
+        qCDebug(lcVoice).noquote()
+            << "Playout: fixed (" << kPlayoutVariable << "=" << kFixedPlayoutValue << ")";
     return fixed;
 }
 

@@ -105,7 +105,8 @@ qint64 MAudioOutputFeeder::write(const char* data, int size)
         if (m_carrySize + rest > m_carryCapacity) {
             // Cannot happen while callers ask needsData() first; never let it
             // overrun the carry buffer though.
-            qCWarning(lcVoice) << "MAudioOutputFeeder:: output blocked, dropping" << rest << "bytes";
+            qCWarning(lcVoice) << "MAudioOutputFeeder:: output blocked, dropping" << rest
+                               << "bytes";
         } else {
             std::memcpy(m_carry.get() + m_carrySize, data + accepted, size_t(rest));
             m_carrySize += rest;

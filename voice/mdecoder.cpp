@@ -39,8 +39,9 @@ MDecoder::~MDecoder() = default;
 void MDecoder::voicePacketReceived(const QByteArray& packet)
 {
     if (packet.size() < kSequenceBytes) {
-        qCWarning(lcVoice) << "MDecoder:: voice packet shorter than its sequence number dropped, bytes:"
-                   << packet.size();
+        qCWarning(lcVoice)
+            << "MDecoder:: voice packet shorter than its sequence number dropped, bytes:"
+            << packet.size();
         return;
     }
     // Reads the first four bytes; no copy of them for every packet.
@@ -57,12 +58,13 @@ void MDecoder::voicePacketReceived(const QByteArray& packet)
         processVoicePacket(packet);
         lastPayloadSize = payloadSize;
     } else if (gap > 0) {
-        qCDebug(lcVoice) << "========================= SEQ SKIP DETECTED! =========================";
+        qCDebug(lcVoice)
+            << "========================= SEQ SKIP DETECTED! =========================";
         diagnostic();
         if (skipCallPerMissingPacket) {
             if (gap > kMaxSkipCalls)
-                qCWarning(lcVoice) << "MDecoder:: gap of" << gap << "packets, concealing only"
-                           << kMaxSkipCalls;
+                qCWarning(lcVoice)
+                    << "MDecoder:: gap of" << gap << "packets, concealing only" << kMaxSkipCalls;
             for (qint64 i = 0; i < qMin(gap, kMaxSkipCalls); ++i)
                 processSeqSkip(lastPayloadSize);
         } else {
@@ -71,13 +73,16 @@ void MDecoder::voicePacketReceived(const QByteArray& packet)
         processVoicePacket(packet);
         lastPayloadSize = payloadSize;
     } else if (gap == -1) {
-        qCDebug(lcVoice) << "======================== SEQ REPEAT DETECTED! ========================";
+        qCDebug(lcVoice)
+            << "======================== SEQ REPEAT DETECTED! ========================";
         diagnostic();
     } else if (processLatePacket(packet, seq)) {
-        qCDebug(lcVoice) << "===================== LATE PACKET PLAYED IN ITS SLOT =================";
+        qCDebug(lcVoice)
+            << "===================== LATE PACKET PLAYED IN ITS SLOT =================";
         diagnostic();
     } else {
-        qCDebug(lcVoice) << "======================== SEQ REWIND DETECTED! ========================";
+        qCDebug(lcVoice)
+            << "======================== SEQ REWIND DETECTED! ========================";
         diagnostic();
     }
 

@@ -32,7 +32,7 @@ void MFlushingEncoder::setUnusable(const QString& reason)
 {
     if (m_usable)
         qCWarning(lcVoice).noquote() << QString::fromLatin1(m_name) + QStringLiteral("::") << reason
-                             << "cannot be sent; this encoder sends nothing";
+                                     << "cannot be sent; this encoder sends nothing";
     m_usable = false;
 }
 

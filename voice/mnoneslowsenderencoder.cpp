@@ -15,9 +15,10 @@ MNoneSlowSenderEncoder::MNoneSlowSenderEncoder(QAudioInput* input, QIODevice* de
 {
     const int period = audioInput ? audioInput->periodSize() : 0;
     if (!AudioMath::usablePeriod(period, format)) {
-        qCWarning(lcVoice) << "MNoneSlowSenderEncoder:: audio input period of" << period
-                   << "bytes cannot pace sending (start the input first); this encoder sends "
-                      "nothing";
+        qCWarning(lcVoice)
+            << "MNoneSlowSenderEncoder:: audio input period of" << period
+            << "bytes cannot pace sending (start the input first); this encoder sends "
+               "nothing";
         return;
     }
     const int periodMs = AudioMath::periodIntervalMs(period, format);

@@ -22,10 +22,10 @@ MNotifiedDecoder::MNotifiedDecoder(QAudioOutput* output, QIODevice* device,
 {
     const int period = output ? output->periodSize() : 0;
     if (!device || !AudioMath::usablePeriod(period, format)) {
-        qCWarning(lcVoice).noquote() << QString::fromLatin1(name) + QStringLiteral("::")
-                             << "unusable audio output (period size" << period << "bytes,"
-                             << AudioMath::bytesPerSecond(format)
-                             << "bytes per second); staying silent";
+        qCWarning(lcVoice).noquote()
+            << QString::fromLatin1(name) + QStringLiteral("::")
+            << "unusable audio output (period size" << period << "bytes,"
+            << AudioMath::bytesPerSecond(format) << "bytes per second); staying silent";
         return;
     }
     periodSize = period;
@@ -38,7 +38,7 @@ MNotifiedDecoder::MNotifiedDecoder(
 {
     if (!device || !AudioMath::usablePeriod(period, format)) {
         qCWarning(lcVoice).noquote() << QString::fromLatin1(name) + QStringLiteral("::")
-                             << "unusable period size" << period << "bytes; staying silent";
+                                     << "unusable period size" << period << "bytes; staying silent";
         return;
     }
     periodSize = period;

@@ -54,8 +54,8 @@ MOpusAdvancedDecoder::MOpusAdvancedDecoder(
     const int bytesPerSecond = bytesPerSecondOf(format);
     if (!MAudioOutputFeeder::outputUsable(output, device, bytesPerSecond)) {
         qCWarning(lcVoice) << "MOpusAdvancedDecoder:: unusable audio output (period size"
-                   << (output ? output->periodSize() : 0) << "bytes," << bytesPerSecond
-                   << "bytes per second, device" << device << "); staying silent";
+                           << (output ? output->periodSize() : 0) << "bytes," << bytesPerSecond
+                           << "bytes per second, device" << device << "); staying silent";
         return;
     }
     m_feeder = new MAudioOutputFeeder(output, device, output->periodSize(), this);
@@ -69,7 +69,7 @@ MOpusAdvancedDecoder::MOpusAdvancedDecoder(
     const int bytesPerSecond = bytesPerSecondOf(format);
     if (!device || periodSize <= 0 || periodSize > bytesPerSecond) {
         qCWarning(lcVoice) << "MOpusAdvancedDecoder:: unusable period size" << periodSize
-                   << "bytes; staying silent";
+                           << "bytes; staying silent";
         return;
     }
     m_feeder = new MAudioOutputFeeder(nullptr, device, periodSize, this);
@@ -119,8 +119,8 @@ void MOpusAdvancedDecoder::writeDataIntoPacket(AudioCircularBuffer::Packet* pack
     const unsigned char* data, int size, const QString& errorText)
 {
     if (size <= 0) {
-        qCDebug(lcVoice).noquote() << "MOpusAdvancedDecoder::writeDecDataIntoPacket : " << errorText
-                           << size;
+        qCDebug(lcVoice).noquote()
+            << "MOpusAdvancedDecoder::writeDecDataIntoPacket : " << errorText << size;
         return;
     }
     const int bytes = qMin(size, AudioCircularBuffer::Packet::kCapacity);
@@ -150,8 +150,9 @@ AudioCircularBuffer::Packet* MOpusAdvancedDecoder::takeWriteSlot()
         --bufferedCount;
         ++m_overflowDiscards;
         if (m_overflowDiscards % kOverflowLogEvery == 1)
-            qCWarning(lcVoice) << "MOpusAdvancedDecoder:: ring full, oldest unplayed frame discarded ("
-                       << m_overflowDiscards << "so far)";
+            qCWarning(lcVoice)
+                << "MOpusAdvancedDecoder:: ring full, oldest unplayed frame discarded ("
+                << m_overflowDiscards << "so far)";
     }
     writeIndex = nextIndex(writeIndex);
     ++bufferedCount;
@@ -322,7 +323,7 @@ void MOpusAdvancedDecoder::notified()
             const int change = m_target.periodPlayed(false);
             if (change != 0) {
                 qCDebug(lcVoice) << "MOpusAdvancedDecoder:: target delay" << m_target.target()
-                         << "slots, jitter" << m_target.jitterSlots();
+                                 << "slots, jitter" << m_target.jitterSlots();
                 // Growing keeps one period of the silence just played;
                 // shrinking owes one more frame.
                 if (change > 0)
@@ -362,7 +363,7 @@ void MOpusAdvancedDecoder::settleOwedDiscards()
     // paid back is not owed, and speech after the pause is kept whole.
     if (m_afterLongSilence && dropCount > 0) {
         qCDebug(lcVoice) << "MOpusAdvancedDecoder:: stream resumed after a pause;" << dropCount
-                 << "pending discards cancelled";
+                         << "pending discards cancelled";
         dropCount = 0;
     }
     m_afterLongSilence = false;

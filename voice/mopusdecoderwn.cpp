@@ -47,8 +47,9 @@ int MOpusDecoderWN::lastDecodedBytes() const
 
 void MOpusDecoderWN::produceHalfSecondArtificialDelay()
 {
-    qCDebug(lcVoice) << "%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%% "
-                "PRODUCING DELAY";
+    qCDebug(lcVoice)
+        << "%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%% "
+           "PRODUCING DELAY";
     const QByteArray silence = getEmptyWaveForSeqSkip(periodSize);
     collector.writeRepeated(silence, delayPeriods - delayPeriodsWritten);
     delayPeriodsWritten = qMax(delayPeriodsWritten, delayPeriods);

@@ -47,8 +47,8 @@ MOpusEncoder::MOpusEncoder(QAudioInput* audioInput, QIODevice* input, const QAud
         m_opusFrameBytes
             = opusFrameSamples(format.sampleRate(), kRechunkTenthsMs) * bytesPerSampleFrame(format);
         qCDebug(lcVoice) << "MOpusEncoder:: input period of" << frameBytes
-                 << "bytes is not a whole Opus frame; encoding frames of" << m_opusFrameBytes
-                 << "bytes";
+                         << "bytes is not a whole Opus frame; encoding frames of"
+                         << m_opusFrameBytes << "bytes";
     }
     m_pending.reserve(frameBytes + m_opusFrameBytes);
 }
@@ -97,8 +97,9 @@ void MOpusEncoder::encodeFrame(const char* pcm, int size)
         sendVoicePacket(
             QByteArray::fromRawData(reinterpret_cast<const char*>(packetBuffer.get()), result));
     } else if (result == 1) {
-        qCDebug(lcVoice) << "MOpusEncoder::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::"
-                    "1 DETECTED";
+        qCDebug(lcVoice)
+            << "MOpusEncoder::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::"
+               "1 DETECTED";
     } else {
         qCDebug(lcVoice) << "MOpusEncoder:: Encoding error " << result;
     }

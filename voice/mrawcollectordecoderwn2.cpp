@@ -66,14 +66,15 @@ void MRawCollectorDecoderWN2::logPositions(const char* what) const
         qCDebug(lcVoice) << label.constData() << collector.position() << collector.readPosition();
     else
         qCDebug(lcVoice) << label.constData() << collector.position() << resumePos
-                 << collector.readPosition();
+                         << collector.readPosition();
 }
 
 void MRawCollectorDecoderWN2::produceHalfSecondArtificialDelay()
 {
     logPositions("produceHalfSecondArtificialDelay");
-    qCDebug(lcVoice) << "%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%% "
-                "PRODUCING DELAY";
+    qCDebug(lcVoice)
+        << "%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%% "
+           "PRODUCING DELAY";
     const QByteArray silence = getEmptyWaveForSeqSkip(periodSize);
     qCDebug(lcVoice) << "emptydatalen: " << silence.size();
     {

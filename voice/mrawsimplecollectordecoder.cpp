@@ -15,7 +15,7 @@ MRawSimpleCollectorDecoder::MRawSimpleCollectorDecoder(
     skipCallPerMissingPacket = false;
     if (collector.threshold() <= 0)
         qCWarning(lcVoice) << "MRawSimpleCollectorDecoder:: a collect length of" << seconds
-                   << "s holds no audio; nothing will be played";
+                           << "s holds no audio; nothing will be played";
 }
 
 MRawSimpleCollectorDecoder::~MRawSimpleCollectorDecoder() = default;

@@ -23,15 +23,17 @@ MStatistics::~MStatistics()
 {
     flowTimer->stop();
     qCDebug(lcVoice) << "OVERALL: " << packetCount << "packets, " << byteCount << "bytes, "
-             << "average " << double(byteCount) / double(packetCount) << " bytes";
+                     << "average " << double(byteCount) / double(packetCount) << " bytes";
 }
 
 void MStatistics::echoThings()
 {
-    qCDebug(lcVoice) << "Previous " << propagationIntervalSecs << " secs: " << packetCount - lastTickPackets
-             << "packets, " << byteCount - lastTickBytes << "bytes, "
-             << double(successfulPackets) * 100.0 / double(successfulPackets + failedPackets)
-             << "% success.";
+    qCDebug(lcVoice) << "Previous " << propagationIntervalSecs
+                     << " secs: " << packetCount - lastTickPackets << "packets, "
+                     << byteCount - lastTickBytes << "bytes, "
+                     << double(successfulPackets) * 100.0
+            / double(successfulPackets + failedPackets)
+                     << "% success.";
 }
 
 void MStatistics::flowTimerTimeout()

@@ -37,7 +37,7 @@ bool MVoiceCapture::start(const MEncoderFactory& factory)
     const int period = m_input->periodSize();
     if (!m_device || period <= 0 || !factory) {
         qCWarning(lcVoice) << "The microphone could not be started (error" << m_input->error()
-                   << "); no voice will be sent.";
+                           << "); no voice will be sent.";
         return true;
     }
     // The gate keeps at most kBacklogMs of audio (never less than two capture
@@ -105,5 +105,5 @@ void MVoiceCapture::gateOverran()
     if (m_encoder)
         ++m_encoder->statisticsObject()->overruns;
     qCDebug(lcVoice) << "Audio input overrun" << overruns() << "-" << m_gate->droppedBytes()
-             << "bytes dropped so far";
+                     << "bytes dropped so far";
 }

@@ -51,7 +51,7 @@ bool MVoicePlayback::start()
     m_stallTimer->start();
     if (!m_device || !m_factory) {
         qCWarning(lcVoice) << "The audio output could not be started (error" << m_output->error()
-                   << "); no voice will be played.";
+                           << "); no voice will be played.";
         return true;
     }
     QIODevice* device = m_device;
@@ -124,7 +124,7 @@ void MVoicePlayback::checkOutputProgress()
         || m_sinceProgress.elapsed() < kStalledOutputMs)
         return;
     qCWarning(lcVoice) << "The audio output has taken no data for" << m_sinceProgress.elapsed()
-               << "ms while voice arrives; restarting it.";
+                       << "ms while voice arrives; restarting it.";
     restart();
 }
 
@@ -159,7 +159,8 @@ void MVoicePlayback::startAudioOutputIfNotAlreadyStarted()
     const bool dry = state == QAudio::IdleState && !m_activeSinceError;
     if (!dead && !dry)
         return;
-    qCDebug(lcVoice) << "Restarting the audio output from state" << state << "error" << m_output->error();
+    qCDebug(lcVoice) << "Restarting the audio output from state" << state << "error"
+                     << m_output->error();
     restart();
 }
 

@@ -50,7 +50,7 @@ MVoiceProcessor::MVoiceProcessor(
 {
     if (!formatSupported(format)) {
         qCWarning(lcVoice) << "Voice processing: format" << format
-                   << "not supported; audio is sent as captured.";
+                           << "not supported; audio is sent as captured.";
         return;
     }
     m_samplesPerChannel = format.sampleRate() / 100;

@@ -16,7 +16,7 @@ MWavRecorderCollectorDecoder::MWavRecorderCollectorDecoder(QIODevice* output,
     skipCallPerMissingPacket = true;
     if (collectBuffer.threshold() <= 0)
         qCWarning(lcVoice) << "MWavRecorderCollectorDecoder:: a block of" << collectSeconds
-                   << "s holds no audio; recording every packet as it comes";
+                           << "s holds no audio; recording every packet as it comes";
 }
 
 MWavRecorderCollectorDecoder::~MWavRecorderCollectorDecoder()

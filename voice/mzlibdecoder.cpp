@@ -23,7 +23,7 @@ QByteArray MZLibDecoder::uncompressPayload(const char* payload, int size)
         const quint32 announced = qFromBigEndian<quint32>(payload);
         if (announced > quint32(kMaxUncompressedBytes)) {
             qCWarning(lcVoice) << "MZLibDecoder:: compressed block announcing" << announced
-                       << "bytes dropped (more than" << kMaxUncompressedBytes << ")";
+                               << "bytes dropped (more than" << kMaxUncompressedBytes << ")";
             return QByteArray();
         }
     }

@@ -22,8 +22,8 @@ OpusFrameDecoder::OpusFrameDecoder(
       m_format(format), m_lastDecodedSize(initialFrameBytes), m_name(name)
 {
     if (codec->initializeDecoder(format.sampleRate(), format.channelCount()) != 0)
-        qCDebug(lcVoice).noquote() << QString::fromLatin1(m_name)
-                + QStringLiteral(":: Decoder initialization failed.");
+        qCDebug(lcVoice).noquote()
+            << QString::fromLatin1(m_name) + QStringLiteral(":: Decoder initialization failed.");
 }
 
 OpusFrameDecoder::~OpusFrameDecoder() = default;
@@ -35,8 +35,8 @@ int OpusFrameDecoder::decodePacket(const QByteArray& packet)
         = codec->decode(reinterpret_cast<const unsigned char*>(packet.constData()) + kSequenceBytes,
             payloadBytes, decodeBuffer.get(), MAX_DECDATA_BYTES);
     if (n < 0) {
-        qCDebug(lcVoice).noquote() << QString::fromLatin1(m_name) + QStringLiteral(":: Decoding error ")
-                           << n;
+        qCDebug(lcVoice).noquote()
+            << QString::fromLatin1(m_name) + QStringLiteral(":: Decoding error ") << n;
         return n;
     }
     m_lastDecodedSize = n;

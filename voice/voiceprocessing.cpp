@@ -21,8 +21,8 @@ bool disabledByEnvironment()
     const bool off = qgetenv(kEnvironmentVariable) == kOffValue;
     static std::atomic<bool> logged { false };
     if (off && !logged.exchange(true))
-        qCDebug(lcVoice).noquote() << "Voice processing: off (" << kEnvironmentVariable << "=" << kOffValue
-                           << ")";
+        qCDebug(lcVoice).noquote()
+            << "Voice processing: off (" << kEnvironmentVariable << "=" << kOffValue << ")";
     return off;
 }
 

@@ -34,10 +34,10 @@ WavRecorder::WavRecorder(const QString& fileName, const QAudioFormat& format, QO
     setDataLimit(kMaxDataBytes);
     if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         qCWarning(lcVoice).noquote() << "WavRecorder:: cannot create" << file->fileName() << ":"
-                             << file->errorString() << "; nothing will be recorded";
+                                     << file->errorString() << "; nothing will be recorded";
     } else if (file->write(header(audioFormat, 0)) != kHeaderBytes || !file->flush()) {
         qCWarning(lcVoice).noquote() << "WavRecorder:: cannot write to" << file->fileName() << ":"
-                             << file->errorString() << "; nothing will be recorded";
+                                     << file->errorString() << "; nothing will be recorded";
         file->close();
     }
     qCDebug(lcVoice) << "WAV RECORDER INITIALIZED " << recorderNumber(this);
@@ -98,14 +98,16 @@ void WavRecorder::appendAudio(const char* data, qint64 length)
     if (m_dataBytes + bytes > m_dataLimit) {
         bytes = m_dataLimit - m_dataBytes;
         m_limitReached = true;
-        qCWarning(lcVoice).noquote() << "WavRecorder::" << file->fileName() << "reached the WAV limit of"
-                             << m_dataLimit << "data bytes; the rest is not recorded";
+        qCWarning(lcVoice).noquote()
+            << "WavRecorder::" << file->fileName() << "reached the WAV limit of" << m_dataLimit
+            << "data bytes; the rest is not recorded";
     }
     if (bytes > 0) {
         const qint64 written = file->write(data, bytes);
         if (written != bytes) {
-            qCWarning(lcVoice).noquote() << "WavRecorder:: writing" << file->fileName()
-                                 << "failed:" << file->errorString() << "; recording stopped";
+            qCWarning(lcVoice).noquote()
+                << "WavRecorder:: writing" << file->fileName() << "failed:" << file->errorString()
+                << "; recording stopped";
             m_dataBytes += qMax<qint64>(written, 0);
             writeSizes();
             file->close();

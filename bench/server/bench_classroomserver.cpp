@@ -248,8 +248,7 @@ private:
         const QByteArray bytes(data, size);
         QString token;
         if (bytes.startsWith(WireFormat::kCommandTag.latin1())
-            && MClientSession::handshakeStep(
-                   QString::fromUtf8(bytes.mid(kTagBytes)), &token)
+            && MClientSession::handshakeStep(QString::fromUtf8(bytes.mid(kTagBytes)), &token)
                 == MClientSession::CopyProbe) {
             ++m_copyProbes;
             const QByteArray answer = QByteArray(WireFormat::kCommandTag.latin1())
@@ -347,8 +346,8 @@ private:
         }
         auto sendRun = [&](size_t begin, size_t end) {
             while (begin < end) {
-                const int sent = ::sendmmsg(m_fd, &messages[begin],
-                    unsigned(std::min<size_t>(end - begin, UIO_MAXIOV)), 0);
+                const int sent = ::sendmmsg(
+                    m_fd, &messages[begin], unsigned(std::min<size_t>(end - begin, UIO_MAXIOV)), 0);
                 begin += sent > 0 ? size_t(sent) : 1;
             }
         };
@@ -363,7 +362,8 @@ private:
             size_t runStart = 0;
             for (size_t i = 0; i < m_recipients.size(); ++i) {
                 const sockaddr_in& to = m_recipients[i];
-                if (to.sin_port == source.sin_port && to.sin_addr.s_addr == source.sin_addr.s_addr) {
+                if (to.sin_port == source.sin_port
+                    && to.sin_addr.s_addr == source.sin_addr.s_addr) {
                     if (m_batched) {
                         sendRun(runStart, i);
                         runStart = i + 1;
@@ -371,8 +371,8 @@ private:
                     continue;
                 }
                 if (!m_batched)
-                    ::sendto(m_fd, buffer, size_t(size), 0,
-                        reinterpret_cast<const sockaddr*>(&to), sizeof to);
+                    ::sendto(m_fd, buffer, size_t(size), 0, reinterpret_cast<const sockaddr*>(&to),
+                        sizeof to);
             }
             if (m_batched)
                 sendRun(runStart, m_recipients.size());
@@ -587,7 +587,8 @@ RunResult runClass(const QString& podium, int clients, double seconds, bool refe
             waitUntil([&] { return plainDrain.elapsed() > 300; }, 1000);
             fanOut.stop();
             const Relay reference = report(plain, plainSent, double(fanOut.cpuNs()));
-            const QString versus = batched ? QStringLiteral("sendmmsg_loop") : QStringLiteral("sendto_loop");
+            const QString versus
+                = batched ? QStringLiteral("sendmmsg_loop") : QStringLiteral("sendto_loop");
             printFigure(prefix + QStringLiteral("cpu_ratio_to_") + versus,
                 relay.cpuPerCopyNs / reference.cpuPerCopyNs, "x");
             printFigure(prefix + QStringLiteral("latency_p99_ratio_to_") + versus,

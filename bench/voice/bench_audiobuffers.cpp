@@ -34,8 +34,8 @@ QList<QByteArray> voicePackets(const QByteArray& pcm)
     int seq = 0;
     for (int offset = 0; offset + VoiceBench::kFrameBytes <= pcm.size();
          offset += VoiceBench::kFrameBytes) {
-        const int n = encoder.encode(pcm.constData() + offset, VoiceBench::kFrameBytes, payload,
-            int(sizeof payload));
+        const int n = encoder.encode(
+            pcm.constData() + offset, VoiceBench::kFrameBytes, payload, int(sizeof payload));
         QByteArray packet(4, '\0');
         qToBigEndian<quint32>(quint32(++seq), packet.data());
         packet.append(reinterpret_cast<const char*>(payload), qMax(n, 0));

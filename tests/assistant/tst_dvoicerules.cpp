@@ -28,16 +28,26 @@ void TestDVoiceRules::speakerLimit_data()
     QTest::addColumn<bool>("nowSpeaker");
     QTest::addColumn<bool>("refused");
 
-    QTest::newRow("an empty floor lets a listener in") << 0 << false << false << true << false << false;
-    QTest::newRow("one speaker leaves room for a listener") << 1 << false << false << true << false << false;
-    QTest::newRow("two speakers refuse a listener") << 2 << false << false << false << false << true;
-    QTest::newRow("a sender counted alone becomes a speaker") << 1 << true << false << true << true << false;
-    QTest::newRow("a sender as one of two becomes a speaker") << 2 << true << false << true << true << false;
-    QTest::newRow("a sender as one of three is refused") << 3 << true << false << false << false << true;
-    QTest::newRow("a speaker as one of three keeps voice") << 3 << true << true << false << true << false;
-    QTest::newRow("a former speaker who stopped is not refused") << 2 << false << true << false << true << false;
-    QTest::newRow("a former speaker may listen again") << 1 << false << true << true << true << false;
-    QTest::newRow("no count is too large for a speaker") << 40 << false << true << false << true << false;
+    QTest::newRow("an empty floor lets a listener in")
+        << 0 << false << false << true << false << false;
+    QTest::newRow("one speaker leaves room for a listener")
+        << 1 << false << false << true << false << false;
+    QTest::newRow("two speakers refuse a listener")
+        << 2 << false << false << false << false << true;
+    QTest::newRow("a sender counted alone becomes a speaker")
+        << 1 << true << false << true << true << false;
+    QTest::newRow("a sender as one of two becomes a speaker")
+        << 2 << true << false << true << true << false;
+    QTest::newRow("a sender as one of three is refused")
+        << 3 << true << false << false << false << true;
+    QTest::newRow("a speaker as one of three keeps voice")
+        << 3 << true << true << false << true << false;
+    QTest::newRow("a former speaker who stopped is not refused")
+        << 2 << false << true << false << true << false;
+    QTest::newRow("a former speaker may listen again")
+        << 1 << false << true << true << true << false;
+    QTest::newRow("no count is too large for a speaker")
+        << 40 << false << true << false << true << false;
 }
 
 void TestDVoiceRules::speakerLimit()

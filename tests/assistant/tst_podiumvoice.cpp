@@ -61,8 +61,9 @@ void TestPodiumVoice::speechReachesTheOtherPodium()
     const QString connected = QStringLiteral("cmd packetReceived CONNECTED");
 
     // A hosts the class and joins it; alone, it starts sending at once.
-    QVERIFY(a.start(podium, { QStringLiteral("-s"), QStringLiteral("-l") + address,
-        QStringLiteral("-e") + address, QStringLiteral("-cPodium A") }));
+    QVERIFY(a.start(podium,
+        { QStringLiteral("-s"), QStringLiteral("-l") + address, QStringLiteral("-e") + address,
+            QStringLiteral("-cPodium A") }));
     QTRY_VERIFY_WITH_TIMEOUT(a.logContains(connected) || !a.isRunning(), kJoinTimeoutMs);
     QVERIFY2(a.isRunning(), "podium A ended");
     QTRY_VERIFY_WITH_TIMEOUT(a.logContains(QStringLiteral("SPCL:  1")), kJoinTimeoutMs);
@@ -87,9 +88,8 @@ void TestPodiumVoice::speechReachesTheOtherPodium()
     qint64 longestGapMs = 0;
     QTimer ticker;
     ticker.setInterval(10);
-    connect(&ticker, &QTimer::timeout, this, [&] {
-        longestGapMs = qMax(longestGapMs, sinceTick.restart());
-    });
+    connect(&ticker, &QTimer::timeout, this,
+        [&] { longestGapMs = qMax(longestGapMs, sinceTick.restart()); });
     ticker.start();
     const qint64 captureStart = AudioHarness::sinkCaptureSize(b.dir());
     SourceFeeder mouth(AudioHarness::sourceFifoPath(a.dir()));

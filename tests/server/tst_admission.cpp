@@ -70,7 +70,8 @@ public:
         if (what == QLatin1String("bound"))
             return show(m_admission.copyStep(client));
         if (what == QLatin1String("identify"))
-            return show(m_admission.identify(client, words.value(2), words.value(3) == QLatin1String("ok")));
+            return show(m_admission.identify(
+                client, words.value(2), words.value(3) == QLatin1String("ok")));
         if (what == QLatin1String("remove")) {
             m_admission.take(client);
             return QString();

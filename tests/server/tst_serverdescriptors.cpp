@@ -49,8 +49,8 @@ void TstServerDescriptors::admissionsBeyondTheLimitFailCleanly()
     // A copy of its own, so that no configuration file next to the build's
     // executable applies.
     const QString program = dir.filePath(QStringLiteral("podium"));
-    QVERIFY(QFile::copy(qEnvironmentVariable("CLASSROOM_BIN_DIR") + QStringLiteral("/podium"),
-        program));
+    QVERIFY(QFile::copy(
+        qEnvironmentVariable("CLASSROOM_BIN_DIR") + QStringLiteral("/podium"), program));
     QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner));
 
     LimitedProcess podium;
@@ -58,8 +58,8 @@ void TstServerDescriptors::admissionsBeyondTheLimitFailCleanly()
     env.insert(QStringLiteral("TMPDIR"), dir.path());
     podium.setProcessEnvironment(env);
     podium.setWorkingDirectory(dir.path());
-    podium.start(program,
-        { QStringLiteral("-s"), QStringLiteral("-n"), QStringLiteral("-l127.0.0.1:0") });
+    podium.start(
+        program, { QStringLiteral("-s"), QStringLiteral("-n"), QStringLiteral("-l127.0.0.1:0") });
     QVERIFY(podium.waitForStarted());
     QString err;
     const QRegularExpression where(

@@ -173,11 +173,14 @@ void TestCMainWindow::udpReachesTheStudentWhereverTheServerAnswersFrom_data()
     QTest::addColumn<QString>("udpListen");
     QTest::addColumn<QString>("udpGiven");
 
-    QTest::newRow("the UDP end at the TCP address") << "127.0.0.1" << "127.0.0.1";
-    QTest::newRow("the UDP end given as a host name") << "127.0.0.1" << "localhost";
+    QTest::newRow("the UDP end at the TCP address") << "127.0.0.1"
+                                                    << "127.0.0.1";
+    QTest::newRow("the UDP end given as a host name") << "127.0.0.1"
+                                                      << "localhost";
     // The console's UDP socket listens on every address; the student sends
     // to 127.0.0.2 and hears the answers come from 127.0.0.1.
-    QTest::newRow("answers from another address of the server") << "0.0.0.0" << "127.0.0.2";
+    QTest::newRow("answers from another address of the server") << "0.0.0.0"
+                                                                << "127.0.0.2";
 }
 
 void TestCMainWindow::udpReachesTheStudentWhereverTheServerAnswersFrom()
@@ -185,12 +188,10 @@ void TestCMainWindow::udpReachesTheStudentWhereverTheServerAnswersFrom()
     QFETCH(QString, udpListen);
     QFETCH(QString, udpGiven);
     console = std::make_unique<TeacherConsole>();
-    QVERIFY(console->listen(
-        QHostAddress(QHostAddress::LocalHost), 0, QHostAddress(udpListen)));
+    QVERIFY(console->listen(QHostAddress(QHostAddress::LocalHost), 0, QHostAddress(udpListen)));
     StudentConfig config = configFor(QStringLiteral("anna"));
-    StudentConfig::parseServerAddress(
-        udpGiven + QStringLiteral(":%1").arg(console->udpPort()), config.serverUdpAddress,
-        config.serverUdpPort);
+    StudentConfig::parseServerAddress(udpGiven + QStringLiteral(":%1").arg(console->udpPort()),
+        config.serverUdpAddress, config.serverUdpPort);
     QSignalSpy ready(console.get(), &TeacherConsole::studentReady);
     open(config);
     QTRY_COMPARE_WITH_TIMEOUT(ready.count(), 1, kAdmissionTimeoutMs);
@@ -241,11 +242,13 @@ void TestCMainWindow::refusalEndsTheSessionForGood_data()
     QTest::addColumn<QString>("boxText");
 
     QTest::newRow("a second protocol version")
-        << "2" << "" << CMainWindow::kVersionBoxName
+        << "2"
+        << "" << CMainWindow::kVersionBoxName
         << "The version of the server you are trying to connect to is different from the "
            "version of this client.\nPlease update your client program.";
     QTest::newRow("a refused identity")
-        << "1" << "anna" << CMainWindow::kIdentityBoxName
+        << "1"
+        << "anna" << CMainWindow::kIdentityBoxName
         << "Identification Failed!\nPlease make sure you have permission and credentials to "
            "join the current class.";
 }
@@ -298,7 +301,8 @@ void TestCMainWindow::anEmptyIdentityBecomesTheLocalEnd()
     CMainWindow* w = open(configFor(QString()));
     QTRY_COMPARE_WITH_TIMEOUT(ready.count(), 1, kAdmissionTimeoutMs);
     const QString identity = ready.at(0).at(0).toString();
-    QVERIFY2(QRegularExpression(QStringLiteral("^127\\.0\\.0\\.1:\\d+$")).match(identity).hasMatch(),
+    QVERIFY2(
+        QRegularExpression(QStringLiteral("^127\\.0\\.0\\.1:\\d+$")).match(identity).hasMatch(),
         qPrintable(identity));
     QCOMPARE(w->configuration().identity, identity);
     QVERIFY(console->commands(false).contains(QStringLiteral("%1:IDENTIFY%1").arg(identity)));
@@ -330,7 +334,8 @@ void TestCMainWindow::allowCall()
     console->sendCommand(QStringLiteral("PING2"));
     QTRY_VERIFY(console->commands(false).contains(QStringLiteral("anna:PONG2")));
     QCOMPARE(button->isEnabled(), enabled);
-    QCOMPARE(button->text(), enabled ? QStringLiteral("Call Teacher") : QStringLiteral("Calling..."));
+    QCOMPARE(
+        button->text(), enabled ? QStringLiteral("Call Teacher") : QStringLiteral("Calling..."));
 }
 
 void TestCMainWindow::chatNamesAndMessagesAreText()
@@ -390,10 +395,10 @@ void TestCMainWindow::decoderListOffersEveryRow()
 {
     CMainWindow* w = open(configFor(QStringLiteral("anna")));
     auto* list = w->findChild<QComboBox*>(QStringLiteral("cboDecoder"));
-    const QStringList expected { "Raw", "Raw Collector (Broken)",
-        "Raw Collector w/ Notifications", "Save to A#.wav", "Save to A#.was w/ Collector", "zlib",
-        "Opus", "Opus w/ Collector w/ Notif.s", "Raw Collector WN 2",
-        "Raw Collector WN 2 w/ Lock", "Opus Advanced" };
+    const QStringList expected { "Raw", "Raw Collector (Broken)", "Raw Collector w/ Notifications",
+        "Save to A#.wav", "Save to A#.was w/ Collector", "zlib", "Opus",
+        "Opus w/ Collector w/ Notif.s", "Raw Collector WN 2", "Raw Collector WN 2 w/ Lock",
+        "Opus Advanced" };
     QStringList items;
     for (int i = 0; i < list->count(); ++i)
         items << list->itemText(i);
@@ -409,8 +414,7 @@ void TestCMainWindow::decoderChoiceTakesEffectAtTheNextStart_data()
 
     QTest::newRow("Opus chosen in the advanced view") << 6 << true << "MOpusDecoder";
     QTest::newRow("raw chosen in the advanced view") << 0 << true << "MRawDecoder";
-    QTest::newRow("a notification collector chosen")
-        << 8 << true << "MRawCollectorDecoderWN2";
+    QTest::newRow("a notification collector chosen") << 8 << true << "MRawCollectorDecoderWN2";
     QTest::newRow("the hidden list of the student view is not read")
         << 6 << false << "MOpusAdvancedDecoder";
 }
@@ -484,7 +488,8 @@ void TestCMainWindow::localBridgeCarriesBytesBothWays()
     CMainWindow* w = open(configFor(QStringLiteral("anna")));
     QVERIFY(admit(w));
     QTcpSocket companion;
-    companion.connectToHost(QHostAddress(QHostAddress::LocalHost), w->waitServerObject()->serverPort());
+    companion.connectToHost(
+        QHostAddress(QHostAddress::LocalHost), w->waitServerObject()->serverPort());
     QVERIFY(companion.waitForConnected(5000));
     QTRY_COMPARE(w->findChild<QLabel*>(QStringLiteral("localStatusLabel"))->text(),
         QStringLiteral("Local: Connected"));
@@ -541,7 +546,8 @@ void TestCMainWindow::extraDataWithoutACompanionIsDropped()
     QTRY_VERIFY(console->commands(false).contains(QStringLiteral("anna:PONG5")));
     // A companion that comes afterwards gets only what is sent from then on.
     QTcpSocket companion;
-    companion.connectToHost(QHostAddress(QHostAddress::LocalHost), w->waitServerObject()->serverPort());
+    companion.connectToHost(
+        QHostAddress(QHostAddress::LocalHost), w->waitServerObject()->serverPort());
     QVERIFY(companion.waitForConnected(5000));
     QTRY_COMPARE(w->findChild<QLabel*>(QStringLiteral("localStatusLabel"))->text(),
         QStringLiteral("Local: Connected"));
@@ -571,7 +577,8 @@ void TestCMainWindow::studentViewShowsOnlyTheConversation()
     QCOMPARE(w->findChild<QLabel*>(QStringLiteral("tcpStatusLabel"))->text(),
         QStringLiteral("Connection Status: Connected"));
     // No peer address in the connected line (rich text shows the two blanks as one).
-    QVERIFY(QRegularExpression(QStringLiteral("Server\\s+connected\\.")).match(messages(w)).hasMatch());
+    QVERIFY(
+        QRegularExpression(QStringLiteral("Server\\s+connected\\.")).match(messages(w)).hasMatch());
     QVERIFY(!messages(w).contains(QLatin1String("127.0.0.1")));
 }
 
@@ -675,9 +682,8 @@ void TestCMainWindow::teacherSpeechReachesTheSpeaker()
         const AudioHarness::Match match
             = AudioHarness::findSignal(ear, speech.mid(start, kBytesPerSecond));
         const qint64 delayBytes = match.offset - start;
-        qInfo("segment at %.2f s: correlation %.3f, delay %.1f ms",
-            double(start) / kBytesPerSecond, match.score,
-            1000.0 * double(delayBytes) / kBytesPerSecond);
+        qInfo("segment at %.2f s: correlation %.3f, delay %.1f ms", double(start) / kBytesPerSecond,
+            match.score, 1000.0 * double(delayBytes) / kBytesPerSecond);
         if (match.score > 0.5 && delayBytes > 0)
             delays << delayBytes;
     }

@@ -55,8 +55,8 @@ void TestStudentRules::commandTable_data()
         << "YOURUDPI:P127.0.0.1:5000" << YourUdpIpPort << "127.0.0.1:5000";
     QTest::newRow("a copy probe") << "DOYOUCOPY?4" << DoYouCopy << "4";
     QTest::newRow("connected with any text after it") << "CONNECTED now" << Connected << " now";
-    QTest::newRow("a voice format is recognised") << "VFMT48000|2|16|2|1" << VoiceFormat
-                                                  << "48000|2|16|2|1";
+    QTest::newRow("a voice format is recognised")
+        << "VFMT48000|2|16|2|1" << VoiceFormat << "48000|2|16|2|1";
     QTest::newRow("start voice exactly") << "STARTVOICE" << StartVoice << "";
     QTest::newRow("start voice with a blank is unknown") << "STARTVOICE " << Unknown << "";
     QTest::newRow("stop voice exactly") << "STOPVOICE" << StopVoice << "";
@@ -112,35 +112,57 @@ void TestStudentRules::commandLine_data()
     QTest::addColumn<QString>("local");
     QTest::addColumn<QString>("identity");
 
-    QTest::newRow("nothing changes nothing")
-        << QStringList() << "127.0.0.1:2030" << "127.0.0.1:2030" << "0.0.0.0:1800" << "file";
-    QTest::newRow("-t sets only the TCP end") << QStringList { "-t10.1.2.3:4000" }
-                                              << "10.1.2.3:4000" << "127.0.0.1:2030"
-                                              << "0.0.0.0:1800" << "file";
+    QTest::newRow("nothing changes nothing") << QStringList() << "127.0.0.1:2030"
+                                             << "127.0.0.1:2030"
+                                             << "0.0.0.0:1800"
+                                             << "file";
+    QTest::newRow("-t sets only the TCP end")
+        << QStringList { "-t10.1.2.3:4000" } << "10.1.2.3:4000"
+        << "127.0.0.1:2030"
+        << "0.0.0.0:1800"
+        << "file";
     QTest::newRow("-T works like -t") << QStringList { "-T10.1.2.3:4000" } << "10.1.2.3:4000"
-                                      << "127.0.0.1:2030" << "0.0.0.0:1800" << "file";
-    QTest::newRow("-u sets only the UDP end") << QStringList { "-u10.1.2.4:4001" }
-                                              << "127.0.0.1:2030" << "10.1.2.4:4001"
-                                              << "0.0.0.0:1800" << "file";
+                                      << "127.0.0.1:2030"
+                                      << "0.0.0.0:1800"
+                                      << "file";
+    QTest::newRow("-u sets only the UDP end")
+        << QStringList { "-u10.1.2.4:4001" } << "127.0.0.1:2030"
+        << "10.1.2.4:4001"
+        << "0.0.0.0:1800"
+        << "file";
     QTest::newRow("-e sets both ends") << QStringList { "-e10.0.0.9:4060" } << "10.0.0.9:4060"
-                                       << "10.0.0.9:4060" << "0.0.0.0:1800" << "file";
-    QTest::newRow("-p sets the wait server") << QStringList { "-p127.0.0.1:1900" }
-                                             << "127.0.0.1:2030" << "127.0.0.1:2030"
-                                             << "127.0.0.1:1900" << "file";
+                                       << "10.0.0.9:4060"
+                                       << "0.0.0.0:1800"
+                                       << "file";
+    QTest::newRow("-p sets the wait server")
+        << QStringList { "-p127.0.0.1:1900" } << "127.0.0.1:2030"
+        << "127.0.0.1:2030"
+        << "127.0.0.1:1900"
+        << "file";
     QTest::newRow("-i overrides the identity file, trimmed")
-        << QStringList { "-i anna " } << "127.0.0.1:2030" << "127.0.0.1:2030" << "0.0.0.0:1800"
+        << QStringList { "-i anna " } << "127.0.0.1:2030"
+        << "127.0.0.1:2030"
+        << "0.0.0.0:1800"
         << "anna";
     QTest::newRow("an option without its value in the same argument does nothing")
-        << QStringList { "-t", "10.1.2.3:4000" } << "127.0.0.1:2030" << "127.0.0.1:2030"
-        << "0.0.0.0:1800" << "file";
+        << QStringList { "-t", "10.1.2.3:4000" } << "127.0.0.1:2030"
+        << "127.0.0.1:2030"
+        << "0.0.0.0:1800"
+        << "file";
     QTest::newRow("later arguments win") << QStringList { "-ianna", "-iben" } << "127.0.0.1:2030"
-                                         << "127.0.0.1:2030" << "0.0.0.0:1800" << "ben";
-    QTest::newRow("a host name is looked up") << QStringList { "-elocalhost:4100" }
-                                              << "127.0.0.1:4100" << "127.0.0.1:4100"
-                                              << "0.0.0.0:1800" << "file";
+                                         << "127.0.0.1:2030"
+                                         << "0.0.0.0:1800"
+                                         << "ben";
+    QTest::newRow("a host name is looked up")
+        << QStringList { "-elocalhost:4100" } << "127.0.0.1:4100"
+        << "127.0.0.1:4100"
+        << "0.0.0.0:1800"
+        << "file";
     QTest::newRow("letters as the port leave the port")
-        << QStringList { "-t10.1.2.3:abc" } << "10.1.2.3:2030" << "127.0.0.1:2030"
-        << "0.0.0.0:1800" << "file";
+        << QStringList { "-t10.1.2.3:abc" } << "10.1.2.3:2030"
+        << "127.0.0.1:2030"
+        << "0.0.0.0:1800"
+        << "file";
 }
 
 void TestStudentRules::commandLine()
@@ -155,7 +177,8 @@ void TestStudentRules::commandLine()
     config.readCommandLine(arguments);
     QCOMPARE(MAbstractSocket::addressText(config.serverTcpAddress, config.serverTcpPort), tcp);
     QCOMPARE(MAbstractSocket::addressText(config.serverUdpAddress, config.serverUdpPort), udp);
-    QCOMPARE(MAbstractSocket::addressText(config.localListenAddress, config.localListenPort), local);
+    QCOMPARE(
+        MAbstractSocket::addressText(config.localListenAddress, config.localListenPort), local);
     QCOMPARE(config.identity, identity);
 }
 
@@ -190,15 +213,20 @@ void TestStudentRules::configurationFile_data()
     QTest::addColumn<QString>("identity");
 
     QTest::newRow("the first line sets both server ends")
-        << QByteArray("10.0.0.5:4060\r\n") << "10.0.0.5:4060" << "before";
+        << QByteArray("10.0.0.5:4060\r\n") << "10.0.0.5:4060"
+        << "before";
     QTest::newRow("a second line with the keyword sets the identity")
-        << QByteArray("10.0.0.5:4060\nIDENTIFY carla\n") << "10.0.0.5:4060" << "carla";
+        << QByteArray("10.0.0.5:4060\nIDENTIFY carla\n") << "10.0.0.5:4060"
+        << "carla";
     QTest::newRow("the keyword in lower case is ignored")
-        << QByteArray("10.0.0.5:4060\nidentify carla\n") << "10.0.0.5:4060" << "before";
+        << QByteArray("10.0.0.5:4060\nidentify carla\n") << "10.0.0.5:4060"
+        << "before";
     QTest::newRow("a bare keyword gives an empty identity")
-        << QByteArray("10.0.0.5:4060\nIDENTIFY\n") << "10.0.0.5:4060" << "";
+        << QByteArray("10.0.0.5:4060\nIDENTIFY\n") << "10.0.0.5:4060"
+        << "";
     QTest::newRow("an unparsable first line changes no address")
-        << QByteArray("nowhere.invalid:x\n") << "127.0.0.1:2030" << "before";
+        << QByteArray("nowhere.invalid:x\n") << "127.0.0.1:2030"
+        << "before";
 }
 
 void TestStudentRules::configurationFile()

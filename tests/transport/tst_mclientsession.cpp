@@ -112,9 +112,8 @@ void TestMClientSession::handshakeStep_data()
     QTest::newRow("a version answer carries the version")
         << QStringLiteral("PROTOCOLVER1") << int(MClientSession::ProtocolVersion)
         << QStringLiteral("1");
-    QTest::newRow("an identification result carries OK or FAIL")
-        << QStringLiteral("IDENTIFY:FAIL") << int(MClientSession::IdentifyResult)
-        << QStringLiteral("FAIL");
+    QTest::newRow("an identification result carries OK or FAIL") << QStringLiteral(
+        "IDENTIFY:FAIL") << int(MClientSession::IdentifyResult) << QStringLiteral("FAIL");
     QTest::newRow("a UDP request carries its token")
         << QStringLiteral("UDPREQUEST17") << int(MClientSession::UdpRequest)
         << QStringLiteral("17");
@@ -125,9 +124,8 @@ void TestMClientSession::handshakeStep_data()
         << QStringLiteral("10.0.0.7:5000");
     QTest::newRow("a copy probe carries its token")
         << QStringLiteral("DOYOUCOPY?3") << int(MClientSession::CopyProbe) << QStringLiteral("3");
-    QTest::newRow("CONNECTED with anything after it still counts")
-        << QStringLiteral("CONNECTED now") << int(MClientSession::Connected)
-        << QStringLiteral(" now");
+    QTest::newRow("CONNECTED with anything after it still counts") << QStringLiteral(
+        "CONNECTED now") << int(MClientSession::Connected) << QStringLiteral(" now");
     QTest::newRow("a client list is not part of the handshake")
         << QStringLiteral("CLLS") << int(MClientSession::NotHandshake) << QString();
     QTest::newRow("keywords are matched case-sensitively")
@@ -227,8 +225,8 @@ void TestMClientSession::endingFromItsOwnStateChangeIsSafe()
     QVERIFY(server.start());
     MClientSession session;
     int reopened = 0;
-    QObject::connect(&session, &MClientSession::tcpStateChanged,
-        [&](QAbstractSocket::SocketState state) {
+    QObject::connect(
+        &session, &MClientSession::tcpStateChanged, [&](QAbstractSocket::SocketState state) {
             if (state != QAbstractSocket::UnconnectedState || reopened > 0)
                 return;
             session.end();
@@ -294,8 +292,8 @@ void TestMClientSession::joinsTheClassroomServer()
 
     MClientSession session;
     bool connected = false;
-    QObject::connect(&session, &MClientSession::tcpStateChanged,
-        [&session](QAbstractSocket::SocketState state) {
+    QObject::connect(
+        &session, &MClientSession::tcpStateChanged, [&session](QAbstractSocket::SocketState state) {
             if (state != QAbstractSocket::ConnectedState)
                 return;
             session.queryServerProtocol();

@@ -104,8 +104,8 @@ void TestMOpusEncoder::failedInitialisationSendsNothing()
     PcmPipe pipe;
     MOpusEncoder encoder(&input, &pipe, format, &sender, 10, 28000, false);
     input.stop();
-    QVERIFY(
-        m_log->lines().contains(QStringLiteral("MOpusEncoder:: Encoder initialization failed. -1")));
+    QVERIFY(m_log->lines().contains(
+        QStringLiteral("MOpusEncoder:: Encoder initialization failed. -1")));
     pipe.push(QByteArray(2 * encoder.opusFrameBytes(), '\0'));
     emit pipe.readyRead();
     QCOMPARE(encoder.statisticsObject()->packetCount, 0);

@@ -135,7 +135,8 @@ void TestMVoiceCapture::inputBuffer()
         QCOMPARE(period, format.bytesForDuration(requestedMs * 1000));
         QVERIFY(MOpusEncoder::isWholeOpusFrame(period, format));
     } else {
-        QVERIFY2(period > format.bytesForDuration(requestedMs * 1000), qPrintable(QString::number(period)));
+        QVERIFY2(period > format.bytesForDuration(requestedMs * 1000),
+            qPrintable(QString::number(period)));
     }
     QTRY_VERIFY_WITH_TIMEOUT(sequence.size() >= 10, 10000);
 }

@@ -114,7 +114,8 @@ void TestVoiceLoopback::speechCrossesTheNetwork()
     // speech must still come through, in order: unrelated stretches of it
     // score below 0.4.
     qInfo("the output ran dry or dropped late frames: %d of %d seconds clear, %d heard",
-        int(clear.size() - clear.count(-1)), int(clear.size()), int(heard.size() - heard.count(-1)));
+        int(clear.size() - clear.count(-1)), int(clear.size()),
+        int(heard.size() - heard.count(-1)));
     QVERIFY(clear.count(-1) < clear.size());
     qint64 last = -1;
     for (const qint64 offset : qAsConst(heard)) {

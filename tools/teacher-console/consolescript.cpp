@@ -49,14 +49,14 @@ ConsoleScript::ConsoleScript(TeacherConsole* console, const QByteArray& pcm, boo
         [](const QString& identity, bool overUdp, MDataType type, const QByteArray& data) {
             const char* via = overUdp ? "udp" : "tcp";
             if (type == CommandData)
-                std::printf("%s %s command: %s\n", qPrintable(identity), via,
-                    qPrintable(printable(data)));
+                std::printf(
+                    "%s %s command: %s\n", qPrintable(identity), via, qPrintable(printable(data)));
             else if (type == TextData) {
                 QString name;
                 QString message;
                 MAbstractSocket::decodeTextPacket(data, name, message);
-                std::printf("%s %s text from %s: %s\n", qPrintable(identity), via,
-                    qPrintable(name), qPrintable(message));
+                std::printf("%s %s text from %s: %s\n", qPrintable(identity), via, qPrintable(name),
+                    qPrintable(message));
             } else if (type == UnrecognisedData)
                 std::printf("%s %s companion bytes: %s\n", qPrintable(identity), via,
                     qPrintable(printable(data)));
@@ -119,8 +119,8 @@ void ConsoleScript::run(const QString& step)
     } else if (name == QLatin1String("udpping")) {
         m_console->sendUdpCommand(SessionCommand::kPing + value);
     } else if (name == QLatin1String("vfmt")) {
-        m_console->sendCommand(
-            SessionCommand::kVoiceFormat + MM::serializeAudioFormatToString(MM::defaultAudioFormat()));
+        m_console->sendCommand(SessionCommand::kVoiceFormat
+            + MM::serializeAudioFormatToString(MM::defaultAudioFormat()));
     } else if (name == QLatin1String("allowcall")) {
         m_console->allowCall(value);
     } else if (name == QLatin1String("xdata")) {
