@@ -1,15 +1,15 @@
 #include "dmainwindow.h"
 #include "ui_dmainwindow.h"
 
-#include "assistantcommand.h"
 #include "chatformat.h"
-#include "clientlist.h"
 #include "daudiodevices.h"
 #include "daddresspublisher.h"
+#include "dclientrows.h"
 #include "dfilebrowser.h"
 #include "dfilereceiver.h"
 #include "dfilesender.h"
 #include "dmessagebox.h"
+#include "dsessionlink.h"
 #include "dvoicecontrol.h"
 #include "dvoiceprocessingmenu.h"
 #include "mdecoder.h"
@@ -17,19 +17,13 @@
 #include "mtcpsocket.h"
 #include "mudpsocket.h"
 #include "mvoiceplayback.h"
-#include "sessioncommands.h"
 
 #include <QAudioOutput>
 #include <QCloseEvent>
-#include <QDebug>
 #include <QDesktopServices>
-#include <QIcon>
-#include <QInputDialog>
 #include <QLabel>
-#include <QListWidgetItem>
 #include <QMenu>
 #include <QMessageBox>
-#include <QStringList>
 #include <QUrl>
 
 #include "assistantlog.h"
@@ -40,15 +34,6 @@ static void initPodiumResources()
 {
     Q_INIT_RESOURCE(podium);
 }
-
-namespace {
-
-const QString kNetOn = QStringLiteral(":/img/net-on.png");
-const QString kNetOff = QStringLiteral(":/img/net-off.png");
-
-using ChatFormat::statusLine;
-
-} // namespace
 
 const char* const DMainWindow::kVersionBoxName = "versionRefusedBox";
 const char* const DMainWindow::kIdentityBoxName = "identityRefusedBox";
@@ -101,6 +86,13 @@ DMainWindow::DMainWindow(const AssistantConfig& configuration, QWidget* parent)
     connect(ui->actionClearScrollback, &QAction::triggered, ui->txtMessages, &QTextEdit::clear);
 
     m_session = new MClientSession(this);
+    m_link = new DSessionLink(
+        m_session, config, { this, ui->btnRefreshConnection, ui->lblnetstat, ui->lwClients }, this);
+    connect(m_link, &DSessionLink::statusLine, this, &DMainWindow::appendText);
+    connect(m_link, &DSessionLink::tcpConnected, this, &DMainWindow::tcpConnectionSucceeded);
+    connect(m_link, &DSessionLink::endRequested, this, &DMainWindow::endConnection);
+    connect(m_link, &DSessionLink::addressEntered, this, &DMainWindow::setUpConnections);
+    connect(m_link, &DSessionLink::textReceived, this, &DMainWindow::textDataReceived);
     connect(m_session, &MClientSession::tcpStateChanged, this, &DMainWindow::TStateChanged);
     connect(m_session, &MClientSession::udpStateChanged, this, &DMainWindow::UStateChanged);
     connect(m_session, &MClientSession::tcpError, this, &DMainWindow::Terror);
@@ -128,6 +120,7 @@ DMainWindow::DMainWindow(const AssistantConfig& configuration, QWidget* parent)
 
     setUpVoice();
     setUpSendVoice();
+    m_link->setHandlers({ fileSender, fileReceiver, m_voice });
     DVoiceProcessingMenu::attach(
         menuBar(), m_voice->playback(), m_voice->capture(), config.voiceProcessing);
 
@@ -157,8 +150,7 @@ void DMainWindow::setUpConnections()
     if (m_session->isOpen())
         endConnection();
     connecting = true;
-    m_session->open(config.serverTcpAddress, config.serverTcpPort, config.serverUdpAddress,
-        config.serverUdpPort);
+    m_link->openSession();
     fileSender->setSocket(m_session->tcpSocket());
 }
 
@@ -178,12 +170,12 @@ void DMainWindow::tcpConnectionSucceeded()
 
 void DMainWindow::queryServerProtocol()
 {
-    m_session->queryServerProtocol();
+    m_link->queryServerProtocol();
 }
 
 void DMainWindow::identifySelf()
 {
-    m_session->identifySelf(config.identity);
+    m_link->identifySelf();
 }
 
 void DMainWindow::endConnection()
@@ -191,79 +183,45 @@ void DMainWindow::endConnection()
     endVoice();
     endSendVoice();
     fileSender->setSocket(nullptr);
-
-    ui->btnRefreshConnection->setIcon(QIcon(kNetOff));
     connecting = false;
-    m_session->end();
-}
-
-bool DMainWindow::tcpUsable() const
-{
-    return m_session->tcpUsable();
+    m_link->closeSession();
 }
 
 void DMainWindow::serverProtocolVerReceived(const QString& version)
 {
-    if (version == SessionCommand::kProtocolVersion)
-        return;
-    endConnection();
-    DMessageBox::open(this, kVersionBoxName, QMessageBox::Critical,
-        QStringLiteral("Connection Error!"),
-        QStringLiteral("The version of the server you are trying to connect to is different "
-                       "from the version of this client.\nPlease update your client program."),
-        QMessageBox::Ok, Qt::PlainText);
+    m_link->versionReceived(version);
 }
 
 void DMainWindow::identifyResultReceived(const QString& result)
 {
-    if (result == SessionCommand::kIdentifyOk)
-        return;
-    endConnection();
-    DMessageBox::open(this, kIdentityBoxName, QMessageBox::Critical,
-        QStringLiteral("Connection Error!"),
-        QStringLiteral("Identification Failed!\nPlease make sure you have permission and "
-                       "credentials to join the current class."),
-        QMessageBox::Ok, Qt::PlainText);
+    m_link->identifyResultReceived(result);
 }
 
 void DMainWindow::udpRequestReceived(const QString& token)
 {
-    m_session->answerUdpRequest(token);
+    m_link->udpRequestReceived(token);
 }
 
 void DMainWindow::selfExternalUdpAddressPortReceived(
     MAbstractSocket* connection, const QString& addressPort)
 {
     Q_UNUSED(connection)
-    MTcpSocket* tcp = m_session->tcpSocket();
-    if (!tcp)
-        return;
-    QHostAddress address;
-    quint16 port = 0;
-    MAbstractSocket::parseAddressPort(addressPort, address, port);
-    qCDebug(lcAssistant).noquote() << "BOUND TO" << MAbstractSocket::addressText(address, port);
-    qCDebug(lcAssistant).noquote()
-        << "TCP PEER" << tcp->PeerIpAndPort() << "TCP LOCAL" << tcp->LocalIpAndPort();
-    m_session->answerUdpAddress();
+    m_link->udpAddressReceived(addressPort);
 }
 
 void DMainWindow::doYouCopyReceived(MAbstractSocket* connection, const QString& token)
 {
-    m_session->answerCopyProbe(connection, token);
+    m_link->copyProbeReceived(connection, token);
 }
 
 void DMainWindow::connectedReceived()
 {
-    appendText(statusLine(QStringLiteral("#C00080"), QStringLiteral("Voice Initialized")));
-    ui->btnRefreshConnection->setIcon(QIcon(kNetOn));
-    requestNumberOfClients();
-    ui->lblnetstat->setText(QStringLiteral("Connection OK"));
+    m_link->connectedReceived();
 }
 
 void DMainWindow::requestNumberOfClients()
 {
-    if (MTcpSocket* tcp = m_session->tcpSocket())
-        tcp->ourProtocolSendCommand(SessionCommand::kGetNClients);
+    m_link->requestNumberOfClients();
 }
 
 void DMainWindow::numberOfClientsReceived(int count)
@@ -273,14 +231,7 @@ void DMainWindow::numberOfClientsReceived(int count)
 
 void DMainWindow::TStateChanged(QAbstractSocket::SocketState state)
 {
-    ui->lblnetstat->setText(MAbstractSocket::getStateString(state));
-    if (state == QAbstractSocket::ConnectedState) {
-        ui->lblnetstat->setText(QStringLiteral("Initializing..."));
-        tcpConnectionSucceeded();
-        appendText(statusLine(QStringLiteral("green"), QStringLiteral("Server connected.")));
-    } else if (state == QAbstractSocket::UnconnectedState) {
-        appendText(statusLine(QStringLiteral("green"), QStringLiteral("Server disconnected.")));
-    }
+    m_link->tcpStateChanged(state);
 }
 
 void DMainWindow::UStateChanged(QAbstractSocket::SocketState state)
@@ -290,117 +241,23 @@ void DMainWindow::UStateChanged(QAbstractSocket::SocketState state)
 
 void DMainWindow::Terror(QAbstractSocket::SocketError error)
 {
-    const MTcpSocket* tcp = m_session->tcpSocket();
-    qCDebug(lcAssistant).noquote() << "Terror:" << error << (tcp ? tcp->errorString() : QString());
+    m_link->tcpError(error);
 }
 
 void DMainWindow::Uerror(QAbstractSocket::SocketError error)
 {
-    const MUdpSocket* udp = m_session->udpSocket();
-    qCDebug(lcAssistant).noquote() << "Uerror:" << error << (udp ? udp->errorString() : QString());
-}
-
-void DMainWindow::dispatchCommand(
-    MAbstractSocket* connection, const QString& command, const QByteArray& payload)
-{
-    const AssistantCommand::Parsed parsed = AssistantCommand::parse(command);
-    switch (parsed.kind) {
-    case AssistantCommand::ProtocolVersion:
-        serverProtocolVerReceived(parsed.rest);
-        break;
-    case AssistantCommand::IdentifyResult:
-        identifyResultReceived(parsed.rest);
-        break;
-    case AssistantCommand::UdpRequest:
-        udpRequestReceived(parsed.rest);
-        break;
-    case AssistantCommand::YourUdpIpPort:
-        selfExternalUdpAddressPortReceived(connection, parsed.rest);
-        break;
-    case AssistantCommand::DoYouCopy:
-        doYouCopyReceived(connection, parsed.rest);
-        break;
-    case AssistantCommand::Connected:
-        connectedReceived();
-        break;
-    case AssistantCommand::ClientList:
-        clientListReceived(parsed.rest);
-        break;
-    case AssistantCommand::XDataId:
-        fileSender->XDataIDReceived(payload.mid(parsed.keywordSize));
-        break;
-    case AssistantCommand::FileOffer:
-        fileReceiver->offerReceived(connection->PeerIpAndPort(), payload.mid(parsed.keywordSize));
-        break;
-    case AssistantCommand::FileCancel:
-        fileReceiver->cancelReceived(parsed.rest.toInt());
-        break;
-    case AssistantCommand::ClientCount:
-        numberOfClientsReceived(parsed.rest.toInt());
-        break;
-    case AssistantCommand::SpeakerCount:
-        numberOfSpeakingClientsReceived(parsed.rest.toInt());
-        break;
-    case AssistantCommand::StartVoice:
-        startVoice();
-        break;
-    case AssistantCommand::StopVoice:
-        endVoice();
-        break;
-    case AssistantCommand::Unknown:
-        qCDebug(lcAssistant).noquote() << SessionCommand::kUnknownCommand + command;
-        break;
-    }
+    m_link->udpError(error);
 }
 
 void DMainWindow::packetReceived(
     MAbstractSocket* connection, MDataType dataType, const QByteArray& payload)
 {
-    switch (dataType) {
-    case CommandData: {
-        const QString command = QString::fromUtf8(payload);
-        qCDebug(lcAssistant).noquote() << QStringLiteral("cmd packetReceived ") + command
-                + QLatin1Char(' ') + connection->PeerIpAndPort() + QStringLiteral(" LOCAL ")
-                + connection->LocalIpAndPort();
-        dispatchCommand(connection, command, payload);
-        break;
-    }
-    case TextData: {
-        QString name;
-        QString message;
-        MAbstractSocket::decodeTextPacket(payload, name, message);
-        if (config.udpTextProbe && connection->socketType() != 1)
-            message = QStringLiteral("[Client Confirms UDP] ") + message;
-        textDataReceived(name, message);
-        break;
-    }
-    case VoiceData:
-        m_voice->voicePacketReceived(payload);
-        break;
-    case ExtraData:
-        fileReceiver->chunkReceived(payload);
-        break;
-    case UnrecognisedData:
-        break;
-    }
+    m_link->packetReceived(connection, dataType, payload);
 }
 
 void DMainWindow::on_btnRefreshConnection_clicked()
 {
-    auto* dialog = new QInputDialog(this);
-    dialog->setObjectName(QLatin1String(kAddressDialogName));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setWindowTitle(QStringLiteral("Server Address"));
-    dialog->setLabelText(QStringLiteral("Enter server Address:Port :"));
-    dialog->setTextValue(config.serverTcpAddress.toString() + QLatin1Char(':')
-        + QString::number(config.serverTcpPort));
-    dialog->setWindowModality(Qt::WindowModal);
-    connect(dialog, &QInputDialog::textValueSelected, this, [this](const QString& text) {
-        MAbstractSocket::parseAddressPort(text, config.serverTcpAddress, config.serverTcpPort);
-        MAbstractSocket::parseAddressPort(text, config.serverUdpAddress, config.serverUdpPort);
-        setUpConnections();
-    });
-    dialog->open();
+    m_link->askServerAddress();
 }
 
 // ------------------------------------------------------------------ voice
@@ -548,7 +405,7 @@ void DMainWindow::appendText(const QString& text)
 
 void DMainWindow::sendTextData()
 {
-    if (!tcpUsable())
+    if (!m_session->tcpUsable())
         return;
     const QString text = ui->leTextData->text();
     m_session->tcpSocket()->ourProtocolSendText(config.identity, text);
@@ -576,40 +433,9 @@ void DMainWindow::on_txtMessages_customContextMenuRequested(const QPoint& pos)
     menu->popup(ui->txtMessages->viewport()->mapToGlobal(pos));
 }
 
-void DMainWindow::clientListReceived(const QString& list)
-{
-    const int row = ui->lwClients->currentRow();
-    ui->lwClients->clear();
-    if (list.isEmpty())
-        return;
-
-    // An entry needs its two connection texts and a name; a shorter one
-    // cannot be shown or looked up and is left out.
-    QStringList rejected;
-    const QVector<ClientList::Entry> entries = ClientList::parse(list, &rejected);
-    for (const QString& entry : qAsConst(rejected))
-        qCDebug(lcAssistant).noquote()
-            << "Client list entry without three fields ignored:" << entry;
-    for (const ClientList::Entry& entry : entries) {
-        auto* item = new QListWidgetItem(entry.name, ui->lwClients);
-        item->setData(Qt::UserRole, QString(entry.tcpEnd + QLatin1Char('#') + entry.udpEnd));
-    }
-
-    if (row >= 0 && row < ui->lwClients->count())
-        ui->lwClients->setCurrentRow(row);
-}
-
 void DMainWindow::on_lwClients_itemActivated(QListWidgetItem* item)
 {
-    if (!item)
-        return;
-    const QStringList parts = item->data(Qt::UserRole).toString().split(QLatin1Char('#'));
-    // Plain text: the name is whatever the client chose.
-    DMessageBox::open(this, kPeerInfoBoxName, QMessageBox::Information,
-        QStringLiteral("Peer Information"),
-        QStringLiteral("Peer: %1\nTCP Connection: %2\nUDP Connection: %3")
-            .arg(item->text(), parts.value(0), parts.value(1)),
-        QMessageBox::Ok, Qt::PlainText);
+    DClientRows::showPeer(this, kPeerInfoBoxName, item);
 }
 
 void DMainWindow::selectFileInExplorer(const QString& filePath)

@@ -14,6 +14,7 @@ class QPoint;
 class DAddressPublisher;
 class DFileReceiver;
 class DFileSender;
+class DSessionLink;
 class DVoiceControl;
 class MClientSession;
 class MDecoder;
@@ -24,13 +25,13 @@ namespace Ui {
 class DMainWindow;
 }
 
-// podium's chat window, a full client of a classroom server: the session with
-// its handshake and its dispatcher (AssistantCommand's table), the chat area
-// and the client list; voice under the two-speaker limit is DVoiceControl's,
-// file transfer DFileSender's and DFileReceiver's. It owns its sockets and
-// codec objects through MClientSession and DVoiceControl; main() creates it
-// and hands it the in-process server and the log file as children. GUI
-// thread only.
+// podium's chat window, a full client of a classroom server. The window wires
+// its widgets to the pieces: the session's handshake and dispatcher are
+// DSessionLink's, the class list's rows DClientRows', voice under the
+// two-speaker limit DVoiceControl's, file transfer DFileSender's and
+// DFileReceiver's; it keeps the chat area. It owns its sockets and codec
+// objects through MClientSession and DVoiceControl; main() creates it and
+// hands it the in-process server and the log file as children. GUI thread.
 //
 // Message boxes never block (DMessageBox): each is a named, window-modal
 // child (kVersionBoxName, kIdentityBoxName, kPeerInfoBoxName,
@@ -136,17 +137,14 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void dispatchCommand(
-        MAbstractSocket* connection, const QString& command, const QByteArray& payload);
-    void clientListReceived(const QString& list);
     void decoderCreated(MDecoder* decoder);
-    bool tcpUsable() const;
 
     Ui::DMainWindow* ui;
     AssistantConfig config;
 
     // Session: the sockets live in m_session while it is open.
     MClientSession* m_session = nullptr;
+    DSessionLink* m_link = nullptr;
     bool connecting = false;
 
     // Voice: playback and capture under the speaker limit, with their controls.
