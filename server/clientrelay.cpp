@@ -54,11 +54,12 @@ FloodGuard::Verdict ClientRelay::judgeFrame(MTcpSocket* conn, int payloadBytes)
     const qint64 size = WireFormat::kTcpHeaderSize + payloadBytes;
     const FloodGuard::Verdict verdict = budget->guard.admit(size, m_clock.elapsed());
     if (verdict == FloodGuard::Drop && mayLogDrop()) {
-        qCDebug(lcServer) << kTag << "Dropped traffic beyond the client limits from" << conn->PeerIpAndPort()
-                 << budget->guard.droppedPackets() << "packets so far";
+        qCDebug(lcServer) << kTag << "Dropped traffic beyond the client limits from"
+                          << conn->PeerIpAndPort() << budget->guard.droppedPackets()
+                          << "packets so far";
     } else if (verdict == FloodGuard::Disconnect) {
         qCDebug(lcServer) << kTag << "Closing a flooding connection" << conn->PeerIpAndPort()
-                 << budget->guard.droppedPackets() << "packets dropped";
+                          << budget->guard.droppedPackets() << "packets dropped";
     }
     return verdict;
 }
@@ -149,9 +150,9 @@ void ClientRelay::sendText(const QString& name, const QString& message, MTcpSock
     for (const ReadyClient& client : clients) {
         if (client.conn == except || !client.conn->usable())
             continue;
-        qCDebug(lcServer) << kTag
-                 << "********************************************************* broadcastText"
-                 << client.conn->PeerIpAndPort();
+        qCDebug(lcServer)
+            << kTag << "********************************************************* broadcastText"
+            << client.conn->PeerIpAndPort();
         client.conn->ourProtocolSendText(name, message);
         checkBacklog(client.conn);
         if (m_udpTextProbe) {
@@ -184,7 +185,7 @@ void ClientRelay::checkBacklog(MTcpSocket* conn)
     if (unsent <= ClientLimits::kMaxUnsentBytes || !m_readyClients.contains(conn))
         return;
     qCDebug(lcServer) << kTag << "Too slow, dropping" << conn->PeerIpAndPort() << "with" << unsent
-             << "bytes unsent";
+                      << "bytes unsent";
     m_dropSlowClient(conn);
     // close() would keep the unsent bytes until they are written, which for
     // this client is never.
@@ -210,7 +211,16 @@ void ClientRelay::sendVoice(
     datagram.append(WireFormat::kVoiceTag.data(), WireFormat::kTagSize);
     datagram.append(MAbstractSocket::intToByteArray(quint32(sequenceNumber)));
     datagram.append(voice);
-    m_fanOut->send(datagram, DatagramFanOut::End(address, port));
+    const DatagramFanOut::End skip(address, port);
+    // A secure class seals each copy under its recipient's key.
+    if (DatagramSealer* sealer = m_socket->sealer()) {
+        m_fanOut->send(
+            datagram, skip, [sealer](const QByteArray& plain, const DatagramFanOut::End& end) {
+                return sealer->seal(plain, end.first, end.second);
+            });
+        return;
+    }
+    m_fanOut->send(datagram, skip);
 }
 
 bool ClientRelay::mayLogDrop()
