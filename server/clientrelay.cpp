@@ -211,7 +211,16 @@ void ClientRelay::sendVoice(
     datagram.append(WireFormat::kVoiceTag.data(), WireFormat::kTagSize);
     datagram.append(MAbstractSocket::intToByteArray(quint32(sequenceNumber)));
     datagram.append(voice);
-    m_fanOut->send(datagram, DatagramFanOut::End(address, port));
+    const DatagramFanOut::End skip(address, port);
+    // A secure class seals each copy under its recipient's key.
+    if (DatagramSealer* sealer = m_socket->sealer()) {
+        m_fanOut->send(
+            datagram, skip, [sealer](const QByteArray& plain, const DatagramFanOut::End& end) {
+                return sealer->seal(plain, end.first, end.second);
+            });
+        return;
+    }
+    m_fanOut->send(datagram, skip);
 }
 
 bool ClientRelay::mayLogDrop()

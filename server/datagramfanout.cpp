@@ -23,6 +23,8 @@ struct DatagramFanOut::Native
     std::vector<sockaddr_storage> addresses;
     std::vector<mmsghdr> messages;
     iovec buffer {};
+    // One description per message when each copy differs.
+    std::vector<iovec> copies;
 
     bool toNative(const End& end, sockaddr_storage& out) const;
     bool sameEnd(const sockaddr_storage& a, const sockaddr_storage& b) const;
@@ -160,37 +162,66 @@ void DatagramFanOut::setEnds(const QVector<End>& ends)
 
 int DatagramFanOut::send(const QByteArray& datagram, const End& skip)
 {
+    return send(datagram, skip, CopyFor());
+}
+
+int DatagramFanOut::send(const QByteArray& datagram, const End& skip, const CopyFor& copyFor)
+{
 #ifdef Q_OS_LINUX
     const qintptr fd = m_socket->socketDescriptor();
     if (!m_native || fd < 0)
-        return sendPortable(datagram, skip);
+        return sendPortable(datagram, skip, copyFor);
     Native& native = *m_native;
     native.buffer.iov_base = const_cast<char*>(datagram.constData());
     native.buffer.iov_len = size_t(datagram.size());
     sockaddr_storage skipped {};
     const bool canSkip = native.toNative(skip, skipped);
     const int count = int(native.addresses.size());
+    // The copies live until the batch is sent; an unsealable end is skipped.
+    QVector<QByteArray> copies;
+    QVector<bool> unsendable;
+    if (copyFor) {
+        copies.resize(count);
+        unsendable.fill(false, count);
+        native.copies.resize(size_t(count));
+        for (int i = 0; i < count; ++i) {
+            copies[i] = copyFor(datagram, m_ends.at(i));
+            unsendable[i] = copies.at(i).isEmpty();
+            native.copies[size_t(i)].iov_base = const_cast<char*>(copies.at(i).constData());
+            native.copies[size_t(i)].iov_len = size_t(copies.at(i).size());
+            native.messages[size_t(i)].msg_hdr.msg_iov = &native.copies[size_t(i)];
+        }
+    }
     int sent = 0;
     int runStart = 0;
     for (int i = 0; i <= count; ++i) {
-        if (i < count && !(canSkip && native.sameEnd(native.addresses[size_t(i)], skipped)))
+        if (i < count && !(canSkip && native.sameEnd(native.addresses[size_t(i)], skipped))
+            && !(copyFor && unsendable.at(i)))
             continue;
         sent += native.sendRun(int(fd), runStart, i);
         runStart = i + 1;
     }
+    if (copyFor) {
+        for (mmsghdr& message : native.messages)
+            message.msg_hdr.msg_iov = &native.buffer;
+    }
     return sent;
 #else
-    return sendPortable(datagram, skip);
+    return sendPortable(datagram, skip, copyFor);
 #endif
 }
 
-int DatagramFanOut::sendPortable(const QByteArray& datagram, const End& skip)
+int DatagramFanOut::sendPortable(
+    const QByteArray& datagram, const End& skip, const CopyFor& copyFor)
 {
     int sent = 0;
     for (const End& end : qAsConst(m_ends)) {
         if (end == skip)
             continue;
-        if (m_socket->writeDatagram(datagram, end.first, end.second) == datagram.size())
+        const QByteArray copy = copyFor ? copyFor(datagram, end) : datagram;
+        if (copy.isEmpty())
+            continue;
+        if (m_socket->writeDatagram(copy, end.first, end.second) == copy.size())
             ++sent;
     }
     return sent;

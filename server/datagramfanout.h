@@ -5,6 +5,7 @@
 #include <QPair>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 
 class QUdpSocket;
@@ -29,11 +30,16 @@ public:
     // Sends the datagram to every end other than skip; gives the copies that
     // were handed to the kernel.
     int send(const QByteArray& datagram, const End& skip);
+    // The copy an end gets (a secure class seals each under its recipient's
+    // key); an empty copy is not sent.
+    using CopyFor = std::function<QByteArray(const QByteArray& datagram, const End& end)>;
+    // As send, with each copy made by copyFor; still one batch to the kernel.
+    int send(const QByteArray& datagram, const End& skip, const CopyFor& copyFor);
 
 private:
     struct Native;
 
-    int sendPortable(const QByteArray& datagram, const End& skip);
+    int sendPortable(const QByteArray& datagram, const End& skip, const CopyFor& copyFor);
 
     QUdpSocket* m_socket;
     QVector<End> m_ends;

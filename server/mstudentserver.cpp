@@ -37,6 +37,23 @@ MStudentServer::MStudentServer(const ServerSettings& settingsArg, QObject* paren
     connect(this, QOverload<MAbstractSocket*>::of(&MStudentServer::newConnection), this,
         &MStudentServer::acceptConnection);
 
+    if (settings.isSecure()) {
+        const QString folder = settings.stateFolder.isEmpty()
+            ? ServerCertificate::defaultStateFolder()
+            : settings.stateFolder;
+        QString error;
+        if (!m_certificate.loadOrCreate(folder, &error)) {
+            // Never fall back to a plain class the operator did not ask for.
+            qCWarning(lcServer) << kTag << "No secure class: the certificate in" << folder
+                                << "cannot be used:" << error;
+            udpSocket->close();
+            return;
+        }
+        m_sealer = std::make_unique<ServerSealer>();
+        udpSocket->setSealer(m_sealer.get());
+        m_clock.start();
+    }
+
     qCDebug(lcServer) << kTag << "MStudentServer: Listen: " << settings.listenAddress
                       << settings.listenPort;
     if (!listen(settings.listenAddress, settings.listenPort)) {
@@ -56,6 +73,17 @@ MStudentServer::~MStudentServer()
     qCDebug(lcServer) << "SERVER: MStudentServer: Closing";
     removeAllClients();
     close();
+    udpSocket->setSealer(nullptr);
+}
+
+QString MStudentServer::certificateFingerprint() const
+{
+    return m_sealer ? m_certificate.fingerprint() : QString();
+}
+
+quint64 MStudentServer::droppedSealedDatagrams() const
+{
+    return m_sealer ? m_sealer->keys().drops().dropped() : 0;
 }
 
 quint16 MStudentServer::boundUdpPort() const
@@ -75,6 +103,9 @@ void MStudentServer::incomingConnection(qintptr socketDescriptor)
     auto* socket = new MTcpSocket(this);
     socket->setSocketDescriptor(
         socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite);
+    // A plain peer fails the TLS handshake and is dropped before any class data.
+    if (m_sealer)
+        socket->startServerTls(m_certificate);
     emit newConnection(static_cast<MAbstractSocket*>(socket));
 }
 
@@ -96,7 +127,11 @@ void MStudentServer::addNonReadyClient(MTcpSocket* conn)
     m_admission.add(conn);
     m_relay->addConnection(conn);
     m_timers->add(conn);
-    sendUDPRequestToClient(conn);
+    // A secure class starts UDP only once the client holds its key.
+    if (m_sealer)
+        m_members.insert(conn, Member());
+    else
+        sendUDPRequestToClient(conn);
 }
 
 void MStudentServer::handshakeDeadlinePassed(QObject* connection)
@@ -131,6 +166,8 @@ void MStudentServer::nrPacketReceived(
     using namespace SessionCommand;
     if (text == kGetProtocol) {
         conn->ourProtocolSendCommand(kProtocolVer + kProtocolVersion);
+    } else if (m_sealer && text.startsWith(kClassCode)) {
+        m_members[conn].code = text.mid(kClassCode.size());
     } else if (text.startsWith(kIdentify)) {
         identifyNonReadyClient(conn, text.mid(kIdentify.size()));
     } else if (text == kUdpIpPortBound) {
@@ -162,11 +199,100 @@ void MStudentServer::identifyNonReadyClient(MTcpSocket* conn, const QString& idn
         for (const ReadyClient& ready : qAsConst(readyClients))
             accepted = accepted && ready.clientIdName != idname;
     }
+    if (m_sealer && accepted)
+        accepted = admitSecurely(conn, idname);
 
     const Admission::Reply reply = m_admission.identify(conn, idname, accepted);
     carryOut(conn, reply);
+    if (m_sealer && accepted && !m_members.value(conn).hasKey) {
+        if (!sendUdpKey(conn)) {
+            removeNonReadyClient(conn);
+            return;
+        }
+        sendUDPRequestToClient(conn);
+    }
     if (reply.ready)
         moveToReadyClients(conn);
+}
+
+bool MStudentServer::admitSecurely(MTcpSocket* conn, const QString& name)
+{
+    using SecureClass::Role;
+    Member& member = m_members[conn];
+    const QHostAddress address = conn->peerAddress();
+    const QString where = conn->PeerIpAndPort();
+    const qint64 now = m_clock.elapsed();
+    if (member.hasKey) {
+        // Identified already: the role stays what the first code gave.
+        return true;
+    }
+    if (m_throttle.refused(address, now)) {
+        qCWarning(lcServer) << kTag << "Refused" << where << "unheard: too many failed admissions";
+        return false;
+    }
+    const Role role
+        = SecureClass::roleOfCode(member.code, settings.staffCode, settings.studentCode);
+    if (role == Role::None) {
+        m_throttle.failed(address, now);
+        qCWarning(lcServer) << kTag << "Refused" << where
+                            << (member.code.isEmpty() ? "without a class code"
+                                                      : "with a wrong class code");
+        return false;
+    }
+    if (role == Role::Student) {
+        QStringList staffNames;
+        for (auto it = m_members.cbegin(); it != m_members.cend(); ++it) {
+            if (it->role == Role::Staff)
+                staffNames << (readyClients.contains(it.key())
+                        ? readyClients.value(it.key()).clientIdName
+                        : m_admission.find(it.key()) ? m_admission.find(it.key())->clientIdName
+                                                     : QString());
+        }
+        if (!SecureClass::studentMayTake(name, staffNames)) {
+            qCWarning(lcServer) << kTag << "Refused" << where << "as a student taking the name"
+                                << name;
+            return false;
+        }
+    }
+    member.role = role;
+    return true;
+}
+
+bool MStudentServer::sendUdpKey(MTcpSocket* conn)
+{
+    Member& member = m_members[conn];
+    QByteArray key;
+    if (!m_sealer->addClient(member.keyId, key))
+        return false;
+    member.hasKey = true;
+    m_roleOfKey.insert(member.keyId, member.role);
+    conn->ourProtocolSendCommand(
+        SessionCommand::kUdpKey + SealedDatagram::udpKeyArgument(member.keyId, key));
+    return true;
+}
+
+void MStudentServer::forgetMember(MTcpSocket* conn)
+{
+    const auto it = m_members.constFind(conn);
+    if (it == m_members.cend())
+        return;
+    if (it->hasKey) {
+        m_sealer->removeClient(it->keyId);
+        m_roleOfKey.remove(it->keyId);
+    }
+    m_members.erase(it);
+}
+
+bool MStudentServer::studentMayNotSend(MTcpSocket* conn, MDataType dataType, const QByteArray& data)
+{
+    if (!m_sealer || m_members.value(conn).role != SecureClass::Role::Student)
+        return false;
+    if (dataType != CommandData || !SecureClass::isStaffOnlyCommand(QString::fromUtf8(data)))
+        return false;
+    if (m_relay->mayLogDrop())
+        qCWarning(lcServer) << kTag << "Dropped a staff-only command from the student at"
+                            << conn->PeerIpAndPort() << ":" << loggedPayload(data);
+    return true;
 }
 
 void MStudentServer::moveToReadyClients(MTcpSocket* conn)
@@ -224,6 +350,7 @@ void MStudentServer::removeNonReadyClientImpl_unsafe(MTcpSocket* conn)
     m_timers->end(conn);
     m_relay->removeConnection(conn);
     m_reserve->connectionLeft();
+    forgetMember(conn);
 }
 
 void MStudentServer::sendUDPRequestToClient(MTcpSocket* conn)
@@ -284,6 +411,12 @@ void MStudentServer::uPacketReceived(
         break;
     }
     case VoiceData:
+        if (m_sealer && m_roleOfKey.value(m_sealer->lastKeyId()) != SecureClass::Role::Staff) {
+            if (m_relay->mayLogDrop())
+                qCWarning(lcServer)
+                    << kTag << "Dropped voice from the student at" << connection->PeerIpAndPort();
+            break;
+        }
         if (m_relay->admitVoice(connection, data))
             emit rawPacketReceived(connection, VoiceData, data);
         break;
@@ -384,6 +517,8 @@ void MStudentServer::packetReceived(
     if (conn && !admitTcpPacket(conn, data))
         return;
     qCDebug(lcServerFrames) << kTag << "packetReceived: " << data.size() << loggedPayload(data);
+    if (conn && studentMayNotSend(conn, dataType, data))
+        return;
     const QLatin1String exit = SessionCommand::kClientExit;
     if (dataType == CommandData && data == QByteArray::fromRawData(exit.data(), exit.size())) {
         qCDebug(lcServer) << kTag << "Client exited " << conn
@@ -423,6 +558,7 @@ void MStudentServer::removeClientImpl_unsafe(MTcpSocket* conn)
     const ReadyClient client = readyClients.take(conn);
     m_relay->removeConnection(conn);
     m_relay->removeReadyEnd(client.udpAddress, client.udpPort);
+    forgetMember(conn);
     // The descriptor goes once the socket is deleted, later in this loop.
     m_reserve->connectionLeft();
 }

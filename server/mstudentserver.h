@@ -4,8 +4,11 @@
 #include "mabstractsocket.h"
 #include "nonreadyclient.h"
 #include "readyclient.h"
+#include "secureclass.h"
+#include "servercertificate.h"
 #include "serversettings.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QTcpServer>
 
@@ -50,6 +53,10 @@ public:
     qint64 droppedVoiceDatagrams() const;
     // Port the UDP socket really got (differs from the setting when that is 0).
     quint16 boundUdpPort() const;
+    // A secure class's certificate fingerprint; empty in a plain class.
+    QString certificateFingerprint() const;
+    // Datagrams of a secure class dropped unopened (forged, replayed, unknown key).
+    quint64 droppedSealedDatagrams() const;
 
 signals:
     void clientJoined(MTcpSocket* conn, const QString& clientIdName);
@@ -96,6 +103,13 @@ private:
     void stepTimedOut(QObject* connection);
     // Sends what an admission transition asks for and follows its timer.
     void carryOut(MTcpSocket* conn, const Admission::Reply& reply);
+    // A secure class's verdict on an IDENTIFY; logs a refusal with the address.
+    bool admitSecurely(MTcpSocket* conn, const QString& name);
+    // Sends "UDPKEY" and arms the sealer for conn; false when no key could be made.
+    bool sendUdpKey(MTcpSocket* conn);
+    void forgetMember(MTcpSocket* conn);
+    // Whether a secure class drops this packet from a student (logged).
+    bool studentMayNotSend(MTcpSocket* conn, MDataType dataType, const QByteArray& data);
 
     ServerSettings settings;
     MUdpSocket* udpSocket = nullptr;
@@ -104,4 +118,20 @@ private:
     QHash<MTcpSocket*, ReadyClient> readyClients;
     std::unique_ptr<ClientRelay> m_relay;
     DescriptorReserve* m_reserve = nullptr;
+
+    // A secure class's members: the code each connection gave, its role once
+    // admitted and its datagram key id.
+    struct Member
+    {
+        QString code;
+        SecureClass::Role role = SecureClass::Role::None;
+        quint32 keyId = 0;
+        bool hasKey = false;
+    };
+    ServerCertificate m_certificate;
+    std::unique_ptr<ServerSealer> m_sealer;
+    QHash<MTcpSocket*, Member> m_members;
+    QHash<quint32, SecureClass::Role> m_roleOfKey;
+    AdmissionThrottle m_throttle;
+    QElapsedTimer m_clock;
 };

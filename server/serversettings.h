@@ -17,6 +17,14 @@ struct ServerSettings
     QStringList allowedNames;
     bool udpTextProbe = false;
 
+    // Either code makes the class secure: TLS on the TCP port, the code before
+    // IDENTIFY, sealed datagrams. staffCode admits staff, studentCode students.
+    QString staffCode;
+    QString studentCode;
+    // Where a secure server keeps its certificate; empty: the default folder.
+    QString stateFolder;
+    bool isSecure() const { return !staffCode.isEmpty() || !studentCode.isEmpty(); }
+
     // Pause between two handshake messages of one step. The product always
     // uses 5000 ms: no option sets this; only tests shorten it.
     int handshakeIntervalMs = 5000;

@@ -58,6 +58,8 @@ void MUdpSocket::connectToHost(const QHostAddress& address, quint16 port, QIODev
     QUdpSocket::connectToHost(address, port, mode);
 }
 
+DatagramSealer::~DatagramSealer() = default;
+
 void MUdpSocket::close()
 {
     QUdpSocket::close();
@@ -75,6 +77,12 @@ qint64 MUdpSocket::ourProtocolSend(const QByteArray& tag, const QByteArray& payl
     datagram.reserve(tag.size() + payload.size());
     datagram.append(tag);
     datagram.append(payload);
+    if (m_sealer) {
+        const QByteArray sealed = m_sealer->seal(datagram, peerAddress(), peerPort());
+        if (sealed.isEmpty())
+            return -1;
+        return writeDatagram(sealed, peerAddress(), peerPort());
+    }
     return writeDatagram(datagram, peerAddress(), peerPort());
 }
 
@@ -86,7 +94,14 @@ void MUdpSocket::processReadyRead()
             continue;
         }
         const QNetworkDatagram datagram = receiveDatagram();
-        const QByteArray bytes = datagram.data();
+        QByteArray bytes = datagram.data();
+        if (m_sealer) {
+            QByteArray plain;
+            if (!m_sealer->open(
+                    bytes, datagram.senderAddress(), quint16(datagram.senderPort()), plain))
+                continue;
+            bytes = plain;
+        }
         // A datagram may have vanished between the size check and the read
         // (for example an ICMP error surfacing as an empty read).
         if (bytes.size() < WireFormat::kTagSize)

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "datagramseal.h"
+#include "mudpsocket.h"
+
+#include <QHash>
+#include <QHostAddress>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+// The rules of a secure class, socket-free: which code makes whom staff or a
+// student, which names a student may not take, which commands only staff may
+// send, and how often an address may fail before it is refused unheard.
+namespace SecureClass {
+
+enum class Role { None, Staff, Student };
+
+// The role a code grants; None for a missing or wrong code. An empty code set
+// on the server grants nothing.
+Role roleOfCode(const QString& code, const QString& staffCode, const QString& studentCode);
+// Whether a student may identify as name: never as a fixed sender, never as
+// staff already in the class.
+bool studentMayTake(const QString& name, const QStringList& staffNames);
+// Commands that act on others or on the lesson: accepted from staff only.
+bool isStaffOnlyCommand(const QString& command);
+
+} // namespace SecureClass
+
+// Failed admissions by address: five within a minute and the address is refused
+// for 30 s without its code being checked, so codes cannot be guessed at
+// network speed. Plain value kept by the server; times are a monotonic clock.
+class AdmissionThrottle
+{
+public:
+    static constexpr int kMaxFailures = 5;
+    static constexpr qint64 kFailureWindowMs = 60 * 1000;
+    static constexpr qint64 kRefusalMs = 30 * 1000;
+
+    bool refused(const QHostAddress& address, qint64 nowMs) const;
+    void failed(const QHostAddress& address, qint64 nowMs);
+
+private:
+    struct Record
+    {
+        QVector<qint64> failures;
+        qint64 refusedUntilMs = -1;
+    };
+    QHash<QString, Record> m_records;
+};
+
+// The server's side of sealed datagrams: opens each by its key id, learns which
+// UDP end uses which key, and seals what goes to an end under that end's key.
+// An end that has not yet sent a datagram that opened gets nothing. Owned by
+// MStudentServer; main thread.
+class ServerSealer : public DatagramSealer
+{
+public:
+    using End = QPair<QHostAddress, quint16>;
+
+    // A fresh key for a client, for "UDPKEY"; false when randomness fails.
+    bool addClient(quint32& keyId, QByteArray& key) { return m_keys.addClient(keyId, key); }
+    void removeClient(quint32 keyId);
+    // The key id of the datagram opened last (valid right after open()).
+    quint32 lastKeyId() const { return m_lastKeyId; }
+
+    QByteArray seal(const QByteArray& plain, const QHostAddress& address, quint16 port) override;
+    bool open(const QByteArray& sealed, const QHostAddress& address, quint16 port,
+        QByteArray& plain) override;
+
+    const DatagramKeyTable& keys() const { return m_keys; }
+
+private:
+    DatagramKeyTable m_keys;
+    QHash<End, quint32> m_keyOfEnd;
+    quint32 m_lastKeyId = 0;
+};
