@@ -35,6 +35,13 @@ bool isStaffOnlyCommand(const QString& command)
     return false;
 }
 
+QString invitationLine(
+    const QString& addressPort, const QString& studentCode, const QString& fingerprint)
+{
+    return QStringLiteral("Secure class: pupil -t%1 -k%2 -f%3")
+        .arg(addressPort, studentCode, fingerprint);
+}
+
 } // namespace SecureClass
 
 bool AdmissionThrottle::refused(const QHostAddress& address, qint64 nowMs) const

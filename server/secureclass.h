@@ -25,6 +25,10 @@ Role roleOfCode(const QString& code, const QString& staffCode, const QString& st
 bool studentMayTake(const QString& name, const QStringList& staffNames);
 // Commands that act on others or on the lesson: accepted from staff only.
 bool isStaffOnlyCommand(const QString& command);
+// The line a teacher hands to students: where the class is, the students'
+// code and the server's certificate fingerprint, as the options pupil takes.
+QString invitationLine(
+    const QString& addressPort, const QString& studentCode, const QString& fingerprint);
 
 } // namespace SecureClass
 

@@ -4,6 +4,7 @@
 
 #include <QHostAddress>
 #include <QStringList>
+#include <QVector>
 
 // Settings of one classroom server. podium's start-up fills it; ServerCLI,
 // Server and MStudentServer each keep their own copy.
@@ -23,6 +24,10 @@ struct ServerSettings
     QString studentCode;
     // Where a secure server keeps its certificate; empty: the default folder.
     QString stateFolder;
+    // A secure server still admits plain connections from these addresses, as
+    // staff, so that the teacher console on the school's machine can run the
+    // class. None by default.
+    QVector<QHostAddress> plainAddresses;
     bool isSecure() const { return !staffCode.isEmpty() || !studentCode.isEmpty(); }
 
     // Pause between two handshake messages of one step. The product always
