@@ -20,6 +20,7 @@
 #include "mzlibdecoder.h"
 #include "mzlibencoder.h"
 #include "opusencoderwrapper.h"
+#include "wireformat.h"
 
 #include <opus.h>
 #include <zlib.h>
@@ -147,7 +148,8 @@ int main(int argc, char** argv)
         [&] {
             CopySink sink;
             for (const QByteArray& packet : rawPackets)
-                sink.write(packet.constData() + 4, packet.size() - 4);
+                sink.write(packet.constData() + WireFormat::kVoiceHeaderSize,
+                    packet.size() - WireFormat::kVoiceHeaderSize);
         },
         [&] {
             CopySink sink;
@@ -166,8 +168,8 @@ int main(int argc, char** argv)
             collector.reserve(size_t(count + lagPeriods) * kFrameBytes);
             size_t readPos = 0;
             for (const QByteArray& packet : rawPackets) {
-                collector.insert(
-                    collector.end(), packet.constData() + 4, packet.constData() + packet.size());
+                collector.insert(collector.end(), packet.constData() + WireFormat::kVoiceHeaderSize,
+                    packet.constData() + packet.size());
                 sink.write(collector.data() + readPos, kFrameBytes);
                 readPos += kFrameBytes;
             }

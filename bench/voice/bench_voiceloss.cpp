@@ -10,6 +10,7 @@
 #include "mopusencoder.h"
 #include "mudpsocket.h"
 #include "packetlosssimulator.h"
+#include "wireformat.h"
 
 #include <cstdio>
 #include <map>
@@ -59,7 +60,7 @@ Run runThrough(const QByteArray& pcm, QAudioInput* input, const QAudioFormat& fo
         while (receiver.hasPendingDatagrams()) {
             QByteArray datagram(int(receiver.pendingDatagramSize()), Qt::Uninitialized);
             receiver.readDatagram(datagram.data(), datagram.size());
-            decoder.voicePacketReceived(datagram.mid(4));
+            decoder.voicePacketReceived(datagram.mid(WireFormat::kTagSize));
             ++run.delivered;
         }
         decoder.playPeriod();

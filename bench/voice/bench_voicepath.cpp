@@ -11,6 +11,7 @@
 #include "mopusencoder.h"
 #include "mstatistics.h"
 #include "mudpsocket.h"
+#include "wireformat.h"
 
 #include <opus.h>
 
@@ -73,7 +74,8 @@ double pathEncodeNs(const QByteArray& pcm, QAudioInput* input, const QAudioForma
         while (receiver->hasPendingDatagrams()) {
             QByteArray datagram(int(receiver->pendingDatagramSize()), Qt::Uninitialized);
             receiver->readDatagram(datagram.data(), datagram.size());
-            packets->opus.push_back(datagram.mid(8)); // tag and slice sequence number
+            // Without the tag: the decoders take the sequence number first.
+            packets->opus.push_back(datagram.mid(WireFormat::kTagSize));
         }
     } else {
         while (receiver->hasPendingDatagrams())
@@ -91,9 +93,10 @@ double bareDecodeNs(const Packets& packets)
     timer.start();
     int samples = 0;
     for (const QByteArray& packet : packets.opus) {
-        samples
-            += opus_decode(decoder, reinterpret_cast<const unsigned char*>(packet.constData()) + 4,
-                packet.size() - 4, pcm.data(), 24576 / 4, 0);
+        samples += opus_decode(decoder,
+            reinterpret_cast<const unsigned char*>(packet.constData())
+                + WireFormat::kVoiceHeaderSize,
+            packet.size() - WireFormat::kVoiceHeaderSize, pcm.data(), 24576 / 4, 0);
     }
     const double ns = double(timer.nsecsElapsed());
     g_sink += samples;
