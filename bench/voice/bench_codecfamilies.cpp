@@ -32,7 +32,6 @@
 #include <vector>
 
 #include <QCoreApplication>
-#include <QLoggingCategory>
 
 using namespace VoiceBench;
 
@@ -127,13 +126,10 @@ std::function<void()> pacedDecoder(const Blocks& packets, const QAudioFormat& fo
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
-    g_rounds = roundsArgument(app.arguments(), g_rounds);
-    const QByteArray pcm = speech();
-    if (pcm.isEmpty()) {
-        std::fprintf(stderr, "bench_codecfamilies: no test speech at %s\n", CLASSROOM_SPEECH_RAW);
+    g_rounds = quietRounds(app, g_rounds);
+    const QByteArray pcm = speechFor("bench_codecfamilies");
+    if (pcm.isEmpty())
         return 1;
-    }
     const QAudioFormat format = MM::deviceAudioFormat(MM::defaultAudioFormat());
     Blocks raw;
     for (int offset = 0; offset < pcm.size(); offset += kFrameBytes)

@@ -78,11 +78,9 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false\ndefault.warning=false"));
-    const QByteArray pcm = speech();
-    if (pcm.isEmpty()) {
-        std::fprintf(stderr, "bench_voiceloss: no test speech at %s\n", CLASSROOM_SPEECH_RAW);
+    const QByteArray pcm = speechFor("bench_voiceloss");
+    if (pcm.isEmpty())
         return 1;
-    }
     const QAudioFormat format = MM::deviceAudioFormat(MM::defaultAudioFormat());
     QAudioInput input(format);
     input.setBufferSize(kFrameBytes);

@@ -21,7 +21,6 @@
 #include <QAudioInput>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QLoggingCategory>
 
 using namespace VoiceBench;
 
@@ -123,13 +122,10 @@ double pathDecodeNs(const Packets& packets, const QAudioFormat& format)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
-    g_rounds = roundsArgument(app.arguments(), g_rounds);
-    const QByteArray pcm = speech();
-    if (pcm.isEmpty()) {
-        std::fprintf(stderr, "bench_voicepath: no test speech at %s\n", CLASSROOM_SPEECH_RAW);
+    g_rounds = quietRounds(app, g_rounds);
+    const QByteArray pcm = speechFor("bench_voicepath");
+    if (pcm.isEmpty())
         return 1;
-    }
     const QAudioFormat format = MM::deviceAudioFormat(MM::defaultAudioFormat());
 
     // The encoder takes its period from a started audio input: a whole
