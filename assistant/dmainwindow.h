@@ -27,8 +27,9 @@ class DMainWindow;
 // podium's chat window, a full client of a classroom server. The window wires
 // its widgets to the pieces: the session's handshake and dispatcher are
 // DSessionLink's, the class list's rows DClientRows', voice under the
-// two-speaker limit DVoiceControl's, file transfer DFileSender's and
-// DFileReceiver's; it keeps the chat area. It owns its sockets and codec
+// two-speaker limit DVoiceControl's, file transfer and its panel
+// DTransferPanel's (DFileSender, DFileReceiver), the server address at start
+// DAddressPublisher's; it keeps the chat area. It owns its sockets and codec
 // objects through MClientSession and DVoiceControl; main() creates it and
 // hands it the in-process server and the log file as children. GUI thread.
 //
