@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sessioncommands.h"
+
 #include <QLatin1String>
 #include <QString>
 
@@ -8,8 +10,9 @@
 // A receiver's command table: its rules are tried in order and the first that
 // matches wins. A prefix rule needs its whole keyword at the start of the
 // text, case-sensitively, and gives the rest as the argument; an exact rule
-// needs the whole text. Each receiver keeps its own rules and kinds
-// (StudentCommand, AssistantCommand); this is how every table is read.
+// needs the whole text. Each receiver keeps its own kinds and the rules only
+// it answers (StudentCommand, AssistantCommand); the rules every client
+// answers alike are kept here once.
 namespace CommandTable {
 
 template <typename Kind> struct Rule
@@ -27,16 +30,43 @@ template <typename Kind> struct Match
     int keywordSize = 0;
 };
 
+// The handshake's answers and voice on and off, which every client takes the
+// same way. No keyword here is the start of a receiver's own keyword or the
+// other way round, so trying these first changes no receiver's order.
+template <typename Kind>
+constexpr Rule<Kind> kClientRules[] = {
+    { SessionCommand::kProtocolVer, Kind::ProtocolVersion, false },
+    { SessionCommand::kIdentifyReply, Kind::IdentifyResult, false },
+    { SessionCommand::kUdpRequest, Kind::UdpRequest, false },
+    { SessionCommand::kYourUdpIpPort, Kind::YourUdpIpPort, false },
+    { SessionCommand::kDoYouCopy, Kind::DoYouCopy, false },
+    { SessionCommand::kConnected, Kind::Connected, false },
+    { SessionCommand::kStartVoice, Kind::StartVoice, true },
+    { SessionCommand::kStopVoice, Kind::StopVoice, true },
+};
+
 template <typename Kind, std::size_t N>
-Match<Kind> match(const Rule<Kind> (&rules)[N], const QString& command, Kind unknown)
+bool find(const Rule<Kind> (&rules)[N], const QString& command, Match<Kind>& found)
 {
     for (const Rule<Kind>& rule : rules) {
         const bool matches = rule.exact ? command == rule.keyword
                                         : command.startsWith(rule.keyword, Qt::CaseSensitive);
-        if (matches)
-            return { rule.kind, command.mid(rule.keyword.size()), rule.keyword.size() };
+        if (matches) {
+            found = { rule.kind, command.mid(rule.keyword.size()), rule.keyword.size() };
+            return true;
+        }
     }
-    return { unknown, QString(), 0 };
+    return false;
+}
+
+// The client rules, then the receiver's own; Kind::Unknown when none matches.
+template <typename Kind, std::size_t N>
+Match<Kind> matchClient(const Rule<Kind> (&own)[N], const QString& command)
+{
+    Match<Kind> found { Kind::Unknown, QString(), 0 };
+    if (!find(kClientRules<Kind>, command, found))
+        find(own, command, found);
+    return found;
 }
 
 } // namespace CommandTable

@@ -83,6 +83,16 @@ QString DAddressPublisher::failureText(QNetworkReply* reply) const
     return QString();
 }
 
+void DAddressPublisher::start(bool announce, bool fetch)
+{
+    if (announce)
+        sendUSetRequest();
+    if (fetch)
+        sendUGetRequest();
+    else
+        emit serverAddressChosen(QHostAddress());
+}
+
 void DAddressPublisher::sendUSetRequest()
 {
     emit statusLine(statusHtml(QStringLiteral("Publishing Server IP address...")));
@@ -129,8 +139,12 @@ void DAddressPublisher::uGetResponseReceived()
             "Getting the server IP address failed: %1. Using the configured address.")
                                        .arg(failure)));
         emit addressUnavailable();
+        // A service that fails or stays silent must not leave the window
+        // waiting for ever: the configured address is used instead.
+        emit serverAddressChosen(QHostAddress());
         return;
     }
     emit statusLine(statusHtml(QStringLiteral("Server IP Received.")));
     emit addressReceived(address);
+    emit serverAddressChosen(address);
 }

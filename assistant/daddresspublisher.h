@@ -27,6 +27,10 @@ public:
     ~DAddressPublisher() override;
 
     void setTimeout(int ms) { m_timeoutMs = ms; }
+    // The window's start: announces this machine when `announce`; with
+    // `fetch` asks for the server's address, and serverAddressChosen follows
+    // the answer; without, it follows at once with the configured address.
+    void start(bool announce, bool fetch);
 
     // http://host[:port]/ip.php?set or /ip.php; invalid for an empty or
     // malformed host.
@@ -40,6 +44,9 @@ signals:
     void announced(bool ok);
     void addressReceived(const QHostAddress& address);
     void addressUnavailable();
+    // After a "get" answer or a start without one: the address to connect
+    // to, or a null address when the configured one stays.
+    void serverAddressChosen(const QHostAddress& address);
 
 public slots:
     void sendUSetRequest();

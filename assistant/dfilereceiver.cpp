@@ -28,21 +28,6 @@ constexpr int kCompletedRole = Qt::UserRole;
 constexpr int kIndexRole = Qt::UserRole + 1;
 constexpr int kStallCheckMs = 1000;
 
-QString outcomeText(TransferOutcome outcome)
-{
-    switch (outcome) {
-    case TransferOutcome::Completed:
-        return QStringLiteral("Completed");
-    case TransferOutcome::Cancelled:
-        return QStringLiteral("Cancelled");
-    case TransferOutcome::Stalled:
-        return QStringLiteral("Stalled");
-    case TransferOutcome::NotSaved:
-        return QStringLiteral("Not saved");
-    }
-    return QString();
-}
-
 QString statusHtml(const QString& text)
 {
     return QStringLiteral("<span style='color: #FF8000;'><b>") + text.toHtmlEscaped()
@@ -329,7 +314,7 @@ void DFileReceiver::rebuildCompletedRows()
         row->setSizeText(sizeText(done.size, false));
         row->setCompleted(true);
         if (done.outcome != TransferOutcome::Completed)
-            row->setEnded(outcomeText(done.outcome));
+            row->setEnded(TransferBook::outcomeText(done.outcome));
         item->setSizeHint(row->sizeHint());
         m_list->setItemWidget(item, row);
     }

@@ -5,12 +5,10 @@
 #include "daudiodevices.h"
 #include "daddresspublisher.h"
 #include "dclientrows.h"
-#include "dfilebrowser.h"
 #include "dfilereceiver.h"
 #include "dfilesender.h"
-#include "dmessagebox.h"
 #include "dsessionlink.h"
-#include "dvoicecontrol.h"
+#include "dtransferpanel.h"
 #include "dvoiceprocessingmenu.h"
 #include "mdecoder.h"
 #include "mclientsession.h"
@@ -20,11 +18,7 @@
 
 #include <QAudioOutput>
 #include <QCloseEvent>
-#include <QDesktopServices>
-#include <QLabel>
 #include <QMenu>
-#include <QMessageBox>
-#include <QUrl>
 
 #include "assistantlog.h"
 
@@ -53,35 +47,18 @@ DMainWindow::DMainWindow(const AssistantConfig& configuration, QWidget* parent)
     if (config.windowX != -1 && config.windowY != -1)
         move(config.windowX, config.windowY);
 
-    ui->grpFileTransfers->setFixedHeight(100);
-    hideFileTransfers(true);
+    m_transfers = new DTransferPanel(
+        { this, ui->grpFileTransfers, ui->btnSendFile, ui->prgSendFile, ui->btnCancelSendFile,
+            ui->lwFileTransfers,
+            { ui->action_Open, ui->action_Open_Folder, ui->action_Remove_From_List,
+                ui->action_Clean_List, ui->action_Cancel } },
+        config.identity, kBrowserBoxName, this);
+    connect(m_transfers, &DTransferPanel::statusLine, this, &DMainWindow::appendText);
+    fileSender = m_transfers->sender();
+    fileReceiver = m_transfers->receiver();
 
     setWindowTitle(config.windowTitle);
     ui->lblnetstat->setText(QStringLiteral("Network Disconnected"));
-
-    fileSender = new DFileSender(ui->btnSendFile, ui->prgSendFile, ui->btnCancelSendFile, nullptr,
-        config.identity, this, this);
-    connect(fileSender, &DFileSender::statusLine, this, &DMainWindow::appendText);
-    fileReceiver = new DFileReceiver(ui->lwFileTransfers,
-        { ui->action_Open, ui->action_Open_Folder, ui->action_Remove_From_List,
-            ui->action_Clean_List, ui->action_Cancel },
-        this, this);
-    connect(fileReceiver, &DFileReceiver::statusLine, this, &DMainWindow::appendText);
-    connect(fileReceiver, &DFileReceiver::showTransfersRequested, this,
-        &DMainWindow::showFileTransfers);
-    connect(fileReceiver, &DFileReceiver::hideTransfersRequested, this,
-        qOverload<>(&DMainWindow::hideFileTransfers));
-    connect(fileReceiver, &DFileReceiver::showInFolderRequested, this,
-        &DMainWindow::selectFileInExplorer);
-    connect(fileReceiver, &DFileReceiver::openFileRequested, this,
-        [](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); });
-
-    statisticsLabel = new QLabel(this);
-    statisticsLabel->setObjectName(QStringLiteral("lblStatistics"));
-    // The line is wider than the window: wrapped, it cannot widen the window
-    // each time a count grows a digit.
-    statisticsLabel->setWordWrap(true);
-    statusBar()->addPermanentWidget(statisticsLabel, 1);
 
     connect(ui->actionClearScrollback, &QAction::triggered, ui->txtMessages, &QTextEdit::clear);
 
@@ -101,22 +78,13 @@ DMainWindow::DMainWindow(const AssistantConfig& configuration, QWidget* parent)
 
     addressPublisher = new DAddressPublisher(config.publishingHost, this);
     connect(addressPublisher, &DAddressPublisher::statusLine, this, &DMainWindow::appendText);
-    connect(addressPublisher, &DAddressPublisher::addressReceived, this,
+    connect(addressPublisher, &DAddressPublisher::serverAddressChosen, this,
         [this](const QHostAddress& address) {
-            config.serverTcpAddress = address;
-            config.serverUdpAddress = address;
+            if (!address.isNull())
+                config.serverTcpAddress = config.serverUdpAddress = address;
             setUpConnections();
         });
-    // A service that fails or stays silent must not leave the window waiting
-    // for ever: the configured address is used instead.
-    connect(addressPublisher, &DAddressPublisher::addressUnavailable, this,
-        &DMainWindow::setUpConnections);
-    if (config.publishAddress)
-        sendUSetRequest();
-    if (config.fetchAddress)
-        sendUGetRequest();
-    else
-        setUpConnections();
+    addressPublisher->start(config.publishAddress, config.fetchAddress);
 
     setUpVoice();
     setUpSendVoice();
@@ -262,57 +230,21 @@ void DMainWindow::on_btnRefreshConnection_clicked()
 
 // ------------------------------------------------------------------ voice
 
-bool DMainWindow::isPlaybackOn() const
-{
-    return m_voice && m_voice->isPlaybackOn();
-}
-
-bool DMainWindow::isSending() const
-{
-    return m_voice && m_voice->isSending();
-}
-
-bool DMainWindow::isVoiceAllowed() const
-{
-    return m_voice->isVoiceAllowed();
-}
-
-bool DMainWindow::hasBeenSpeaker() const
-{
-    return m_voice->hasBeenSpeaker();
-}
-
-int DMainWindow::lastSpeakerCount() const
-{
-    return m_voice->lastSpeakerCount();
-}
-
-MVoicePlayback* DMainWindow::playback() const
-{
-    return m_voice ? m_voice->playback() : nullptr;
-}
-
-MVoiceCapture* DMainWindow::capture() const
-{
-    return m_voice ? m_voice->capture() : nullptr;
-}
-
-QAudioOutput* DMainWindow::audioOutputObject() const
-{
-    return m_voice ? m_voice->playback()->audioOutput() : nullptr;
-}
-
 void DMainWindow::setUpVoice()
 {
-    m_voice = new DVoiceControl(
-        { ui->btnToggleVoice, ui->lblVoiceStat, ui->lblspimg, ui->lblspstat, statisticsLabel },
+    m_voice = new DVoiceControl({ ui->btnToggleVoice, ui->lblVoiceStat, ui->lblspimg, ui->lblspstat,
+                                    DVoiceControl::addStatisticsLine(statusBar()) },
         m_session, this);
     m_voice->setIdentity(config.identity);
     connect(m_voice, &DVoiceControl::statusLine, this, &DMainWindow::appendText);
+    connect(m_voice, &DVoiceControl::decoderStatsPropagated, this,
+        &DMainWindow::decoderStatsPropagated);
     MVoicePlayback* voicePlayback = m_voice->playback();
     connect(voicePlayback, &MVoicePlayback::outputStateChanged, this,
         &DMainWindow::audioOutputStateChanged);
-    connect(voicePlayback, &MVoicePlayback::decoderCreated, this, &DMainWindow::decoderCreated);
+    connect(voicePlayback, &MVoicePlayback::decoderCreated, this, [this](MDecoder* decoder) {
+        connect(decoder, &QObject::destroyed, this, &DMainWindow::decdel);
+    });
     connect(voicePlayback->audioOutput(), &QObject::destroyed, this, &DMainWindow::aodel);
 }
 
@@ -320,12 +252,6 @@ void DMainWindow::setUpSendVoice()
 {
     connect(m_voice, &DVoiceControl::encoderStatsPropagated, this,
         &DMainWindow::encoderStatsPropagated);
-}
-
-void DMainWindow::decoderCreated(MDecoder* decoder)
-{
-    connect(decoder, &MDecoder::statsPropagated, this, &DMainWindow::decoderStatsPropagated);
-    connect(decoder, &QObject::destroyed, this, &DMainWindow::decdel);
 }
 
 void DMainWindow::startVoice()
@@ -440,31 +366,12 @@ void DMainWindow::on_lwClients_itemActivated(QListWidgetItem* item)
 
 void DMainWindow::selectFileInExplorer(const QString& filePath)
 {
-    if (DFileBrowser::showFile(filePath))
-        return;
-#if defined(Q_OS_WIN)
-    DMessageBox::open(this, kBrowserBoxName, QMessageBox::Warning,
-        QStringLiteral("Launching Windows Explorer failed"),
-        QStringLiteral("Could not find explorer.exe in path to launch Windows Explorer."),
-        QMessageBox::Ok, Qt::PlainText);
-#else
-    DMessageBox::open(this, kBrowserBoxName, QMessageBox::Warning,
-        QStringLiteral("Launching file browser failed"),
-        QStringLiteral("Could not open the folder of \"%1\" in a file browser.").arg(filePath),
-        QMessageBox::Ok, Qt::PlainText);
-#endif
+    m_transfers->selectInBrowser(filePath);
 }
 
 void DMainWindow::hideFileTransfers(bool force)
 {
-    if (ui->grpFileTransfers->isHidden() && !force)
-        return;
-    ui->grpFileTransfers->hide();
-    if (isMaximized())
-        return;
-    setFixedSize(width(), height() - ui->grpFileTransfers->height());
-    setMinimumSize(centralWidget()->minimumSize());
-    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    m_transfers->hide(force);
 }
 
 void DMainWindow::hideFileTransfers()
@@ -474,14 +381,7 @@ void DMainWindow::hideFileTransfers()
 
 void DMainWindow::showFileTransfers()
 {
-    if (!ui->grpFileTransfers->isHidden())
-        return;
-    if (!isMaximized()) {
-        setFixedSize(width(), height() + ui->grpFileTransfers->height() + 2);
-        setMinimumSize(centralWidget()->minimumSize());
-        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    }
-    ui->grpFileTransfers->show();
+    m_transfers->show();
 }
 
 void DMainWindow::closeEvent(QCloseEvent* event)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "assistantconfig.h"
+#include "dvoicecontrol.h"
 #include "mabstractsocket.h"
 
 #include <QAudio>
@@ -8,16 +9,14 @@
 
 class QAudioOutput;
 class QCloseEvent;
-class QLabel;
 class QListWidgetItem;
 class QPoint;
 class DAddressPublisher;
 class DFileReceiver;
 class DFileSender;
 class DSessionLink;
-class DVoiceControl;
+class DTransferPanel;
 class MClientSession;
-class MDecoder;
 class MVoiceCapture;
 class MVoicePlayback;
 
@@ -28,8 +27,9 @@ class DMainWindow;
 // podium's chat window, a full client of a classroom server. The window wires
 // its widgets to the pieces: the session's handshake and dispatcher are
 // DSessionLink's, the class list's rows DClientRows', voice under the
-// two-speaker limit DVoiceControl's, file transfer DFileSender's and
-// DFileReceiver's; it keeps the chat area. It owns its sockets and codec
+// two-speaker limit DVoiceControl's, file transfer and its panel
+// DTransferPanel's (DFileSender, DFileReceiver), the server address at start
+// DAddressPublisher's; it keeps the chat area. It owns its sockets and codec
 // objects through MClientSession and DVoiceControl; main() creates it and
 // hands it the in-process server and the log file as children. GUI thread.
 //
@@ -56,16 +56,16 @@ public:
     // Read-only views for the program and its tests.
     const AssistantConfig& configuration() const { return config; }
     bool isConnecting() const { return connecting; }
-    bool isPlaybackOn() const;
-    bool isSending() const;
-    bool isVoiceAllowed() const;
-    bool hasBeenSpeaker() const;
+    bool isPlaybackOn() const { return m_voice && m_voice->isPlaybackOn(); }
+    bool isSending() const { return m_voice && m_voice->isSending(); }
+    bool isVoiceAllowed() const { return m_voice->isVoiceAllowed(); }
+    bool hasBeenSpeaker() const { return m_voice->hasBeenSpeaker(); }
     // The last speaker count from the server; -1 before the first.
-    int lastSpeakerCount() const;
-    QAudioOutput* audioOutputObject() const;
+    int lastSpeakerCount() const { return m_voice->lastSpeakerCount(); }
+    QAudioOutput* audioOutputObject() const { return m_voice ? m_voice->audioOutput() : nullptr; }
     MClientSession* session() const { return m_session; }
-    MVoicePlayback* playback() const;
-    MVoiceCapture* capture() const;
+    MVoicePlayback* playback() const { return m_voice ? m_voice->playback() : nullptr; }
+    MVoiceCapture* capture() const { return m_voice ? m_voice->capture() : nullptr; }
     DFileSender* fileSenderObject() const { return fileSender; }
     DFileReceiver* fileReceiverObject() const { return fileReceiver; }
     DAddressPublisher* addressPublisherObject() const { return addressPublisher; }
@@ -137,8 +137,6 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void decoderCreated(MDecoder* decoder);
-
     Ui::DMainWindow* ui;
     AssistantConfig config;
 
@@ -150,8 +148,8 @@ private:
     // Voice: playback and capture under the speaker limit, with their controls.
     DVoiceControl* m_voice = nullptr;
 
-    QLabel* statisticsLabel = nullptr;
-
+    // The send controls and the transfers list, with their group box.
+    DTransferPanel* m_transfers = nullptr;
     DFileSender* fileSender = nullptr;
     DFileReceiver* fileReceiver = nullptr;
     DAddressPublisher* addressPublisher = nullptr;

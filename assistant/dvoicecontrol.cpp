@@ -2,6 +2,7 @@
 
 #include "chatformat.h"
 #include "mclientsession.h"
+#include "mdecoder.h"
 #include "mm.h"
 #include "mopusadvanceddecoder.h"
 #include "mopusencoder.h"
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
+#include <QStatusBar>
 
 #include "assistantlog.h"
 
@@ -41,6 +43,9 @@ DVoiceControl::DVoiceControl(const Widgets& widgets, MClientSession* session, QO
         [](QAudioOutput* output, QIODevice* device, const QAudioFormat& format, QObject* owner)
             -> MDecoder* { return new MOpusAdvancedDecoder(output, device, format, owner); },
         this);
+    connect(m_playback, &MVoicePlayback::decoderCreated, this, [this](MDecoder* decoder) {
+        connect(decoder, &MDecoder::statsPropagated, this, &DVoiceControl::decoderStatsPropagated);
+    });
     m_widgets.speakerText->setText(QStringLiteral("No Sound"));
 
     m_capture = new MVoiceCapture(m_format, this);
@@ -48,6 +53,17 @@ DVoiceControl::DVoiceControl(const Widgets& widgets, MClientSession* session, QO
         connect(encoder, &MEncoder::statsPropagated, this, &DVoiceControl::encoderStatsPropagated);
     });
     m_widgets.microphoneText->setText(QStringLiteral("Voice\nNot Initialized."));
+}
+
+QLabel* DVoiceControl::addStatisticsLine(QStatusBar* statusBar)
+{
+    auto* label = new QLabel(statusBar);
+    label->setObjectName(QStringLiteral("lblStatistics"));
+    // The line is wider than the window: wrapped, it cannot widen the window
+    // each time a count grows a digit.
+    label->setWordWrap(true);
+    statusBar->addPermanentWidget(label, 1);
+    return label;
 }
 
 DVoiceControl::~DVoiceControl()
@@ -64,6 +80,11 @@ bool DVoiceControl::isPlaybackOn() const
 bool DVoiceControl::isSending() const
 {
     return m_capture->isSending();
+}
+
+QAudioOutput* DVoiceControl::audioOutput() const
+{
+    return m_playback->audioOutput();
 }
 
 bool DVoiceControl::tcpUsable() const
@@ -95,6 +116,9 @@ void DVoiceControl::stopPlayback()
     if (!m_playback->stop())
         return;
     m_widgets.speakerImage->setPixmap(QPixmap(kSpeakerOff));
+    connect(m_playback, &MVoicePlayback::decoderCreated, this, [this](MDecoder* decoder) {
+        connect(decoder, &MDecoder::statsPropagated, this, &DVoiceControl::decoderStatsPropagated);
+    });
     m_widgets.speakerText->setText(QStringLiteral("No Sound"));
 }
 
@@ -158,6 +182,10 @@ void DVoiceControl::speakerCountReceived(int count)
         stopPlayback();
         stopSending();
         m_widgets.speakerImage->setPixmap(QPixmap(kSpeakerOff));
+        connect(m_playback, &MVoicePlayback::decoderCreated, this, [this](MDecoder* decoder) {
+            connect(
+                decoder, &MDecoder::statsPropagated, this, &DVoiceControl::decoderStatsPropagated);
+        });
         m_widgets.speakerText->setText(QStringLiteral("No Sound"));
         emit statusLine(ChatFormat::statusLine(QStringLiteral("#8000FF"),
             QStringLiteral("Two clients are already speaking. You can't send or receive voice "

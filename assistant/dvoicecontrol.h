@@ -12,6 +12,7 @@ class QAudioOutput;
 class QIODevice;
 class QLabel;
 class QPushButton;
+class QStatusBar;
 class MClientSession;
 class MEncoder;
 class MVoiceCapture;
@@ -39,6 +40,8 @@ public:
     };
 
     DVoiceControl(const Widgets& widgets, MClientSession* session, QObject* parent);
+    // The statistics line at the bar's right, taking its spare width.
+    static QLabel* addStatisticsLine(QStatusBar* statusBar);
     // Capture first: the encoder's destructor waits on the session's UDP socket.
     ~DVoiceControl() override;
 
@@ -51,6 +54,7 @@ public:
     bool hasBeenSpeaker() const { return m_wasSpeaker; }
     int lastSpeakerCount() const { return m_lastSpeakerCount; }
     MVoicePlayback* playback() const { return m_playback; }
+    QAudioOutput* audioOutput() const;
     MVoiceCapture* capture() const { return m_capture; }
 
     // Playback runs only while voice is allowed.
@@ -74,6 +78,8 @@ public:
 signals:
     void statusLine(const QString& html);
     void encoderStatsPropagated(
+        int sFlowPacketCount, int sFlowPacketSize, int sSuccessfulPackets, int sFailedPackets);
+    void decoderStatsPropagated(
         int sFlowPacketCount, int sFlowPacketSize, int sSuccessfulPackets, int sFailedPackets);
 
 private:

@@ -19,6 +19,21 @@ using namespace DTransferRules;
 TransferBook::TransferBook() = default;
 TransferBook::~TransferBook() = default;
 
+QString TransferBook::outcomeText(TransferOutcome outcome)
+{
+    switch (outcome) {
+    case TransferOutcome::Completed:
+        return QStringLiteral("Completed");
+    case TransferOutcome::Cancelled:
+        return QStringLiteral("Cancelled");
+    case TransferOutcome::Stalled:
+        return QStringLiteral("Stalled");
+    case TransferOutcome::NotSaved:
+        return QStringLiteral("Not saved");
+    }
+    return QString();
+}
+
 FileTransferRecord* TransferBook::find(int id) const
 {
     const auto it = m_records.find(id);

@@ -63,6 +63,8 @@ public:
 
     TransferBook();
     ~TransferBook();
+    // The word a finished transfer's row shows for how it ended.
+    static QString outcomeText(TransferOutcome outcome);
     TransferBook(const TransferBook&) = delete;
     TransferBook& operator=(const TransferBook&) = delete;
 

@@ -28,13 +28,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             quint32 length = 0;
             const auto status = TcpFrameReader::readFrame(device, tag, payload, length);
             if (status == TcpFrameReader::BadLength) {
-                if (length >= 8 && length <= WireFormat::kMaxTcpFrameLength)
+                if (length >= quint32(WireFormat::kMinTcpFrameLength)
+                    && length <= WireFormat::kMaxTcpFrameLength)
                     abort();
                 return 0;
             }
             if (status == TcpFrameReader::Incomplete)
                 break;
-            if (tag.size() != 4 || quint32(payload.size()) + 8 != length)
+            if (tag.size() != WireFormat::kTagSize
+                || quint32(payload.size() + WireFormat::kTcpHeaderSize) != length)
                 abort();
         }
         const qint64 consumed = device.pos();

@@ -1,6 +1,7 @@
 // Decodes arbitrary text payloads: never reads out of bounds, and a payload
 // that decodes re-encodes to the same name length prefix.
 #include "mabstractsocket.h"
+#include "wireformat.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -14,9 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     MAbstractSocket::decodeTextPacket(payload, name, message);
     if ((name == unset) != (message == unset))
         abort();
-    if (name != unset && size >= 4) {
+    if (name != unset && size >= size_t(WireFormat::kNumberSize)) {
         const quint32 declared = MAbstractSocket::byteArrayToInt(payload);
-        if (declared > quint32(payload.size() - 4))
+        if (declared > quint32(payload.size() - WireFormat::kNumberSize))
             abort();
     }
     // Round trip of whatever came out must decode to the same strings.

@@ -6,18 +6,10 @@ namespace StudentCommand {
 
 namespace {
 
-// In the order the rules are tried.
+// After the client rules, in the order they are tried.
 constexpr CommandTable::Rule<Kind> kRules[] = {
     { SessionCommand::kPing, Ping, false },
-    { SessionCommand::kProtocolVer, ProtocolVersion, false },
-    { SessionCommand::kIdentifyReply, IdentifyResult, false },
-    { SessionCommand::kUdpRequest, UdpRequest, false },
-    { SessionCommand::kYourUdpIpPort, YourUdpIpPort, false },
-    { SessionCommand::kDoYouCopy, DoYouCopy, false },
-    { SessionCommand::kConnected, Connected, false },
     { SessionCommand::kVoiceFormat, VoiceFormat, false },
-    { SessionCommand::kStartVoice, StartVoice, true },
-    { SessionCommand::kStopVoice, StopVoice, true },
     { SessionCommand::kClassFinished, ClassFinished, true },
     { SessionCommand::kAllowCall, AllowCall, false },
 };
@@ -26,7 +18,7 @@ constexpr CommandTable::Rule<Kind> kRules[] = {
 
 Parsed parse(const QString& command)
 {
-    return CommandTable::match(kRules, command, Unknown);
+    return CommandTable::matchClient(kRules, command);
 }
 
 } // namespace StudentCommand

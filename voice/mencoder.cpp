@@ -3,6 +3,7 @@
 #include "mstatistics.h"
 #include "mudpsocket.h"
 #include "packetlosssimulator.h"
+#include "wireformat.h"
 
 #include <QDebug>
 #include <QIODevice>
@@ -11,8 +12,8 @@
 
 namespace {
 
-// A voice datagram is the tag "VOIC", the 4-byte sequence number and the payload.
-const int kVoiceDatagramOverhead = 8;
+// A voice datagram is the tag, the sequence number and the payload.
+const int kVoiceDatagramOverhead = WireFormat::kTagSize + WireFormat::kVoiceHeaderSize;
 // Bound on the wait for the socket's last datagrams at destruction.
 const int kFlushTimeoutMs = 30000;
 

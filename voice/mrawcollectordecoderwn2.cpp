@@ -1,6 +1,7 @@
 #include "mrawcollectordecoderwn2.h"
 
 #include "audiomath.h"
+#include "wireformat.h"
 
 #include <QDebug>
 #include <QLoggingCategory>
@@ -99,7 +100,8 @@ void MRawCollectorDecoderWN2::processVoicePacket(const QByteArray& packet)
         qCDebug(lcVoice) << QByteArray(73, '^').constData() << resumePos;
     }
     QMutexLocker locker(collectorLock.get());
-    collector.write(packet.constData() + 4, packet.size() - 4);
+    collector.write(packet.constData() + WireFormat::kVoiceHeaderSize,
+        packet.size() - WireFormat::kVoiceHeaderSize);
 }
 
 void MRawCollectorDecoderWN2::processSeqSkip(int payloadSize)

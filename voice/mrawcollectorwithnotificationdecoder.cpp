@@ -1,6 +1,7 @@
 #include "mrawcollectorwithnotificationdecoder.h"
 
 #include "audiomath.h"
+#include "wireformat.h"
 
 #include <QDebug>
 #include <QLoggingCategory>
@@ -39,7 +40,8 @@ void MRawCollectorWithNotificationDecoder::setUp()
 void MRawCollectorWithNotificationDecoder::processVoicePacket(const QByteArray& packet)
 {
     if (outputUsable())
-        collector.write(packet.constData() + 4, packet.size() - 4);
+        collector.write(packet.constData() + WireFormat::kVoiceHeaderSize,
+            packet.size() - WireFormat::kVoiceHeaderSize);
 }
 
 void MRawCollectorWithNotificationDecoder::processSeqSkip(int payloadSize)

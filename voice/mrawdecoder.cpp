@@ -1,5 +1,7 @@
 #include "mrawdecoder.h"
 
+#include "wireformat.h"
+
 #include <QIODevice>
 
 MRawDecoder::MRawDecoder(QIODevice* output, const QAudioFormat& format, QObject* parent)
@@ -12,8 +14,9 @@ MRawDecoder::~MRawDecoder() = default;
 
 void MRawDecoder::processVoicePacket(const QByteArray& packet)
 {
-    if (outputDevice && packet.size() > 4)
-        outputDevice->write(packet.constData() + 4, packet.size() - 4);
+    if (outputDevice && packet.size() > WireFormat::kVoiceHeaderSize)
+        outputDevice->write(packet.constData() + WireFormat::kVoiceHeaderSize,
+            packet.size() - WireFormat::kVoiceHeaderSize);
 }
 
 void MRawDecoder::processSeqSkip(int /*lastPayloadSize*/) { }

@@ -1,6 +1,7 @@
 #include "mrawsimplecollectordecoder.h"
 
 #include "audiomath.h"
+#include "wireformat.h"
 
 #include <QDebug>
 #include <QIODevice>
@@ -22,7 +23,8 @@ MRawSimpleCollectorDecoder::~MRawSimpleCollectorDecoder() = default;
 
 void MRawSimpleCollectorDecoder::processVoicePacket(const QByteArray& packet)
 {
-    const bool full = collector.write(packet.constData() + 4, packet.size() - 4);
+    const bool full = collector.write(packet.constData() + WireFormat::kVoiceHeaderSize,
+        packet.size() - WireFormat::kVoiceHeaderSize);
     collector.logState();
     if (full)
         flush();

@@ -2,6 +2,7 @@
 
 #include "audiomath.h"
 #include "wavrecorder.h"
+#include "wireformat.h"
 
 #include <QDebug>
 
@@ -27,7 +28,8 @@ MWavRecorderCollectorDecoder::~MWavRecorderCollectorDecoder()
 
 void MWavRecorderCollectorDecoder::processVoicePacket(const QByteArray& packet)
 {
-    collect(packet.constData() + 4, packet.size() - 4);
+    collect(packet.constData() + WireFormat::kVoiceHeaderSize,
+        packet.size() - WireFormat::kVoiceHeaderSize);
 }
 
 void MWavRecorderCollectorDecoder::processSeqSkip(int payloadSize)

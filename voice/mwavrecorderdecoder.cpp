@@ -1,6 +1,7 @@
 #include "mwavrecorderdecoder.h"
 
 #include "wavrecorder.h"
+#include "wireformat.h"
 
 MWavRecorderDecoder::MWavRecorderDecoder(
     QIODevice* output, const QAudioFormat& format, const QString& fileName, QObject* parent)
@@ -13,7 +14,8 @@ MWavRecorderDecoder::~MWavRecorderDecoder() = default;
 
 void MWavRecorderDecoder::processVoicePacket(const QByteArray& packet)
 {
-    recorder->appendAudio(packet.constData() + 4, packet.size() - 4);
+    recorder->appendAudio(packet.constData() + WireFormat::kVoiceHeaderSize,
+        packet.size() - WireFormat::kVoiceHeaderSize);
 }
 
 void MWavRecorderDecoder::processSeqSkip(int payloadSize)

@@ -1,6 +1,7 @@
 #include "mzlibdecoder.h"
 
 #include "audiomath.h"
+#include "wireformat.h"
 
 #include <QDebug>
 #include <QIODevice>
@@ -32,7 +33,8 @@ QByteArray MZLibDecoder::uncompressPayload(const char* payload, int size)
 
 void MZLibDecoder::processVoicePacket(const QByteArray& packet)
 {
-    const QByteArray pcm = uncompressPayload(packet.constData() + 4, packet.size() - 4);
+    const QByteArray pcm = uncompressPayload(packet.constData() + WireFormat::kVoiceHeaderSize,
+        packet.size() - WireFormat::kVoiceHeaderSize);
     qCDebug(AudioMath::voiceLog) << "Compressed packet received: " << packet.size() << ":"
                                  << pcm.size() << " Saving: %"
                                  << double(packet.size()) * 100.0 / double(pcm.size());

@@ -14,6 +14,7 @@
 #include "server.h"
 #include "mstudentserver.h"
 #include "serversettings.h"
+#include "wireformat.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -69,10 +70,11 @@ public:
         m_timer.setTimerType(Qt::PreciseTimer);
         connect(to, &ClassroomClient::packetArrived, this,
             [this](bool overUdp, MDataType type, const QByteArray& data) {
-                if (!overUdp || type != VoiceData || data.size() < 4 + 8)
+                if (!overUdp || type != VoiceData
+                    || data.size() < WireFormat::kVoiceHeaderSize + int(sizeof(qint64)))
                     return;
                 qint64 sent = 0;
-                std::memcpy(&sent, data.constData() + 4, sizeof sent);
+                std::memcpy(&sent, data.constData() + WireFormat::kVoiceHeaderSize, sizeof sent);
                 if (m_recording)
                     m_delaysMs.push_back(double(clock_.nsecsElapsed() - sent) / 1e6);
             });
@@ -189,7 +191,7 @@ int main(int argc, char** argv)
     QObject::connect(receiving, &ClassroomClient::packetArrived,
         [&](bool overUdp, MDataType type, const QByteArray& data) {
             if (!overUdp && type == ExtraData)
-                bytesReceived += data.size() - 8;
+                bytesReceived += data.size() - WireFormat::kExtraDataHeaderSize;
         });
 
     VoiceProbe voice(speaker, listener);

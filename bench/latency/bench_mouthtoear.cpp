@@ -307,11 +307,13 @@ std::vector<Packet> voicePacketsTowardsB(const QString& logPath, qint64 fromNs, 
             continue;
         const qint64 ns = fields[0].toLongLong();
         const QByteArray datagram = QByteArray::fromHex(fields[2]);
-        if (ns < fromNs || ns > toNs || datagram.size() < 9
+        if (ns < fromNs || ns > toNs
+            || datagram.size() <= WireFormat::kTagSize + WireFormat::kVoiceHeaderSize
             || !datagram.startsWith(WireFormat::kVoiceTag.latin1()))
             continue;
         packets.push_back(
-            { ns, qFromBigEndian<quint32>(datagram.constData() + 4), datagram.mid(8) });
+            { ns, qFromBigEndian<quint32>(datagram.constData() + WireFormat::kTagSize),
+                datagram.mid(WireFormat::kTagSize + WireFormat::kVoiceHeaderSize) });
     }
     std::sort(packets.begin(), packets.end(),
         [](const Packet& a, const Packet& b) { return a.seq < b.seq; });

@@ -51,8 +51,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int kSpeakers = 2;
 constexpr int kPacketsPerSecond = 50;
 constexpr int kPayloadBytes = 60;
-constexpr int kTagBytes = 4;
-constexpr int kSeqBytes = 4;
+constexpr int kTagBytes = WireFormat::kTagSize;
+constexpr int kSeqBytes = WireFormat::kVoiceHeaderSize;
 
 // The server and the reference loops run on the first core, the clients on
 // the second, so that neither measures the other's work.
@@ -238,7 +238,7 @@ private:
     void handle(int fd, const char* data, int size, const sockaddr_in& source, qint64 now,
         std::vector<qint64>& latencies)
     {
-        if (size >= kTagBytes + kSeqBytes + 8
+        if (size >= kTagBytes + kSeqBytes + int(sizeof(qint64))
             && std::memcmp(data, WireFormat::kVoiceTag.data(), WireFormat::kTagSize) == 0) {
             qint64 sent = 0;
             std::memcpy(&sent, data + kTagBytes + kSeqBytes, sizeof sent);
@@ -279,7 +279,7 @@ qint64 speak(UdpSide& udp, const sockaddr_in& target, double seconds)
     for (int tick = 0; tick < ticks; ++tick) {
         for (int s = 0; s < kSpeakers; ++s) {
             const quint32 seq = htonl(quint32(tick + 1));
-            std::memcpy(datagram + kTagBytes, &seq, 4);
+            std::memcpy(datagram + kTagBytes, &seq, kSeqBytes);
             const qint64 stamp = nowNs();
             std::memcpy(datagram + kTagBytes + kSeqBytes, &stamp, sizeof stamp);
             if (::sendto(udp.fd(s), datagram, sizeof datagram, 0,

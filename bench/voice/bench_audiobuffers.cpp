@@ -8,7 +8,7 @@
 #include "mm.h"
 #include "mopusadvanceddecoder.h"
 #include "mvoiceplayback.h"
-#include "opusencoderwrapper.h"
+#include "voicetestdata.h"
 
 #include <atomic>
 #include <cstdio>
@@ -18,31 +18,10 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTimer>
-#include <QtEndian>
 
 namespace {
 
 constexpr int kSeconds = 8;
-
-QList<QByteArray> voicePackets(const QByteArray& pcm)
-{
-    OpusEncoderWrapper encoder;
-    QList<QByteArray> packets;
-    if (encoder.initializeEncoder(48000, 2, 10, 28000, false) != 0)
-        return packets;
-    unsigned char payload[8192];
-    int seq = 0;
-    for (int offset = 0; offset + VoiceBench::kFrameBytes <= pcm.size();
-         offset += VoiceBench::kFrameBytes) {
-        const int n = encoder.encode(
-            pcm.constData() + offset, VoiceBench::kFrameBytes, payload, int(sizeof payload));
-        QByteArray packet(4, '\0');
-        qToBigEndian<quint32>(quint32(++seq), packet.data());
-        packet.append(reinterpret_cast<const char*>(payload), qMax(n, 0));
-        packets << packet;
-    }
-    return packets;
-}
 
 // Plays the packets at 50 per second; the output's buffer is `bufferMs` (our
 // setting when -1, Qt's default when 0). Returns the underruns seen.
@@ -99,7 +78,7 @@ int main(int argc, char* argv[])
     while (pcm.size() < kSeconds * 50 * VoiceBench::kFrameBytes)
         pcm += speech;
     const QList<QByteArray> packets
-        = voicePackets(pcm.left(kSeconds * 50 * VoiceBench::kFrameBytes));
+        = VoiceTestData::voicePackets(pcm.left(kSeconds * 50 * VoiceBench::kFrameBytes));
 
     std::atomic<bool> stop { false };
     std::thread hog([&stop] {

@@ -20,6 +20,7 @@
 #include "mzlibdecoder.h"
 #include "mzlibencoder.h"
 #include "opusencoderwrapper.h"
+#include "wireformat.h"
 
 #include <opus.h>
 #include <zlib.h>
@@ -31,7 +32,6 @@
 #include <vector>
 
 #include <QCoreApplication>
-#include <QLoggingCategory>
 
 using namespace VoiceBench;
 
@@ -126,13 +126,10 @@ std::function<void()> pacedDecoder(const Blocks& packets, const QAudioFormat& fo
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
-    g_rounds = roundsArgument(app.arguments(), g_rounds);
-    const QByteArray pcm = speech();
-    if (pcm.isEmpty()) {
-        std::fprintf(stderr, "bench_codecfamilies: no test speech at %s\n", CLASSROOM_SPEECH_RAW);
+    g_rounds = quietRounds(app, g_rounds);
+    const QByteArray pcm = speechFor("bench_codecfamilies");
+    if (pcm.isEmpty())
         return 1;
-    }
     const QAudioFormat format = MM::deviceAudioFormat(MM::defaultAudioFormat());
     Blocks raw;
     for (int offset = 0; offset < pcm.size(); offset += kFrameBytes)
@@ -147,7 +144,8 @@ int main(int argc, char** argv)
         [&] {
             CopySink sink;
             for (const QByteArray& packet : rawPackets)
-                sink.write(packet.constData() + 4, packet.size() - 4);
+                sink.write(packet.constData() + WireFormat::kVoiceHeaderSize,
+                    packet.size() - WireFormat::kVoiceHeaderSize);
         },
         [&] {
             CopySink sink;
@@ -166,8 +164,8 @@ int main(int argc, char** argv)
             collector.reserve(size_t(count + lagPeriods) * kFrameBytes);
             size_t readPos = 0;
             for (const QByteArray& packet : rawPackets) {
-                collector.insert(
-                    collector.end(), packet.constData() + 4, packet.constData() + packet.size());
+                collector.insert(collector.end(), packet.constData() + WireFormat::kVoiceHeaderSize,
+                    packet.constData() + packet.size());
                 sink.write(collector.data() + readPos, kFrameBytes);
                 readPos += kFrameBytes;
             }

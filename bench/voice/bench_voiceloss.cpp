@@ -10,6 +10,7 @@
 #include "mopusencoder.h"
 #include "mudpsocket.h"
 #include "packetlosssimulator.h"
+#include "wireformat.h"
 
 #include <cstdio>
 #include <map>
@@ -59,7 +60,7 @@ Run runThrough(const QByteArray& pcm, QAudioInput* input, const QAudioFormat& fo
         while (receiver.hasPendingDatagrams()) {
             QByteArray datagram(int(receiver.pendingDatagramSize()), Qt::Uninitialized);
             receiver.readDatagram(datagram.data(), datagram.size());
-            decoder.voicePacketReceived(datagram.mid(4));
+            decoder.voicePacketReceived(datagram.mid(WireFormat::kTagSize));
             ++run.delivered;
         }
         decoder.playPeriod();
@@ -77,11 +78,9 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false\ndefault.warning=false"));
-    const QByteArray pcm = speech();
-    if (pcm.isEmpty()) {
-        std::fprintf(stderr, "bench_voiceloss: no test speech at %s\n", CLASSROOM_SPEECH_RAW);
+    const QByteArray pcm = speechFor("bench_voiceloss");
+    if (pcm.isEmpty())
         return 1;
-    }
     const QAudioFormat format = MM::deviceAudioFormat(MM::defaultAudioFormat());
     QAudioInput input(format);
     input.setBufferSize(kFrameBytes);

@@ -11,6 +11,7 @@
 #include "mopusencoder.h"
 #include "mstatistics.h"
 #include "mudpsocket.h"
+#include "wireformat.h"
 
 #include <opus.h>
 
@@ -20,7 +21,6 @@
 #include <QAudioInput>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QLoggingCategory>
 
 using namespace VoiceBench;
 
@@ -73,7 +73,8 @@ double pathEncodeNs(const QByteArray& pcm, QAudioInput* input, const QAudioForma
         while (receiver->hasPendingDatagrams()) {
             QByteArray datagram(int(receiver->pendingDatagramSize()), Qt::Uninitialized);
             receiver->readDatagram(datagram.data(), datagram.size());
-            packets->opus.push_back(datagram.mid(8)); // tag and slice sequence number
+            // Without the tag: the decoders take the sequence number first.
+            packets->opus.push_back(datagram.mid(WireFormat::kTagSize));
         }
     } else {
         while (receiver->hasPendingDatagrams())
@@ -91,9 +92,10 @@ double bareDecodeNs(const Packets& packets)
     timer.start();
     int samples = 0;
     for (const QByteArray& packet : packets.opus) {
-        samples
-            += opus_decode(decoder, reinterpret_cast<const unsigned char*>(packet.constData()) + 4,
-                packet.size() - 4, pcm.data(), 24576 / 4, 0);
+        samples += opus_decode(decoder,
+            reinterpret_cast<const unsigned char*>(packet.constData())
+                + WireFormat::kVoiceHeaderSize,
+            packet.size() - WireFormat::kVoiceHeaderSize, pcm.data(), 24576 / 4, 0);
     }
     const double ns = double(timer.nsecsElapsed());
     g_sink += samples;
@@ -120,13 +122,10 @@ double pathDecodeNs(const Packets& packets, const QAudioFormat& format)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
-    g_rounds = roundsArgument(app.arguments(), g_rounds);
-    const QByteArray pcm = speech();
-    if (pcm.isEmpty()) {
-        std::fprintf(stderr, "bench_voicepath: no test speech at %s\n", CLASSROOM_SPEECH_RAW);
+    g_rounds = quietRounds(app, g_rounds);
+    const QByteArray pcm = speechFor("bench_voicepath");
+    if (pcm.isEmpty())
         return 1;
-    }
     const QAudioFormat format = MM::deviceAudioFormat(MM::defaultAudioFormat());
 
     // The encoder takes its period from a started audio input: a whole

@@ -6,10 +6,13 @@
 // segmental SNR that compares played audio with a reference.
 
 #include <cmath>
+#include <cstdio>
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QFile>
 #include <QIODevice>
+#include <QLoggingCategory>
 #include <QStringList>
 #include <QtEndian>
 
@@ -28,6 +31,15 @@ inline QByteArray speech()
     return pcm.left(pcm.size() / kFrameBytes * kFrameBytes);
 }
 
+// The test speech, or empty after a line on stderr that names the benchmark.
+inline QByteArray speechFor(const char* bench)
+{
+    const QByteArray pcm = speech();
+    if (pcm.isEmpty())
+        std::fprintf(stderr, "%s: no test speech at %s\n", bench, CLASSROOM_SPEECH_RAW);
+    return pcm;
+}
+
 // The value of "--rounds N" on the command line (1 under callgrind), or
 // `fallback`.
 inline int roundsArgument(const QStringList& args, int fallback)
@@ -36,6 +48,14 @@ inline int roundsArgument(const QStringList& args, int fallback)
     if (at > 0 && at + 1 < args.size())
         return qMax(1, args.at(at + 1).toInt());
     return fallback;
+}
+
+// A timed benchmark's start: the library's debug lines off, so that only the
+// figures are printed, and its --rounds.
+inline int quietRounds(const QCoreApplication& app, int fallback)
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    return roundsArgument(app.arguments(), fallback);
 }
 
 class SinkDevice : public QIODevice

@@ -4,6 +4,7 @@
 // program's files.
 
 #include "clientconfig.h"
+#include "configtesting.h"
 #include "loglevel.h"
 #include "mabstractsocket.h"
 #include "programfiles.h"
@@ -15,12 +16,6 @@
 #include <QtTest>
 
 namespace {
-
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
 
 // A table whose rows write down what they were given, as "letter=value".
 ProgramOptions::Table recordingTable(QStringList& seen)
@@ -415,7 +410,7 @@ void TestProgramOptions::identityFile()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("IDA.DAT"));
     if (!content.isNull())
-        QVERIFY(writeFile(path, content));
+        QVERIFY(ConfigTesting::writeFile(path, content));
     else
         QTest::ignoreMessage(QtDebugMsg, "Error: Can't Read IDA.DAT fiel.");
     const std::optional<QString> name = ClientConfig::identityFromFile(path, lineBytes);
@@ -460,7 +455,7 @@ void TestProgramOptions::configurationLines()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("cl.dat"));
     if (!content.isNull())
-        QVERIFY(writeFile(path, content));
+        QVERIFY(ConfigTesting::writeFile(path, content));
     ClientConfig config(7000, QString());
     config.identity = QStringLiteral("before");
     QString first;

@@ -13,6 +13,7 @@
 #include "serversettings.h"
 
 #include <QStringList>
+#include <QTest>
 #include <QTextEdit>
 
 #include <memory>
@@ -20,6 +21,16 @@
 namespace ClassroomFixture {
 
 constexpr int kJoinTimeoutMs = 15000;
+
+inline QString chatText(const DMainWindow& window)
+{
+    return window.findChild<QTextEdit*>(QStringLiteral("txtMessages"))->toPlainText();
+}
+
+inline bool isReady(const DMainWindow& window)
+{
+    return chatText(window).contains(QStringLiteral("Voice Initialized"));
+}
 
 class Room
 {
@@ -74,20 +85,30 @@ public:
         return client;
     }
 
+    struct WindowAndMember
+    {
+        std::unique_ptr<DMainWindow> window;
+        ClassroomClient* member = nullptr;
+    };
+    // A window that has joined and initialised its voice, then a scripted
+    // member that is ready too; the member is null when either did not get
+    // there within the join time-out.
+    WindowAndMember windowWithMember(const QString& windowName, const QString& memberName)
+    {
+        WindowAndMember both { openWindow(windowName), nullptr };
+        DMainWindow* window = both.window.get();
+        if (!QTest::qWaitFor([window] { return isReady(*window); }, kJoinTimeoutMs))
+            return both;
+        ClassroomClient* member = join(memberName);
+        if (member && QTest::qWaitFor([member] { return member->isReady(); }, kJoinTimeoutMs))
+            both.member = member;
+        return both;
+    }
+
 private:
     bool probe;
     QObject members;
     std::unique_ptr<ServerCLI> cli;
 };
-
-inline QString chatText(const DMainWindow& window)
-{
-    return window.findChild<QTextEdit*>(QStringLiteral("txtMessages"))->toPlainText();
-}
-
-inline bool isReady(const DMainWindow& window)
-{
-    return chatText(window).contains(QStringLiteral("Voice Initialized"));
-}
 
 } // namespace ClassroomFixture

@@ -182,6 +182,8 @@ void TestAddressPublishing::query_data()
                           "Using the configured address.");
     QTest::newRow("no service at all")
         << QStringLiteral("closed") << false << QStringLiteral("Using the configured address.");
+    QTest::newRow("nothing asked keeps the configured address at once")
+        << QStringLiteral("unasked") << false << QString();
 }
 
 void TestAddressPublishing::query()
@@ -205,9 +207,21 @@ void TestAddressPublishing::query()
     QSignalSpy addresses(&publisher, &DAddressPublisher::addressReceived);
     QSignalSpy unavailable(&publisher, &DAddressPublisher::addressUnavailable);
     QSignalSpy lines(&publisher, &DAddressPublisher::statusLine);
-    publisher.sendUGetRequest();
+    QSignalSpy chosen(&publisher, &DAddressPublisher::serverAddressChosen);
+    const bool ask = serviceKind != QLatin1String("unasked");
+    publisher.start(false, ask);
+    if (!ask) {
+        QCOMPARE(chosen.count(), 1);
+        QCOMPARE(chosen.constFirst().value(0).value<QHostAddress>(), QHostAddress());
+        QVERIFY(lines.isEmpty());
+        return;
+    }
 
     QTRY_COMPARE_WITH_TIMEOUT(addresses.count() + unavailable.count(), 1, 10000);
+    // The window follows the one choice: the fetched address or the configured one.
+    QCOMPARE(chosen.count(), 1);
+    QCOMPARE(chosen.constFirst().value(0).value<QHostAddress>(),
+        received ? QHostAddress(QStringLiteral("10.20.30.40")) : QHostAddress());
     QCOMPARE(addresses.count(), received ? 1 : 0);
     if (received)
         QCOMPARE(addresses.constFirst().value(0).value<QHostAddress>(),

@@ -1,4 +1,5 @@
 #include "assistantconfig.h"
+#include "configtesting.h"
 #include "mabstractsocket.h"
 #include "serversettings.h"
 
@@ -15,12 +16,6 @@ QString tcpText(const AssistantConfig& config)
 QString udpText(const AssistantConfig& config)
 {
     return MAbstractSocket::addressText(config.serverUdpAddress, config.serverUdpPort);
-}
-
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
 } // namespace
@@ -152,7 +147,7 @@ void TstAssistantConfig::configurationFirstLine()
     QFETCH(QByteArray, line);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    QVERIFY(writeFile(dir.filePath(QStringLiteral("CL3.DAT")), line));
+    QVERIFY(ConfigTesting::writeFile(dir.filePath(QStringLiteral("CL3.DAT")), line));
 
     AssistantConfig config;
     config.internalServer = true;
@@ -183,7 +178,7 @@ void TstAssistantConfig::configurationSecondLine()
 {
     QFETCH(QByteArray, content);
     QTemporaryDir dir;
-    QVERIFY(writeFile(dir.filePath(QStringLiteral("CL3.DAT")), content));
+    QVERIFY(ConfigTesting::writeFile(dir.filePath(QStringLiteral("CL3.DAT")), content));
     AssistantConfig config;
     config.identity = QStringLiteral("ida");
     config.readConfigurationFile(dir.filePath(QStringLiteral("CL3.DAT")), dir.path());
@@ -215,7 +210,8 @@ void TstAssistantConfig::configurationFileChoice()
         QStringLiteral("client.dat") };
     for (const QString& file : qAsConst(files)) {
         const int port = 5000 + all.indexOf(file);
-        QVERIFY(writeFile(dir.filePath(file), "10.0.0.1:" + QByteArray::number(port)));
+        QVERIFY(
+            ConfigTesting::writeFile(dir.filePath(file), "10.0.0.1:" + QByteArray::number(port)));
     }
     AssistantConfig config;
     config.readConfigurationFile(dir.filePath(QStringLiteral("named.cfg")), dir.path());
@@ -244,7 +240,7 @@ void TstAssistantConfig::identityFile()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("IDA.DAT"));
     if (exists)
-        QVERIFY(writeFile(path, content));
+        QVERIFY(ConfigTesting::writeFile(path, content));
     AssistantConfig config;
     config.identity = QStringLiteral("from the command line");
     if (!exists)
@@ -277,14 +273,7 @@ void TstAssistantConfig::serverSettingsFollowListenOption()
 void TstAssistantConfig::optionTableRowsAreDistinctAndDescribed()
 {
     AssistantConfig config;
-    QString letters;
-    for (const ProgramOptions::Option& row : config.optionTable()) {
-        QVERIFY2(!letters.contains(row.letter), qPrintable(QString(row.letter)));
-        QVERIFY(row.letter.isLower());
-        QVERIFY(!row.description.isEmpty() && !row.description.contains(QLatin1Char('\n')));
-        letters += row.letter;
-    }
-    QCOMPARE(letters, QStringLiteral("tueicxyzdsnl"));
+    ConfigTesting::checkOptionTable(config.optionTable(), QStringLiteral("tueicxyzdsnl"));
 }
 
 QTEST_GUILESS_MAIN(TstAssistantConfig)

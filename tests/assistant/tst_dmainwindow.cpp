@@ -262,10 +262,8 @@ void TestDMainWindow::clientList()
     QFETCH(QStringList, connections);
 
     TestClass room;
-    auto window = room.openWindow(QStringLiteral("Ann"));
-    QTRY_VERIFY_WITH_TIMEOUT(isReady(*window), kJoinTimeoutMs);
-    ClassroomClient* other = room.join(QStringLiteral("Bob"));
-    QTRY_VERIFY_WITH_TIMEOUT(other->isReady(), kJoinTimeoutMs);
+    auto [window, other] = room.windowWithMember(QStringLiteral("Ann"), QStringLiteral("Bob"));
+    QVERIFY(other);
     QTRY_COMPARE(listWidget(*window)->count(), 2);
 
     other->sendCommand(SessionCommand::kClientList + list);
@@ -301,10 +299,9 @@ void TestDMainWindow::reSentClientListKeepsSelection()
 void TestDMainWindow::peerInformationIsPlainText()
 {
     TestClass room;
-    auto window = room.openWindow(QStringLiteral("Ann"));
-    QTRY_VERIFY_WITH_TIMEOUT(isReady(*window), kJoinTimeoutMs);
-    ClassroomClient* other = room.join(QStringLiteral("<img src='x.png'>"));
-    QTRY_VERIFY_WITH_TIMEOUT(other->isReady(), kJoinTimeoutMs);
+    auto [window, other]
+        = room.windowWithMember(QStringLiteral("Ann"), QStringLiteral("<img src='x.png'>"));
+    QVERIFY(other);
     QTRY_COMPARE(listWidget(*window)->count(), 2);
 
     QListWidgetItem* item = listWidget(*window)
@@ -351,10 +348,8 @@ void TestDMainWindow::refusalEndsSession()
     QFETCH(QString, boxText);
 
     TestClass room;
-    auto window = room.openWindow(QStringLiteral("Ann"));
-    QTRY_VERIFY_WITH_TIMEOUT(isReady(*window), kJoinTimeoutMs);
-    ClassroomClient* other = room.join(QStringLiteral("Bob"));
-    QTRY_VERIFY_WITH_TIMEOUT(other->isReady(), kJoinTimeoutMs);
+    auto [window, other] = room.windowWithMember(QStringLiteral("Ann"), QStringLiteral("Bob"));
+    QVERIFY(other);
     QTRY_VERIFY(window->isSending());
 
     m_log->clear();

@@ -20,21 +20,6 @@ QByteArray chunkBytes(quint32 number, int length)
     return QByteArray(length, char('a' + number % 26));
 }
 
-QString outcomeName(TransferOutcome outcome)
-{
-    switch (outcome) {
-    case TransferOutcome::Completed:
-        return QStringLiteral("Completed");
-    case TransferOutcome::Cancelled:
-        return QStringLiteral("Cancelled");
-    case TransferOutcome::Stalled:
-        return QStringLiteral("Stalled");
-    case TransferOutcome::NotSaved:
-        return QStringLiteral("NotSaved");
-    }
-    return QString();
-}
-
 } // namespace
 
 class TestTransferBook : public QObject
@@ -181,8 +166,8 @@ void TestTransferBook::sequences_data()
         << "Stalled" << none << QStringLiteral("stalled: no chunk for 1000 ms");
     QTest::newRow("a file that cannot be written ends as not saved")
         << "offer 7 a.bin 10; yes 7 no/such/folder/out.bin; chunk 7 0 10"
-        << "A.K" << 7 << qint64(-1) << false << "NotSaved"
-        << "NotSaved" << none << QStringLiteral("failed:");
+        << "A.K" << 7 << qint64(-1) << false << "Not saved"
+        << "Not saved" << none << QStringLiteral("failed:");
 }
 
 void TestTransferBook::sequences()
@@ -238,7 +223,7 @@ void TestTransferBook::sequences()
         }
         for (const TransferBook::Finished& done : book.takeFinished()) {
             QCOMPARE(done.id, id);
-            finished << outcomeName(done.outcome);
+            finished << TransferBook::outcomeText(done.outcome);
         }
     }
 
@@ -252,7 +237,7 @@ void TestTransferBook::sequences()
     QCOMPARE(book.isEmpty(), !record);
     QStringList completed;
     for (const CompletedTransfer& done : book.completed())
-        completed << outcomeName(done.outcome);
+        completed << TransferBook::outcomeText(done.outcome);
     QTEST(completed.join(QLatin1Char(',')), "completed");
     QTEST(finished.join(QLatin1Char(',')), "finished");
 

@@ -1,6 +1,8 @@
 // The student's rules that need no window: its command table, the pacing of
 // its reconnection, and the readers of its configuration.
 
+#include "commandtablerows.h"
+#include "configtesting.h"
 #include "reconnectpacer.h"
 #include "studentcommand.h"
 #include "mabstractsocket.h"
@@ -28,38 +30,18 @@ private slots:
     void configurationFile();
     void defaultsWithoutFiles();
     void optionTableRowsAreDistinctAndDescribed();
-
-private:
-    static bool writeFile(const QString& path, const QByteArray& content);
 };
-
-bool TestStudentRules::writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
 
 void TestStudentRules::commandTable_data()
 {
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<StudentCommand::Kind>("kind");
-    QTest::addColumn<QString>("rest");
+    CommandTableRows::addColumns<StudentCommand::Kind>();
+    CommandTableRows::addClientRows<StudentCommand::Kind>();
 
     using namespace StudentCommand;
     QTest::newRow("a ping with digits keeps them") << "PING123" << Ping << "123";
     QTest::newRow("three letters of PING are unknown") << "PIN" << Unknown << "";
-    QTest::newRow("a protocol version") << "PROTOCOLVER1" << ProtocolVersion << "1";
-    QTest::newRow("an identity answer") << "IDENTIFY:FAIL" << IdentifyResult << "FAIL";
-    QTest::newRow("a UDP request with its token") << "UDPREQUEST17" << UdpRequest << "17";
-    QTest::newRow("the external UDP end")
-        << "YOURUDPI:P127.0.0.1:5000" << YourUdpIpPort << "127.0.0.1:5000";
-    QTest::newRow("a copy probe") << "DOYOUCOPY?4" << DoYouCopy << "4";
-    QTest::newRow("connected with any text after it") << "CONNECTED now" << Connected << " now";
     QTest::newRow("a voice format is recognised")
         << "VFMT48000|2|16|2|1" << VoiceFormat << "48000|2|16|2|1";
-    QTest::newRow("start voice exactly") << "STARTVOICE" << StartVoice << "";
-    QTest::newRow("start voice with a blank is unknown") << "STARTVOICE " << Unknown << "";
-    QTest::newRow("stop voice exactly") << "STOPVOICE" << StopVoice << "";
     QTest::newRow("class finished exactly") << "CLASSFINISHED" << ClassFinished << "";
     QTest::newRow("class finished with more is unknown") << "CLASSFINISHED!" << Unknown << "";
     QTest::newRow("allow call for everyone") << "ALLOWCALL" << AllowCall << "";
@@ -68,17 +50,11 @@ void TestStudentRules::commandTable_data()
     QTest::newRow("a client list meant for podium is unknown") << "CLLS" << Unknown << "";
     QTest::newRow("a speaker count meant for podium is unknown")
         << "NSPEAKINGCLIENTS1" << Unknown << "";
-    QTest::newRow("an empty command is unknown") << "" << Unknown << "";
 }
 
 void TestStudentRules::commandTable()
 {
-    QFETCH(QString, command);
-    QFETCH(StudentCommand::Kind, kind);
-    QFETCH(QString, rest);
-    const StudentCommand::Parsed parsed = StudentCommand::parse(command);
-    QCOMPARE(parsed.kind, kind);
-    QCOMPARE(parsed.rest, rest);
+    CommandTableRows::check<StudentCommand::Kind>(StudentCommand::parse);
 }
 
 void TestStudentRules::reconnectionBacksOff()
@@ -199,7 +175,7 @@ void TestStudentRules::identityFile()
     QFETCH(QByteArray, content);
     QFETCH(QString, identity);
     QTemporaryDir dir;
-    QVERIFY(writeFile(dir.filePath(QStringLiteral("IDA.DAT")), content));
+    QVERIFY(ConfigTesting::writeFile(dir.filePath(QStringLiteral("IDA.DAT")), content));
     StudentConfig config;
     config.identity = QStringLiteral("before");
     config.readIdentityFile(dir.filePath(QStringLiteral("IDA.DAT")));
@@ -235,7 +211,7 @@ void TestStudentRules::configurationFile()
     QFETCH(QString, server);
     QFETCH(QString, identity);
     QTemporaryDir dir;
-    QVERIFY(writeFile(dir.filePath(QStringLiteral("cl.dat")), content));
+    QVERIFY(ConfigTesting::writeFile(dir.filePath(QStringLiteral("cl.dat")), content));
     StudentConfig config;
     config.identity = QStringLiteral("before");
     config.readConfigurationFile(dir.filePath(QStringLiteral("cl.dat")));
@@ -265,14 +241,7 @@ void TestStudentRules::defaultsWithoutFiles()
 void TestStudentRules::optionTableRowsAreDistinctAndDescribed()
 {
     StudentConfig config;
-    QString letters;
-    for (const ProgramOptions::Option& row : config.optionTable()) {
-        QVERIFY2(!letters.contains(row.letter), qPrintable(QString(row.letter)));
-        QVERIFY(row.letter.isLower());
-        QVERIFY(!row.description.isEmpty() && !row.description.contains(QLatin1Char('\n')));
-        letters += row.letter;
-    }
-    QCOMPARE(letters, QStringLiteral("tueicxyzdpa"));
+    ConfigTesting::checkOptionTable(config.optionTable(), QStringLiteral("tueicxyzdpa"));
 }
 
 QTEST_GUILESS_MAIN(TestStudentRules)

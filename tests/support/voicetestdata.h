@@ -1,7 +1,8 @@
 #pragma once
 
-// Shared material of the voice and window tests: the synthesised test speech,
-// Opus packets made from it with the real codec, and voice packet framing.
+// Shared material of the voice and window tests and the voice benchmarks: the
+// synthesised test speech, Opus packets made from it with the real codec, and
+// voice packet framing.
 
 #include "mabstractsocket.h"
 #include "opusdecoderwrapper.h"
@@ -60,6 +61,17 @@ inline QList<QByteArray> opusPackets(const QByteArray& pcm, int bitrate, bool in
 inline QByteArray voicePacket(int seq, const QByteArray& payload)
 {
     return MAbstractSocket::intToByteArray(quint32(seq)) + payload;
+}
+
+// Voice packets as a client sends them: sequence numbers from 1, each before
+// the Opus packet of one 20 ms frame at 28 kbit/s without in-band FEC.
+inline QList<QByteArray> voicePackets(const QByteArray& pcm)
+{
+    QList<QByteArray> packets;
+    int seq = 0;
+    for (const QByteArray& payload : opusPackets(pcm, 28000, false))
+        packets << voicePacket(++seq, payload);
+    return packets;
 }
 
 // What a decoder fed every packet in order produces for each of them.

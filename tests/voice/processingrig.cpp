@@ -7,8 +7,8 @@
 #include "mvoicecapture.h"
 #include "mvoiceplayback.h"
 #include "mvoiceprocessor.h"
-#include "opusencoderwrapper.h"
 #include "sourcefeeder.h"
+#include "voicetestdata.h"
 
 #include <algorithm>
 #include <cmath>
@@ -73,25 +73,6 @@ QString loadEcho(int volumePercent)
     return module;
 }
 
-QList<QByteArray> voicePackets(const QByteArray& pcm)
-{
-    OpusEncoderWrapper encoder;
-    QList<QByteArray> packets;
-    if (encoder.initializeEncoder(48000, 2, 10, 28000, false) != 0)
-        return packets;
-    unsigned char payload[8192];
-    quint32 seq = 0;
-    for (int offset = 0; offset + kFrameBytes <= pcm.size(); offset += kFrameBytes) {
-        const int n
-            = encoder.encode(pcm.constData() + offset, kFrameBytes, payload, int(sizeof payload));
-        QByteArray packet(4, '\0');
-        qToBigEndian<quint32>(++seq, packet.data());
-        packet.append(reinterpret_cast<const char*>(payload), qMax(n, 0));
-        packets << packet;
-    }
-    return packets;
-}
-
 qint16 sampleAt(const QByteArray& pcm, int i)
 {
     return qFromLittleEndian<qint16>(pcm.constData() + 2 * i);
@@ -107,7 +88,7 @@ Result run(const Run& settings)
     else
         qunsetenv(VoiceProcessing::kEnvironmentVariable);
 
-    const QList<QByteArray> packets = voicePackets(settings.farEnd);
+    const QList<QByteArray> packets = VoiceTestData::voicePackets(settings.farEnd);
     const QString echoModule = packets.isEmpty() ? QString() : loadEcho(settings.echoVolumePercent);
     if (!packets.isEmpty() && echoModule.isEmpty())
         return result;
