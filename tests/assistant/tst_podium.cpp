@@ -243,6 +243,17 @@ void TstPodium::badValuesAreRefusedBeforeStart_data()
     QTest::newRow("a listen address that does not parse")
         << QStringList { "-s", "-n", "-lgarbage" } << QString()
         << "podium: -lgarbage: \"garbage\" is not an address (expected -l<address:port>";
+    QTest::newRow("a fingerprint that is not 64 hex digits")
+        << QStringList { "-s", "-n", "-l127.0.0.1:0", "-kpupils", "-f3f5c" } << QString()
+        << "podium: -f3f5c: a fingerprint is 64 hex digits (SHA-256) (expected -f<64 hex digits>";
+    QTest::newRow("plain addresses with a host name among them")
+        << QStringList { "-s", "-n", "-l127.0.0.1:0", "-mteach", "-w127.0.0.1,console.lan" }
+        << QString()
+        << "podium: -w127.0.0.1,console.lan: \"console.lan\" is not an IPv4 address (expected "
+           "-w<address,address...>, as in -w127.0.0.1,10.0.0.5)";
+    QTest::newRow("a staff code missing")
+        << QStringList { "-s", "-n", "-l127.0.0.1:0", "-m" } << QString()
+        << "podium: -m: the value is missing; it follows the letter with no blank";
     QTest::newRow("a log level from the service that is not one")
         << QStringList { "-s", "-n", "-l127.0.0.1:0" } << "loud"
         << "podium: PODIUM_LOG_LEVEL=loud: not a log level (expected one of quiet, normal, trace)";
