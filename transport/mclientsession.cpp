@@ -8,12 +8,6 @@
 
 MClientSession::MClientSession(QObject* parent) : QObject(parent) { }
 
-void MClientSession::setSecure(const QString& classCode, const ServerTrust& trust)
-{
-    m_classCode = classCode;
-    m_trust = trust;
-}
-
 MClientSession::~MClientSession()
 {
     // Gone with their parent, but cut first: a socket that closes in its
@@ -22,6 +16,12 @@ MClientSession::~MClientSession()
         if (socket)
             disconnect(socket, nullptr, this, nullptr);
     }
+}
+
+void MClientSession::setSecure(const QString& classCode, const ServerTrust& trust)
+{
+    m_classCode = classCode;
+    m_trust = trust;
 }
 
 MClientSession::HandshakeStep MClientSession::handshakeStep(
@@ -107,7 +107,9 @@ bool MClientSession::end()
     m_udp = nullptr;
 
     bool farewell = false;
-    if (tcp->usable()) {
+    // A secure connection whose handshake has not ended has admitted nobody,
+    // and waiting to write into it could take as long as the handshake hangs.
+    if (tcp->usable() && (!tcp->isTls() || tcp->isEncrypted())) {
         qCDebug(lcTransport, "===endConnection===");
         farewell = tcp->ourProtocolSendCommand(SessionCommand::kClientExit) > 0;
         tcp->waitForBytesWritten(m_farewellWriteTimeoutMs);
