@@ -6,6 +6,7 @@
 #include "wireformat.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 
 #include "assistantlog.h"
@@ -56,6 +57,9 @@ void AssistantConfig::load(const QStringList& arguments, const QString& configDi
     readCommandLine(arguments, configPath);
     readIdentityFile(configDir + QLatin1String("/IDA.DAT"));
     readConfigurationFile(configPath, configDir);
+    // systemd separates several state folders with colons; the first is the class's.
+    const QString state = qEnvironmentVariable("STATE_DIRECTORY").section(QLatin1Char(':'), 0, 0);
+    stateFolder = QDir::isAbsolutePath(state) ? QDir::cleanPath(state) : QString();
 }
 
 ProgramOptions::Table AssistantConfig::optionTable()
@@ -176,6 +180,7 @@ ServerSettings AssistantConfig::serverSettings() const
     settings.staffCode = staffCode;
     settings.studentCode = studentCode;
     settings.plainAddresses = plainAddresses;
+    settings.stateFolder = stateFolder;
     return settings;
 }
 

@@ -40,12 +40,17 @@ struct AssistantConfig : ClientConfig
     // between addresses): plain connections a secure server still admits, as staff.
     QString staffCode;
     QVector<QHostAddress> plainAddresses;
+    // Where a secure internal server keeps its certificate: a service's state
+    // folder ($STATE_DIRECTORY, systemd's StateDirectory=), else empty for the
+    // user's default (ServerCertificate::defaultStateFolder()).
+    QString stateFolder;
     QString joinCode() const { return staffCode.isEmpty() ? studentCode : staffCode; }
     // Whether the window joins a secure class (a code or a fingerprint given).
     bool joinsSecurely() const { return !joinCode().isEmpty() || !serverFingerprint.isEmpty(); }
 
     // Defaults, then the command line, the identity file and the configuration
-    // file of configDir, in that order. arguments exclude the program name.
+    // file of configDir, in that order, and the service's state folder.
+    // arguments exclude the program name.
     void load(const QStringList& arguments, const QString& configDir);
 
     // podium's options: the shared ones and "-s", "-n", "-l", "-m", "-w". They change this

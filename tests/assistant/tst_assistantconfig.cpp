@@ -44,6 +44,7 @@ private slots:
     void serverSettingsFollowListenOption();
     void secureClassSettings_data();
     void secureClassSettings();
+    void stateFolderOfAService();
     void optionTableRowsAreDistinctAndDescribed();
 };
 
@@ -348,6 +349,21 @@ void TstAssistantConfig::secureClassSettings()
     QTEST(config.joinCode(), "joinCode");
     QCOMPARE(config.joinsSecurely(), secure);
     QCOMPARE(settings.isSecure() || !config.serverFingerprint.isEmpty(), secure);
+}
+
+void TstAssistantConfig::stateFolderOfAService()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    qputenv("STATE_DIRECTORY", "/var/lib/podium/room12/:/var/lib/other");
+    AssistantConfig service;
+    service.load({ QStringLiteral("-s"), QStringLiteral("-mteach") }, dir.path());
+    QCOMPARE(service.serverSettings().stateFolder, QStringLiteral("/var/lib/podium/room12"));
+    qputenv("STATE_DIRECTORY", "relative");
+    AssistantConfig desk;
+    desk.load({ QStringLiteral("-s") }, dir.path());
+    qunsetenv("STATE_DIRECTORY");
+    QCOMPARE(desk.serverSettings().stateFolder, QString());
 }
 
 void TstAssistantConfig::optionTableRowsAreDistinctAndDescribed()
