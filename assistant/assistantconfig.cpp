@@ -8,6 +8,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QNetworkInterface>
 
 #include "assistantlog.h"
 
@@ -221,6 +222,17 @@ QString AssistantConfig::publishingHostFor(const QString& keyword)
         return setting.isEmpty() ? QLatin1String(kPublishingHosts[i]) : setting;
     }
     return keyword;
+}
+
+QHostAddress AssistantConfig::addressForStudents(const QHostAddress& address)
+{
+    if (address != QHostAddress(QHostAddress::AnyIPv4))
+        return address;
+    for (const QHostAddress& candidate : QNetworkInterface::allAddresses()) {
+        if (candidate.protocol() == QAbstractSocket::IPv4Protocol && !candidate.isLoopback())
+            return candidate;
+    }
+    return QHostAddress(QHostAddress::LocalHost);
 }
 
 QHostAddress AssistantConfig::defaultExternalServer()

@@ -4,7 +4,6 @@
 #include <QIcon>
 #include <QInputDialog>
 #include <QLabel>
-#include <QNetworkInterface>
 
 #include "assistantcommand.h"
 #include "assistantconfig.h"
@@ -29,19 +28,15 @@ const QString kNetOn = QStringLiteral(":/img/net-on.png");
 const QString kNetOff = QStringLiteral(":/img/net-off.png");
 
 // Where students reach a class the window joined over loopback: a server of
-// this machine that listens on every address is reached at its first other
-// IPv4 address; otherwise the address joined is the only one known.
+// this machine that listens on every address is reached at another address of
+// it; otherwise the address joined is the only one known.
 QHostAddress addressForStudents(const AssistantConfig& config)
 {
     const QHostAddress joined = config.serverTcpAddress;
     if (!joined.isLoopback() || !config.internalServer
         || config.listenAddress != QHostAddress(QHostAddress::AnyIPv4))
         return joined;
-    for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
-        if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
-            return address;
-    }
-    return joined;
+    return AssistantConfig::addressForStudents(config.listenAddress);
 }
 
 } // namespace

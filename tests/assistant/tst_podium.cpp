@@ -1,6 +1,7 @@
 #include "childprocess.h"
 #include "classroomclient.h"
 #include "programlog.h"
+#include "servercertificate.h"
 
 #include <csignal>
 
@@ -132,6 +133,7 @@ private slots:
     void helpAndVersionWithoutDisplay();
     void unknownOptionsAreNamedInOneWarning();
     void quietLevelKeepsTheServerOutOfTheLog();
+    void secureServerBoxPrintsTheInvitation();
     void listenFailureIsLoggedAndServerStays();
     void terminationEndsTheClassCleanly_data();
     void terminationEndsTheClassCleanly();
@@ -357,6 +359,36 @@ void TstPodium::quietLevelKeepsTheServerOutOfTheLog()
     QVERIFY(!log.isEmpty());
     QVERIFY2(!log.contains(QStringLiteral("SERVER")), qPrintable(log));
     QVERIFY(!podium.standardError().contains(QStringLiteral("SERVER")));
+}
+
+void TstPodium::secureServerBoxPrintsTheInvitation()
+{
+    QTemporaryDir dir;
+    const QString state = dir.filePath(QStringLiteral("state"));
+    QStringList printed;
+    // Twice: the certificate stays in the service's state folder across restarts.
+    for (int run = 0; run < 2; ++run) {
+        PodiumRun podium(dir);
+        QVERIFY(run == 1 || podium.copied());
+        podium.withoutDisplay();
+        podium.setEnvironment(QStringLiteral("STATE_DIRECTORY"), state);
+        podium.start({ QStringLiteral("-s"), QStringLiteral("-n"), QStringLiteral("-l127.0.0.1:0"),
+            QStringLiteral("-mteach"), QStringLiteral("-kpupils") });
+        quint16 tcpPort = 0;
+        quint16 udpPort = 0;
+        QVERIFY2(podium.waitForServer(tcpPort, udpPort), qPrintable(podium.standardError()));
+        const QRegularExpression invitation(QStringLiteral(
+            "\npodium: Secure class: pupil -t127.0.0.1:%1 -kpupils -f([0-9a-f]{64})\n")
+                                                .arg(tcpPort));
+        QRegularExpressionMatch match;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (match = invitation.match(podium.standardError())).hasMatch(), 10000);
+        printed << match.captured(1);
+        QVERIFY(podium.terminate());
+    }
+    ServerCertificate kept;
+    QVERIFY(kept.loadOrCreate(state));
+    QCOMPARE(printed, QStringList({ kept.fingerprint(), kept.fingerprint() }));
 }
 
 void TstPodium::listenFailureIsLoggedAndServerStays()
