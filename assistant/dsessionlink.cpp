@@ -30,7 +30,7 @@ const QString kNetOff = QStringLiteral(":/img/net-off.png");
 // Where students reach a class the window joined over loopback: a server of
 // this machine that listens on every address is reached at another address of
 // it; otherwise the address joined is the only one known.
-QHostAddress addressForStudents(const AssistantConfig& config)
+QHostAddress invitationAddress(const AssistantConfig& config)
 {
     const QHostAddress joined = config.serverTcpAddress;
     if (!joined.isLoopback() || !config.internalServer
@@ -66,7 +66,7 @@ QString DSessionLink::invitationLine() const
     if (!m_session->isSecure() || m_config.studentCode.isEmpty() || !tcp || !tcp->isEncrypted())
         return QString();
     return SecureClass::invitationLine(
-        MAbstractSocket::addressText(addressForStudents(m_config), m_config.serverTcpPort),
+        MAbstractSocket::addressText(invitationAddress(m_config), m_config.serverTcpPort),
         m_config.studentCode, ServerCertificate::fingerprintOf(tcp->peerCertificate()));
 }
 
