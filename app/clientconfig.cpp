@@ -1,6 +1,7 @@
 #include "clientconfig.h"
 
 #include "mabstractsocket.h"
+#include "servertrust.h"
 
 #include <QDebug>
 #include <QFile>
@@ -12,6 +13,8 @@ namespace {
 // The configuration file's own keyword: it reads like the wire command but
 // belongs to the file format.
 const QLatin1String kIdentifyKeyword("IDENTIFY");
+const QLatin1String kStudentCodeKeyword("STUDENTCODE");
+const QLatin1String kFingerprintKeyword("FINGERPRINT");
 
 } // namespace
 
@@ -50,7 +53,45 @@ ProgramOptions::Table ClientConfig::sharedOptions(
             QStringLiteral("also send text over UDP and mark text that came over UDP"),
             [this](const QString&) { udpTextProbe = true; } },
         LogLevel::option(logLevel),
+        { QLatin1Char('k'), Expects::Text,
+            QStringLiteral("the students' code of a secure class: join it over TLS with that code"),
+            [this](const QString& value) { studentCode = value.trimmed(); } },
+        { QLatin1Char('f'), Expects::Fingerprint,
+            QStringLiteral("accept only the server certificate of that SHA-256 fingerprint"),
+            [this](const QString& value) { serverFingerprint = value.trimmed(); } },
     };
+}
+
+bool ClientConfig::keywordLine(const QString& line, QLatin1String keyword, QString& value)
+{
+    if (!line.startsWith(keyword) || line.size() == keyword.size()
+        || !line.at(keyword.size()).isSpace())
+        return false;
+    value = line.mid(keyword.size()).trimmed();
+    return true;
+}
+
+bool ClientConfig::readSecureLine(const QString& line)
+{
+    QString value;
+    if (keywordLine(line, kStudentCodeKeyword, value)) {
+        studentCode = value;
+        return true;
+    }
+    if (!keywordLine(line, kFingerprintKeyword, value))
+        return false;
+    if (ServerTrust::normalizedFingerprint(value).isEmpty())
+        qCWarning(lcApp).noquote() << "The configuration's fingerprint" << value
+                                   << "is not 64 hex digits: no server certificate is accepted.";
+    serverFingerprint = value;
+    return true;
+}
+
+ServerTrust ClientConfig::serverTrust() const
+{
+    return ServerTrust(
+        knownServersPath.isEmpty() ? ServerTrust::defaultKnownServersPath() : knownServersPath,
+        serverFingerprint);
 }
 
 std::optional<QString> ClientConfig::identityFromFile(const QString& path, int lineBytes)

@@ -4,15 +4,20 @@
 #include "programoptions.h"
 
 #include <QHostAddress>
+#include <QLatin1String>
 #include <QString>
 #include <QStringList>
 
 #include <optional>
 
+class ServerTrust;
+
 // What the configurations of both client programs hold and read alike: the
 // server's TCP and UDP ends, the identity, the window's title and place and
 // the UDP text probe, with the options that set them, the identity file
-// "IDA.DAT" and the configuration file's "IDENTIFY" line. AssistantConfig and
+// "IDA.DAT" and the configuration file's "IDENTIFY" line, and what a secure
+// class asks of a client (the students' code, the server's fingerprint) with
+// their options and lines. AssistantConfig and
 // StudentConfig derive from it, each with its own defaults, option table and
 // order of sources. Plain data; main thread.
 struct ClientConfig
@@ -33,8 +38,16 @@ struct ClientConfig
     bool udpTextProbe = false;
     LogLevel::Level logLevel = LogLevel::Level::Normal;
 
+    // A secure class: the students' code ("-k", a "STUDENTCODE" line) and the
+    // server certificate's fingerprint to accept ("-f", a "FINGERPRINT" line;
+    // without it the first certificate met is remembered in knownServersPath,
+    // empty: ServerTrust::defaultKnownServersPath()).
+    QString studentCode;
+    QString serverFingerprint;
+    QString knownServersPath;
+
     // The rows both programs share: "-t", "-u", "-e", "-i", "-c", "-x", "-y",
-    // "-z" and "-d". They change this record. serverEnd says what "-t", "-u"
+    // "-z", "-d", "-k" and "-f". They change this record. serverEnd says what "-t", "-u"
     // and "-e" accept (AddressPort, or HostPort when parseServer takes names).
     ProgramOptions::Table sharedOptions(AddressParser parseServer,
         ProgramOptions::Expects serverEnd = ProgramOptions::Expects::AddressPort);
@@ -52,6 +65,17 @@ struct ClientConfig
     // laterLines, when given, receives every line after the first.
     bool readConfigurationLines(
         const QString& path, QString& firstLine, QStringList* laterLines = nullptr);
+
+    // A configuration file's "STUDENTCODE code" or "FINGERPRINT hex" line
+    // (keyword in capitals, the value trimmed); false, changing nothing, for
+    // any other line. A fingerprint that is not one is kept and logged: the
+    // session then refuses every certificate instead of trusting any.
+    bool readSecureLine(const QString& line);
+    // The value of a line "KEYWORD value" (a blank after the keyword), trimmed.
+    static bool keywordLine(const QString& line, QLatin1String keyword, QString& value);
+
+    // How the session checks the server's certificate.
+    ServerTrust serverTrust() const;
 
     // The classroom server's address as a plain "address:port" (a host part
     // that is not an address leaves the address as it was).

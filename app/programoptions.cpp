@@ -1,5 +1,7 @@
 #include "programoptions.h"
 
+#include "servertrust.h"
+
 #include <QHostAddress>
 #include <QRegularExpression>
 
@@ -43,6 +45,10 @@ QString placeholder(const Option& row)
         return QStringLiteral("number");
     case Expects::Choice:
         return row.choices.join(QLatin1Char('|'));
+    case Expects::Fingerprint:
+        return QStringLiteral("64 hex digits");
+    case Expects::AddressList:
+        return QStringLiteral("address,address...");
     }
     return QString();
 }
@@ -62,6 +68,10 @@ QString example(const Option& row)
         return QStringLiteral("100");
     case Expects::Choice:
         return row.choices.value(0);
+    case Expects::Fingerprint:
+        return QStringLiteral("3f5c") + QString(60, QLatin1Char('0'));
+    case Expects::AddressList:
+        return QStringLiteral("127.0.0.1,10.0.0.5");
     case Expects::Nothing:
         break;
     }
@@ -110,6 +120,19 @@ QString addressProblem(const QString& text, Expects expects)
             : QStringLiteral("1 to 65535");
         return portText.isEmpty() ? QStringLiteral("the port is missing")
                                   : QStringLiteral("the port must be a number from ") + range;
+    }
+    return QString();
+}
+
+// Empty when every comma-separated item is an IPv4 address.
+QString addressListProblem(const QString& text)
+{
+    for (const QString& item : text.split(QLatin1Char(','))) {
+        const QString address = item.trimmed();
+        if (address.isEmpty())
+            return QStringLiteral("an address between the commas is missing");
+        if (QHostAddress(address).protocol() != QAbstractSocket::IPv4Protocol)
+            return QLatin1Char('"') + address + QLatin1String("\" is not an IPv4 address");
     }
     return QString();
 }
@@ -167,6 +190,14 @@ QString valueProblem(const Option& row, const QString& value)
     case Expects::Choice:
         if (!trimmed.isEmpty() && !row.choices.contains(trimmed.toLower()))
             problem = QLatin1Char('"') + trimmed + QLatin1String("\" is not one of the choices");
+        break;
+    case Expects::Fingerprint:
+        if (!trimmed.isEmpty() && ServerTrust::normalizedFingerprint(trimmed).isEmpty())
+            problem = QStringLiteral("a fingerprint is 64 hex digits (SHA-256)");
+        break;
+    case Expects::AddressList:
+        if (!trimmed.isEmpty())
+            problem = addressListProblem(trimmed);
         break;
     }
     if (trimmed.isEmpty()) {

@@ -29,6 +29,10 @@ enum class Expects {
     Number,
     // One of the row's choices, in any case.
     Choice,
+    // A certificate fingerprint: 64 hex digits in either case, colons allowed.
+    Fingerprint,
+    // IPv4 addresses separated by commas, without ports.
+    AddressList,
 };
 
 struct Option

@@ -6,7 +6,9 @@
 #include "wireformat.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFile>
+#include <QNetworkInterface>
 
 #include "assistantlog.h"
 
@@ -25,6 +27,24 @@ const char* const kDefaultExternalServer = "127.0.0.1";
 // The identity file's first line is read up to this many bytes.
 constexpr int kIdentityLineBytes = 1024;
 
+const QLatin1String kStaffCodeKeyword("STAFFCODE");
+const QLatin1String kPlainAddressesKeyword("PLAINADDRESSES");
+
+// IPv4 addresses between commas; items that are none are skipped (the option's
+// check refuses them before anything starts).
+QVector<QHostAddress> addressList(const QString& text)
+{
+    QVector<QHostAddress> addresses;
+    for (const QString& item : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QHostAddress address(item.trimmed());
+        if (address.protocol() == QAbstractSocket::IPv4Protocol)
+            addresses.append(address);
+        else
+            qCWarning(lcAssistant).noquote() << "Not an IPv4 address, skipped:" << item.trimmed();
+    }
+    return addresses;
+}
+
 } // namespace
 
 AssistantConfig::AssistantConfig()
@@ -38,6 +58,9 @@ void AssistantConfig::load(const QStringList& arguments, const QString& configDi
     readCommandLine(arguments, configPath);
     readIdentityFile(configDir + QLatin1String("/IDA.DAT"));
     readConfigurationFile(configPath, configDir);
+    // systemd separates several state folders with colons; the first is the class's.
+    const QString state = qEnvironmentVariable("STATE_DIRECTORY").section(QLatin1Char(':'), 0, 0);
+    stateFolder = QDir::isAbsolutePath(state) ? QDir::cleanPath(state) : QString();
 }
 
 ProgramOptions::Table AssistantConfig::optionTable()
@@ -51,6 +74,9 @@ ProgramOptions::Table AssistantConfig::optionTable()
         setIdentity(value);
         qCDebug(lcAssistant) << value;
     };
+    ProgramOptions::find(table, QLatin1Char('k'))->description
+        = QStringLiteral("the students' code: with -s the internal server admits students with "
+                         "it; the window joins with it when there is no -m");
     table += {
         { QLatin1Char('s'), Expects::Nothing, QStringLiteral("run a classroom server in podium"),
             [this](const QString&) { internalServer = true; } },
@@ -62,6 +88,14 @@ ProgramOptions::Table AssistantConfig::optionTable()
             [this](const QString& value) {
                 MAbstractSocket::parseAddressPort(value, listenAddress, listenPort);
             } },
+        { QLatin1Char('m'), Expects::Text,
+            QStringLiteral("the staff code: with -s the internal server admits staff with it; the "
+                           "window joins with it, as staff"),
+            [this](const QString& value) { staffCode = value.trimmed(); } },
+        { QLatin1Char('w'), Expects::AddressList,
+            QStringLiteral("with -s and a code: addresses whose plain connections (the teacher "
+                           "console) the secure server still admits, as staff"),
+            [this](const QString& value) { plainAddresses = addressList(value); } },
     };
     return table;
 }
@@ -123,9 +157,17 @@ void AssistantConfig::readConfigurationFile(const QString& configPath, const QSt
         MAbstractSocket::parseAddressPort(first, serverTcpAddress, serverTcpPort);
         MAbstractSocket::parseAddressPort(first, serverUdpAddress, serverUdpPort);
     }
-    // Any line after the first may set the voice processing defaults.
-    for (const QString& line : laterLines)
-        VoiceProcessingLine::read(line, voiceProcessing);
+    // Any line after the first may set the voice processing defaults or a
+    // secure class's codes, fingerprint and plain addresses.
+    for (const QString& line : laterLines) {
+        QString value;
+        if (VoiceProcessingLine::read(line, voiceProcessing) || readSecureLine(line))
+            continue;
+        if (keywordLine(line, kStaffCodeKeyword, value))
+            staffCode = value;
+        else if (keywordLine(line, kPlainAddressesKeyword, value))
+            plainAddresses = addressList(value);
+    }
 }
 
 ServerSettings AssistantConfig::serverSettings() const
@@ -136,6 +178,10 @@ ServerSettings AssistantConfig::serverSettings() const
     settings.udpAddress = listenAddress;
     settings.udpPort = listenPort;
     settings.udpTextProbe = udpTextProbe;
+    settings.staffCode = staffCode;
+    settings.studentCode = studentCode;
+    settings.plainAddresses = plainAddresses;
+    settings.stateFolder = stateFolder;
     return settings;
 }
 
@@ -151,7 +197,9 @@ QString AssistantConfig::describe() const
         + publishingHost + QLatin1String("], title [") + windowTitle + QLatin1String("], position ")
         + QString::number(windowX) + QLatin1Char(',') + QString::number(windowY)
         + QLatin1String(", UDP text probe ") + yesNo(udpTextProbe) + QLatin1String(", log level ")
-        + LogLevel::name(logLevel);
+        + LogLevel::name(logLevel) + QLatin1String(", staff code ") + yesNo(!staffCode.isEmpty())
+        + QLatin1String(", students' code ") + yesNo(!studentCode.isEmpty())
+        + QLatin1String(", fingerprint [") + serverFingerprint + QLatin1Char(']');
 }
 
 bool AssistantConfig::headlessRequested(int argc, char** argv)
@@ -174,6 +222,17 @@ QString AssistantConfig::publishingHostFor(const QString& keyword)
         return setting.isEmpty() ? QLatin1String(kPublishingHosts[i]) : setting;
     }
     return keyword;
+}
+
+QHostAddress AssistantConfig::addressForStudents(const QHostAddress& address)
+{
+    if (address != QHostAddress(QHostAddress::AnyIPv4))
+        return address;
+    for (const QHostAddress& candidate : QNetworkInterface::allAddresses()) {
+        if (candidate.protocol() == QAbstractSocket::IPv4Protocol && !candidate.isLoopback())
+            return candidate;
+    }
+    return QHostAddress(QHostAddress::LocalHost);
 }
 
 QHostAddress AssistantConfig::defaultExternalServer()

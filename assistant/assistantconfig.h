@@ -6,6 +6,7 @@
 #include <QHostAddress>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 struct ServerSettings;
 
@@ -32,11 +33,27 @@ struct AssistantConfig : ClientConfig
     // line of the configuration file); all on unless it says otherwise.
     VoiceProcessing::Settings voiceProcessing { true, true, true };
 
+    // A secure class: the staff code ("-m", a "STAFFCODE" line) beside the
+    // students' code; with -s either makes the internal server secure. The
+    // window joins with the staff code when there is one, else with the
+    // students' code. plainAddresses ("-w", a "PLAINADDRESSES" line, commas
+    // between addresses): plain connections a secure server still admits, as staff.
+    QString staffCode;
+    QVector<QHostAddress> plainAddresses;
+    // Where a secure internal server keeps its certificate: a service's state
+    // folder ($STATE_DIRECTORY, systemd's StateDirectory=), else empty for the
+    // user's default (ServerCertificate::defaultStateFolder()).
+    QString stateFolder;
+    QString joinCode() const { return staffCode.isEmpty() ? studentCode : staffCode; }
+    // Whether the window joins a secure class (a code or a fingerprint given).
+    bool joinsSecurely() const { return !joinCode().isEmpty() || !serverFingerprint.isEmpty(); }
+
     // Defaults, then the command line, the identity file and the configuration
-    // file of configDir, in that order. arguments exclude the program name.
+    // file of configDir, in that order, and the service's state folder.
+    // arguments exclude the program name.
     void load(const QStringList& arguments, const QString& configDir);
 
-    // podium's options: the shared ones and "-s", "-n", "-l". They change this
+    // podium's options: the shared ones and "-s", "-n", "-l", "-m", "-w". They change this
     // record; a bare argument names the configuration file.
     ProgramOptions::Table optionTable();
 
@@ -55,6 +72,10 @@ struct AssistantConfig : ClientConfig
     static bool headlessRequested(int argc, char** argv);
     // The host behind "<def>", "<def2>", "<def3>"; any other text is a host name.
     static QString publishingHostFor(const QString& keyword);
+    // The address students are told to join a server listening on address:
+    // for every address, this machine's first IPv4 address other than
+    // loopback (loopback when it has none); otherwise address itself.
+    static QHostAddress addressForStudents(const QHostAddress& address);
     // Address that ".external" selects.
     static QHostAddress defaultExternalServer();
 };

@@ -18,6 +18,8 @@
 #include "mclientsession.h"
 #include "mtcpsocket.h"
 #include "mudpsocket.h"
+#include "secureclass.h"
+#include "servercertificate.h"
 #include "sessioncommands.h"
 
 namespace {
@@ -25,15 +27,53 @@ namespace {
 const QString kNetOn = QStringLiteral(":/img/net-on.png");
 const QString kNetOff = QStringLiteral(":/img/net-off.png");
 
+// Where students reach a class the window joined over loopback: a server of
+// this machine that listens on every address is reached at another address of
+// it; otherwise the address joined is the only one known.
+QHostAddress invitationAddress(const AssistantConfig& config)
+{
+    const QHostAddress joined = config.serverTcpAddress;
+    if (!joined.isLoopback() || !config.internalServer
+        || config.listenAddress != QHostAddress(QHostAddress::AnyIPv4))
+        return joined;
+    return AssistantConfig::addressForStudents(config.listenAddress);
+}
+
 } // namespace
+
+const char* const DSessionLink::kSecureBoxName = "secureConnectionRefusedBox";
 
 DSessionLink::DSessionLink(
     MClientSession* session, AssistantConfig& config, const Widgets& widgets, QObject* parent)
     : QObject(parent), m_session(session), m_config(config), m_widgets(widgets)
-{ }
+{
+    connect(m_session, &MClientSession::secureConnectionRefused, this,
+        &DSessionLink::secureConnectionRefused);
+}
+
+void DSessionLink::secureConnectionRefused(const QString& message)
+{
+    // The session closes the connection right after; the window never
+    // retries on its own, so nothing else is to be stopped.
+    emit statusLine(ChatFormat::statusLine(QStringLiteral("red"), message.toHtmlEscaped()));
+    DMessageBox::open(m_widgets.boxParent, kSecureBoxName, QMessageBox::Critical,
+        QStringLiteral("Connection Error!"), message, QMessageBox::Ok, Qt::PlainText);
+}
+
+QString DSessionLink::invitationLine() const
+{
+    const MTcpSocket* tcp = m_session->tcpSocket();
+    if (!m_session->isSecure() || m_config.studentCode.isEmpty() || !tcp || !tcp->isEncrypted())
+        return QString();
+    return SecureClass::invitationLine(
+        MAbstractSocket::addressText(invitationAddress(m_config), m_config.serverTcpPort),
+        m_config.studentCode, ServerCertificate::fingerprintOf(tcp->peerCertificate()));
+}
 
 void DSessionLink::openSession()
 {
+    if (m_config.joinsSecurely())
+        m_session->setSecure(m_config.joinCode(), m_config.serverTrust());
     m_session->open(m_config.serverTcpAddress, m_config.serverTcpPort, m_config.serverUdpAddress,
         m_config.serverUdpPort);
 }
@@ -109,6 +149,14 @@ void DSessionLink::connectedReceived()
     m_widgets.refreshButton->setIcon(QIcon(kNetOn));
     requestNumberOfClients();
     m_widgets.networkLabel->setText(QStringLiteral("Connection OK"));
+    // Once per window: a teacher reads it out or copies it to the students.
+    const QString invitation = m_invitationShown ? QString() : invitationLine();
+    if (!invitation.isEmpty()) {
+        m_invitationShown = true;
+        qCInfo(lcAssistant).noquote() << invitation;
+        emit statusLine(
+            ChatFormat::statusLine(QStringLiteral("#006080"), invitation.toHtmlEscaped()));
+    }
 }
 
 void DSessionLink::requestNumberOfClients()

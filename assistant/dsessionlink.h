@@ -18,13 +18,18 @@ struct AssistantConfig;
 // handshake answers, the network label and refresh icon, the manual address
 // entry and the dispatcher that hands every arriving frame to its handler.
 // Owned by DMainWindow, which keeps the session and the configuration it
-// works on and outlives it; GUI thread only.
+// works on and outlives it; GUI thread only. In a secure class it opens the
+// session securely, shows a refused certificate or a plain server in a
+// named box (kSecureBoxName) and, once admitted, the invitation line for
+// the students in the chat area.
 class DSessionLink : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY(DSessionLink)
 
 public:
+    static const char* const kSecureBoxName;
+
     struct Widgets
     {
         QWidget* boxParent; // parent of the address dialog and the refusal boxes
@@ -65,6 +70,10 @@ public:
     void packetReceived(MAbstractSocket* connection, MDataType dataType, const QByteArray& payload);
     // The "Server Address" dialog; a confirmed text changes both addresses.
     void askServerAddress();
+    // What students are told to run: this class's address, the students' code
+    // and the fingerprint of the certificate the window met; empty outside a
+    // secure class or without a students' code.
+    QString invitationLine() const;
 
 signals:
     void statusLine(const QString& html);
@@ -75,6 +84,7 @@ signals:
     void textReceived(const QString& senderIdName, const QString& message);
 
 private:
+    void secureConnectionRefused(const QString& message);
     void dispatchCommand(
         MAbstractSocket* connection, const QString& command, const QByteArray& payload);
 
@@ -82,4 +92,5 @@ private:
     AssistantConfig& m_config;
     Widgets m_widgets;
     Handlers m_handlers {};
+    bool m_invitationShown = false;
 };

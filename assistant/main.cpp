@@ -5,6 +5,7 @@
 #include "programfiles.h"
 #include "programlog.h"
 #include "programstart.h"
+#include "secureclass.h"
 #include "server.h"
 #include "servercli.h"
 
@@ -44,7 +45,7 @@ int runWindow(
     return result;
 }
 
-void announceServer(const Server& server)
+void announceServer(const Server& server, const AssistantConfig& config)
 {
     const MStudentServer* students = server.currentStudentServer();
     if (!server.isListening()) {
@@ -55,6 +56,18 @@ void announceServer(const Server& server)
         qPrintable(MAbstractSocket::addressText(students->serverAddress(), students->serverPort())),
         qPrintable(
             MAbstractSocket::addressText(students->serverAddress(), students->boundUdpPort())));
+    const QString fingerprint = students->certificateFingerprint();
+    if (fingerprint.isEmpty())
+        return;
+    // The line a teacher hands out; without a students' code only staff join.
+    const QString line = config.studentCode.isEmpty()
+        ? QStringLiteral("Secure class for staff only, certificate fingerprint ") + fingerprint
+        : SecureClass::invitationLine(
+            MAbstractSocket::addressText(
+                AssistantConfig::addressForStudents(students->serverAddress()),
+                students->serverPort()),
+            config.studentCode, fingerprint);
+    std::fprintf(stderr, "podium: %s\n", qPrintable(line));
 }
 
 } // namespace
@@ -116,7 +129,7 @@ int main(int argc, char* argv[])
         });
 
     if (server)
-        announceServer(*server->server());
+        announceServer(*server->server(), config);
     if (!headless)
         return runWindow(*app, config, server, logFile);
 

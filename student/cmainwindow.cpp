@@ -44,6 +44,7 @@ template <typename T> QString listText(const QList<T>& values)
 
 const char* const CMainWindow::kVersionBoxName = "versionRefusedBox";
 const char* const CMainWindow::kIdentityBoxName = "identityRefusedBox";
+const char* const CMainWindow::kSecureBoxName = "secureConnectionRefusedBox";
 
 CMainWindow::CMainWindow(const StudentConfig& configuration, QWidget* parent)
     : QMainWindow(parent), ui(new Ui::CMainWindow), config(configuration),
@@ -57,6 +58,10 @@ CMainWindow::CMainWindow(const StudentConfig& configuration, QWidget* parent)
     connect(m_session, &MClientSession::tcpError, this, &CMainWindow::Terror);
     connect(m_session, &MClientSession::udpError, this, &CMainWindow::Uerror);
     connect(m_session, &MClientSession::packetReceived, this, &CMainWindow::packetReceived);
+    connect(m_session, &MClientSession::secureConnectionRefused, this,
+        &CMainWindow::secureConnectionRefused);
+    if (config.isSecure())
+        m_session->setSecure(config.studentCode, config.serverTrust());
     m_reconnectTimer->setSingleShot(true);
     connect(m_reconnectTimer, &QTimer::timeout, this, &CMainWindow::connectToServer);
 
@@ -408,6 +413,16 @@ void CMainWindow::identifyResultReceived(const QString& result)
     showBox(kIdentityBoxName,
         QStringLiteral("Identification Failed!\nPlease make sure you have permission and "
                        "credentials to join the current class."));
+}
+
+void CMainWindow::secureConnectionRefused(const QString& message)
+{
+    // Trying again would meet the same certificate or the same plain server;
+    // the session closes the connection right after, which ends it here.
+    reconnectWanted = false;
+    m_reconnectTimer->stop();
+    appendText(statusLine(QStringLiteral("red"), message.toHtmlEscaped()));
+    showBox(kSecureBoxName, message);
 }
 
 void CMainWindow::udpRequestReceived(const QString& token)

@@ -33,8 +33,10 @@ class CMainWindow;
 // log file as a child. GUI thread only.
 //
 // Message boxes are window-modal QMessageBox children with object names
-// (kVersionBoxName, kIdentityBoxName), opened without blocking, so tests find
-// and close them like a user would.
+// (kVersionBoxName, kIdentityBoxName, kSecureBoxName), opened without
+// blocking, so tests find and close them like a user would. With a code or a
+// fingerprint the session is secure: a refused certificate or a plain server
+// is shown in kSecureBoxName and, like a refused identity, not retried.
 class CMainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -43,6 +45,7 @@ class CMainWindow : public QMainWindow
 public:
     static const char* const kVersionBoxName;
     static const char* const kIdentityBoxName;
+    static const char* const kSecureBoxName;
     // How long a live socket may hold the window: the UDP socket to become
     // ready before "UDPRESPONSE" (bound at once here), and "CLIENTEXIT" (18
     // bytes) to be written. Both take microseconds on a live socket; a dead
@@ -77,6 +80,7 @@ public:
     void connectedReceived();
     void serverProtocolVerReceived(const QString& version);
     void identifyResultReceived(const QString& result);
+    void secureConnectionRefused(const QString& message);
     void appendMessage(const QString& sender, const QString& message);
 
     // Voice

@@ -59,23 +59,28 @@ void StudentConfig::readCommandLine(const QStringList& arguments)
 void StudentConfig::readConfigurationFile(const QString& path)
 {
     QString first;
-    if (!readConfigurationLines(path, first))
+    QStringList laterLines;
+    if (!readConfigurationLines(path, first, &laterLines))
         return;
     parseServerAddress(first, serverTcpAddress, serverTcpPort);
     parseServerAddress(first, serverUdpAddress, serverUdpPort);
+    for (const QString& line : qAsConst(laterLines))
+        readSecureLine(line);
 }
 
 QString StudentConfig::describe() const
 {
     return QStringLiteral("Student configuration: TCP %1 UDP %2 local %3 identity \"%4\" "
                           "title \"%5\" advanced %6 position %7,%8 UDP text probe %9 log level %10")
-        .arg(MAbstractSocket::addressText(serverTcpAddress, serverTcpPort),
-            MAbstractSocket::addressText(serverUdpAddress, serverUdpPort),
-            MAbstractSocket::addressText(localListenAddress, localListenPort), identity,
-            windowTitle, advancedView ? QStringLiteral("yes") : QStringLiteral("no"),
-            QString::number(windowX), QString::number(windowY),
-            udpTextProbe ? QStringLiteral("yes") : QStringLiteral("no"))
-        .arg(LogLevel::name(logLevel));
+               .arg(MAbstractSocket::addressText(serverTcpAddress, serverTcpPort),
+                   MAbstractSocket::addressText(serverUdpAddress, serverUdpPort),
+                   MAbstractSocket::addressText(localListenAddress, localListenPort), identity,
+                   windowTitle, advancedView ? QStringLiteral("yes") : QStringLiteral("no"),
+                   QString::number(windowX), QString::number(windowY),
+                   udpTextProbe ? QStringLiteral("yes") : QStringLiteral("no"))
+               .arg(LogLevel::name(logLevel))
+        + QStringLiteral(" secure %1 fingerprint \"%2\"")
+              .arg(isSecure() ? QStringLiteral("yes") : QStringLiteral("no"), serverFingerprint);
 }
 
 void StudentConfig::parseServerAddress(const QString& text, QHostAddress& address, quint16& port)

@@ -8,7 +8,8 @@
 
 // pupil's configuration, settled once at start-up from built-in defaults, the
 // identity file "IDA.DAT", the command line and the configuration file
-// "cl.dat" (in that order, so each later source wins). main owns it; the
+// "cl.dat" (in that order, so each later source wins; its lines after the
+// first may hold "STUDENTCODE" and "FINGERPRINT"). main owns it; the
 // window copies it and never writes back. Plain data plus the readers that
 // fill it; main thread only.
 struct StudentConfig : ClientConfig
@@ -19,13 +20,16 @@ struct StudentConfig : ClientConfig
     quint16 localListenPort = 1800;
     bool advancedView = false;
 
+    // A secure class: joined over TLS when a code or a fingerprint is given.
+    bool isSecure() const { return !studentCode.isEmpty() || !serverFingerprint.isEmpty(); }
+
     // Identity file, command line and configuration file of configDir (the
     // program's configuration folder, ProgramFiles), in that order. arguments
     // exclude the program name.
     void load(const QStringList& arguments, const QString& configDir);
 
-    // pupil's options: the shared ones (server ends looked up by name) and
-    // "-p", "-a". They change this record.
+    // pupil's options: the shared ones (server ends looked up by name, "-k"
+    // and "-f" among them) and "-p", "-a". They change this record.
     ProgramOptions::Table optionTable();
 
     // Each reader changes only what its source names.

@@ -1,5 +1,6 @@
 #include "mclientsession.h"
 
+#include "clientsealer.h"
 #include "mtcpsocket.h"
 #include "mudpsocket.h"
 #include "sessioncommands.h"
@@ -15,6 +16,12 @@ MClientSession::~MClientSession()
         if (socket)
             disconnect(socket, nullptr, this, nullptr);
     }
+}
+
+void MClientSession::setSecure(const QString& classCode, const ServerTrust& trust)
+{
+    m_classCode = classCode;
+    m_trust = trust;
 }
 
 MClientSession::HandshakeStep MClientSession::handshakeStep(
@@ -53,12 +60,20 @@ void MClientSession::open(const QHostAddress& tcpAddress, quint16 tcpPort,
     m_tcp = new MTcpSocket(this);
     connect(m_tcp, &QAbstractSocket::stateChanged, this, &MClientSession::tcpStateChanged);
     connect(m_tcp, &QAbstractSocket::errorOccurred, this, &MClientSession::tcpError);
-    connect(m_tcp, &MTcpSocket::packetReceived, this, &MClientSession::packetReceived);
+    connect(m_tcp, &MTcpSocket::packetReceived, this, &MClientSession::tcpPacketReceived);
 
     m_udp = new MUdpSocket(this);
     connect(m_udp, &QAbstractSocket::stateChanged, this, &MClientSession::udpStateChanged);
     connect(m_udp, &QAbstractSocket::errorOccurred, this, &MClientSession::udpError);
     connect(m_udp, &MUdpSocket::packetReceived, this, &MClientSession::packetReceived);
+
+    if (m_trust) {
+        m_tcp->setClientTls(*m_trust);
+        connect(m_tcp, &MTcpSocket::tlsRefused, this, &MClientSession::secureConnectionRefused);
+        // Refuses every datagram until the key comes: nothing leaves unsealed.
+        m_sealer = std::make_unique<ClientSealer>();
+        m_udp->setSealer(m_sealer.get());
+    }
 
     // Kept in locals: a slot that the first connect triggers may end or
     // reopen the session.
@@ -92,7 +107,9 @@ bool MClientSession::end()
     m_udp = nullptr;
 
     bool farewell = false;
-    if (tcp->usable()) {
+    // A secure connection whose handshake has not ended has admitted nobody,
+    // and waiting to write into it could take as long as the handshake hangs.
+    if (tcp->usable() && (!tcp->isTls() || tcp->isEncrypted())) {
         qCDebug(lcTransport, "===endConnection===");
         farewell = tcp->ourProtocolSendCommand(SessionCommand::kClientExit) > 0;
         tcp->waitForBytesWritten(m_farewellWriteTimeoutMs);
@@ -105,7 +122,9 @@ bool MClientSession::end()
 
     udp->close();
     disconnect(udp, nullptr, this, nullptr);
+    udp->setSealer(nullptr);
     udp->deleteLater();
+    m_sealer.reset();
     return farewell;
 }
 
@@ -128,7 +147,30 @@ qint64 MClientSession::queryServerProtocol()
 
 qint64 MClientSession::identifySelf(const QString& identity)
 {
-    return m_tcp ? m_tcp->ourProtocolSendCommand(SessionCommand::kIdentify + identity) : -1;
+    if (!m_tcp)
+        return -1;
+    if (m_trust && !m_classCode.isEmpty())
+        m_tcp->ourProtocolSendCommand(SessionCommand::kClassCode + m_classCode);
+    return m_tcp->ourProtocolSendCommand(SessionCommand::kIdentify + identity);
+}
+
+void MClientSession::tcpPacketReceived(
+    MAbstractSocket* connection, MDataType dataType, const QByteArray& data)
+{
+    const QLatin1String udpKey = SessionCommand::kUdpKey;
+    if (m_sealer && dataType == CommandData
+        && data.startsWith(QByteArray::fromRawData(udpKey.data(), udpKey.size()))) {
+        takeUdpKey(QString::fromLatin1(data.mid(udpKey.size())));
+        return;
+    }
+    emit packetReceived(connection, dataType, data);
+}
+
+void MClientSession::takeUdpKey(const QString& argument)
+{
+    // The key is never logged.
+    if (!m_sealer->setKey(argument))
+        qCWarning(lcTransport, "The server's datagram key is damaged: no datagram can be sealed.");
 }
 
 qint64 MClientSession::answerUdpRequest(const QString& token)

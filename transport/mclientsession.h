@@ -1,11 +1,16 @@
 #pragma once
 
 #include "mabstractsocket.h"
+#include "servertrust.h"
+
+#include <memory>
+#include <optional>
 
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
 
+class ClientSealer;
 class MTcpSocket;
 class MUdpSocket;
 
@@ -14,7 +19,10 @@ class MUdpSocket;
 // server's UDP binding handshake ("UDPREQUEST", "YOURUDPI:P", "DOYOUCOPY?")
 // and ends the session ("CLIENTEXIT", flush, close, release both sockets).
 // Socket signals are forwarded, so an owner connects to the session once and
-// keeps its own named slots and log lines. Owner's thread.
+// keeps its own named slots and log lines. A secure session (setSecure) runs
+// the TCP frames inside TLS 1.3, sends the class code right before
+// "IDENTIFY" and seals every datagram under the key of the server's "UDPKEY",
+// which the session takes itself. Owner's thread.
 class WIRELIB_EXPORT MClientSession : public QObject
 {
     Q_OBJECT
@@ -65,6 +73,14 @@ public:
     // before open(); default true.
     void setUdpConnected(bool connected) { m_udpConnected = connected; }
 
+    // Every later open() is secure: TLS 1.3 towards a server whose certificate
+    // trust accepts (never plain instead), "CLASSCODE" + classCode before
+    // "IDENTIFY" (none when classCode is empty), and no datagram unsealed.
+    void setSecure(const QString& classCode, const ServerTrust& trust);
+    bool isSecure() const { return m_trust.has_value(); }
+    // The sealer of the open secure session, or null.
+    const ClientSealer* sealer() const { return m_sealer.get(); }
+
     bool isOpen() const { return m_tcp != nullptr; }
     bool tcpUsable() const;
     MTcpSocket* tcpSocket() const { return m_tcp; }
@@ -77,7 +93,8 @@ public:
     // Session establishment, client side. Each returns what the send returned
     // (-1 when there is no session).
     qint64 queryServerProtocol(); // "GETPROTOCOL", TCP
-    qint64 identifySelf(const QString& identity); // "IDENTIFY" + identity, TCP
+    // "IDENTIFY" + identity, TCP; in a secure session after "CLASSCODE" + code.
+    qint64 identifySelf(const QString& identity);
     // Waits up to kUdpReadyTimeoutMs for the UDP socket to be connected, then
     // "UDPRESPONSE" + token over UDP.
     qint64 answerUdpRequest(const QString& token);
@@ -98,8 +115,15 @@ signals:
     void tcpError(QAbstractSocket::SocketError error);
     void udpError(QAbstractSocket::SocketError error);
     void packetReceived(MAbstractSocket* connection, MDataType dataType, const QByteArray& data);
+    // A secure session's TLS failed before the first frame: the server speaks
+    // no TLS, or its certificate is not the one pinned or remembered (the
+    // message names both fingerprints). The connection is closed right after.
+    void secureConnectionRefused(const QString& message);
 
 private:
+    void tcpPacketReceived(MAbstractSocket* connection, MDataType dataType, const QByteArray& data);
+    void takeUdpKey(const QString& argument);
+
     MTcpSocket* m_tcp = nullptr;
     MUdpSocket* m_udp = nullptr;
     int m_udpReadyTimeoutMs = kUdpReadyTimeoutMs;
@@ -107,4 +131,7 @@ private:
     bool m_udpConnected = true;
     QHostAddress m_udpAddress;
     quint16 m_udpPort = 0;
+    QString m_classCode;
+    std::optional<ServerTrust> m_trust;
+    std::unique_ptr<ClientSealer> m_sealer;
 };

@@ -9,6 +9,7 @@
 #include "mabstractsocket.h"
 #include "programfiles.h"
 #include "programoptions.h"
+#include "servertrust.h"
 
 #include <QLoggingCategory>
 
@@ -76,6 +77,8 @@ private slots:
     void identityFile();
     void configurationLines_data();
     void configurationLines();
+    void secureClassOptionsAndLines_data();
+    void secureClassOptionsAndLines();
 };
 
 void TestProgramOptions::commandLine_data()
@@ -170,6 +173,24 @@ void TestProgramOptions::badValues_data()
                "-d: the value is missing; it follows the letter with no blank (expected "
                "-d<quiet|normal|trace>, as in -dquiet)",
            };
+    const QString fingerprintExpected = QStringLiteral(" (expected -f<64 hex digits>, as in -f3f5c")
+        + QString(60, QLatin1Char('0')) + QLatin1Char(')');
+    QTest::newRow("a fingerprint one digit short, one with a letter beyond f")
+        << QStringList { QStringLiteral("-f") + QString(63, QLatin1Char('a')),
+               QStringLiteral("-f") + QString(63, QLatin1Char('a')) + QLatin1Char('g') }
+        << false
+        << QStringList { QStringLiteral("-f") + QString(63, QLatin1Char('a'))
+                   + QStringLiteral(": a fingerprint is 64 hex digits (SHA-256)")
+                   + fingerprintExpected,
+               QStringLiteral("-f") + QString(63, QLatin1Char('a')) + QLatin1Char('g')
+                   + QStringLiteral(": a fingerprint is 64 hex digits (SHA-256)")
+                   + fingerprintExpected };
+    QTest::newRow("a code and a fingerprint missing")
+        << QStringList { "-k ", "-f" } << false
+        << QStringList { "-k: the value is missing; it follows the letter with no blank (expected "
+                         "-k<text>, as in -kRoom 12)",
+               QStringLiteral("-f: the value is missing; it follows the letter with no blank")
+                   + fingerprintExpected };
     QTest::newRow("a log level that is not one")
         << QStringList { "-dloud" } << false
         << QStringList { "-dloud: \"loud\" is not one of the choices (expected "
@@ -204,6 +225,11 @@ void TestProgramOptions::goodValues_data()
     QTest::newRow("text after a switch is ignored, as launchers may add it")
         << QStringList { "-zed" } << false;
     QTest::newRow("bare arguments are no options") << QStringList { "mine.cfg", "x" } << false;
+    QString colons = QStringLiteral("AB");
+    for (int i = 1; i < 32; ++i)
+        colons += QStringLiteral(":AB");
+    QTest::newRow("a fingerprint in capitals with colons, a code with a blank")
+        << QStringList { QStringLiteral("-f") + colons, "-kRoom 12" } << false;
 }
 
 void TestProgramOptions::goodValues()
@@ -462,6 +488,66 @@ void TestProgramOptions::configurationLines()
     QCOMPARE(config.readConfigurationLines(path, first), read);
     QTEST(first, "first");
     QTEST(config.identity, "identity");
+}
+
+void TestProgramOptions::secureClassOptionsAndLines_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("lines"); // later lines of a configuration file
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("fingerprint");
+    QTest::addColumn<bool>("accepted"); // is the fingerprint's certificate accepted
+
+    const QString pin = QStringLiteral("3f") + QString(62, QLatin1Char('1'));
+    QTest::newRow("no code and no fingerprint") << QStringList() << QStringList() << ""
+                                                << "" << true;
+    QTest::newRow("-k and -f, trimmed")
+        << QStringList { "-k open sesame ", QStringLiteral("-f ") + pin.toUpper() } << QStringList()
+        << "open sesame" << pin.toUpper() << true;
+    QTest::newRow("STUDENTCODE and FINGERPRINT lines win over the options")
+        << QStringList { "-kold", "-f" + QString(64, QLatin1Char('2')) }
+        << QStringList { "STUDENTCODE  new code ", QStringLiteral("FINGERPRINT ") + pin }
+        << "new code" << pin << true;
+    QTest::newRow("keywords need a blank after them and capitals")
+        << QStringList() << QStringList { "STUDENTCODEx", "studentcode y", "FINGERPRINT" } << ""
+        << "" << true;
+    QTest::newRow("a damaged FINGERPRINT line is kept, so no certificate is accepted")
+        << QStringList() << QStringList { "FINGERPRINT 12:34" } << ""
+        << "12:34" << false;
+}
+
+void TestProgramOptions::secureClassOptionsAndLines()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, lines);
+    QFETCH(QString, fingerprint);
+    QFETCH(bool, accepted);
+    ClientConfig config(7000, QString());
+    QTemporaryDir dir;
+    config.knownServersPath = dir.filePath(QStringLiteral("known-servers"));
+    const ProgramOptions::Table table = config.sharedOptions(&ClientConfig::parseAddress);
+    QCOMPARE(ProgramOptions::check(table, arguments).errors, QStringList());
+    ProgramOptions::readCommandLine(table, arguments);
+    for (const QString& line : lines)
+        config.readSecureLine(line);
+    QTEST(config.studentCode, "code");
+    QCOMPARE(config.serverFingerprint, fingerprint);
+    // The session's trust: the pinned certificate is known, another refused.
+    const ServerTrust trust = config.serverTrust();
+    QCOMPARE(trust.knownServersPath(), config.knownServersPath);
+    const QString pinned = ServerTrust::normalizedFingerprint(fingerprint);
+    if (!fingerprint.isEmpty()) {
+        const ServerTrust::Verdict verdict = trust.check(
+            QStringLiteral("10.0.0.1:4060"), accepted ? pinned : QString(64, QLatin1Char('a')));
+        QCOMPARE(verdict.decision, accepted ? ServerTrust::Known : ServerTrust::Refused);
+        const ServerTrust::Verdict other
+            = trust.check(QStringLiteral("10.0.0.1:4060"), QString(64, QLatin1Char('c')));
+        QCOMPARE(other.decision, ServerTrust::Refused);
+    } else {
+        QCOMPARE(
+            trust.check(QStringLiteral("10.0.0.1:4060"), QString(64, QLatin1Char('c'))).decision,
+            ServerTrust::FirstMeeting);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestProgramOptions)

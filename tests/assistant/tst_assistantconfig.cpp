@@ -37,6 +37,9 @@ private slots:
     void identityFile_data();
     void identityFile();
     void serverSettingsFollowListenOption();
+    void secureClassSettings_data();
+    void secureClassSettings();
+    void stateFolderOfAService();
     void optionTableRowsAreDistinctAndDescribed();
 };
 
@@ -270,10 +273,99 @@ void TstAssistantConfig::serverSettingsFollowListenOption()
     QCOMPARE(defaults.udpPort, quint16(4060));
 }
 
+void TstAssistantConfig::secureClassSettings_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("configFile"); // empty: none
+    QTest::addColumn<QString>("staffCode");
+    QTest::addColumn<QString>("studentCode");
+    QTest::addColumn<QString>("plainAddresses");
+    QTest::addColumn<QString>("joinCode");
+    QTest::addColumn<bool>("secure"); // the internal server, and the window's session
+
+    const QString pin = QStringLiteral("ab") + QString(62, QLatin1Char('0'));
+    QTest::newRow("no codes: a plain class, a plain window")
+        << QStringList { "-s" } << QByteArray() << ""
+        << ""
+        << ""
+        << "" << false;
+    QTest::newRow("both codes: the window joins as staff")
+        << QStringList { "-s", "-m teach ", "-kpupils" } << QByteArray() << "teach"
+        << "pupils"
+        << ""
+        << "teach" << true;
+    QTest::newRow("the students' code alone: the window joins as a student")
+        << QStringList { "-s", "-Kpupils" } << QByteArray() << ""
+        << "pupils"
+        << ""
+        << "pupils" << true;
+    QTest::newRow("plain addresses for the teacher console, between commas")
+        << QStringList { "-s", "-mteach", "-w127.0.0.1, 10.0.0.5" } << QByteArray() << "teach"
+        << ""
+        << "127.0.0.1,10.0.0.5"
+        << "teach" << true;
+    QTest::newRow("the configuration file's lines win over the options")
+        << QStringList { "-mfromoption" }
+        << QByteArray(".internal\nIDENTIFY ann\nSTAFFCODE  fromfile \nSTUDENTCODE kids\n"
+                      "PLAINADDRESSES 10.0.0.9\n")
+        << "fromfile"
+        << "kids"
+        << "10.0.0.9"
+        << "fromfile" << true;
+    QTest::newRow("a keyword without a blank after it is no line of a code")
+        << QStringList() << QByteArray("x\nSTAFFCODEX y\nstaffcode z\n") << ""
+        << ""
+        << ""
+        << "" << false;
+    QTest::newRow("a fingerprint alone makes the window's session secure")
+        << QStringList { QStringLiteral("-f") + pin } << QByteArray() << ""
+        << ""
+        << ""
+        << "" << true;
+}
+
+void TstAssistantConfig::secureClassSettings()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, configFile);
+    QFETCH(bool, secure);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    if (!configFile.isEmpty())
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("CL3.DAT")), configFile));
+    AssistantConfig config;
+    config.load(arguments, dir.path());
+    const ServerSettings settings = config.serverSettings();
+    QTEST(settings.staffCode, "staffCode");
+    QTEST(settings.studentCode, "studentCode");
+    QStringList addresses;
+    for (const QHostAddress& address : settings.plainAddresses)
+        addresses << address.toString();
+    QTEST(addresses.join(QLatin1Char(',')), "plainAddresses");
+    QTEST(config.joinCode(), "joinCode");
+    QCOMPARE(config.joinsSecurely(), secure);
+    QCOMPARE(settings.isSecure() || !config.serverFingerprint.isEmpty(), secure);
+}
+
+void TstAssistantConfig::stateFolderOfAService()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    qputenv("STATE_DIRECTORY", "/var/lib/podium/room12/:/var/lib/other");
+    AssistantConfig service;
+    service.load({ QStringLiteral("-s"), QStringLiteral("-mteach") }, dir.path());
+    QCOMPARE(service.serverSettings().stateFolder, QStringLiteral("/var/lib/podium/room12"));
+    qputenv("STATE_DIRECTORY", "relative");
+    AssistantConfig desk;
+    desk.load({ QStringLiteral("-s") }, dir.path());
+    qunsetenv("STATE_DIRECTORY");
+    QCOMPARE(desk.serverSettings().stateFolder, QString());
+}
+
 void TstAssistantConfig::optionTableRowsAreDistinctAndDescribed()
 {
     AssistantConfig config;
-    ConfigTesting::checkOptionTable(config.optionTable(), QStringLiteral("tueicxyzdsnl"));
+    ConfigTesting::checkOptionTable(config.optionTable(), QStringLiteral("tueicxyzdkfsnlmw"));
 }
 
 QTEST_GUILESS_MAIN(TstAssistantConfig)

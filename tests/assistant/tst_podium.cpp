@@ -1,6 +1,7 @@
 #include "childprocess.h"
 #include "classroomclient.h"
 #include "programlog.h"
+#include "servercertificate.h"
 
 #include <csignal>
 
@@ -132,6 +133,7 @@ private slots:
     void helpAndVersionWithoutDisplay();
     void unknownOptionsAreNamedInOneWarning();
     void quietLevelKeepsTheServerOutOfTheLog();
+    void secureServerBoxPrintsTheInvitation();
     void listenFailureIsLoggedAndServerStays();
     void terminationEndsTheClassCleanly_data();
     void terminationEndsTheClassCleanly();
@@ -243,6 +245,17 @@ void TstPodium::badValuesAreRefusedBeforeStart_data()
     QTest::newRow("a listen address that does not parse")
         << QStringList { "-s", "-n", "-lgarbage" } << QString()
         << "podium: -lgarbage: \"garbage\" is not an address (expected -l<address:port>";
+    QTest::newRow("a fingerprint that is not 64 hex digits")
+        << QStringList { "-s", "-n", "-l127.0.0.1:0", "-kpupils", "-f3f5c" } << QString()
+        << "podium: -f3f5c: a fingerprint is 64 hex digits (SHA-256) (expected -f<64 hex digits>";
+    QTest::newRow("plain addresses with a host name among them")
+        << QStringList { "-s", "-n", "-l127.0.0.1:0", "-mteach", "-w127.0.0.1,console.lan" }
+        << QString()
+        << "podium: -w127.0.0.1,console.lan: \"console.lan\" is not an IPv4 address (expected "
+           "-w<address,address...>, as in -w127.0.0.1,10.0.0.5)";
+    QTest::newRow("a staff code missing")
+        << QStringList { "-s", "-n", "-l127.0.0.1:0", "-m" } << QString()
+        << "podium: -m: the value is missing; it follows the letter with no blank";
     QTest::newRow("a log level from the service that is not one")
         << QStringList { "-s", "-n", "-l127.0.0.1:0" } << "loud"
         << "podium: PODIUM_LOG_LEVEL=loud: not a log level (expected one of quiet, normal, trace)";
@@ -346,6 +359,36 @@ void TstPodium::quietLevelKeepsTheServerOutOfTheLog()
     QVERIFY(!log.isEmpty());
     QVERIFY2(!log.contains(QStringLiteral("SERVER")), qPrintable(log));
     QVERIFY(!podium.standardError().contains(QStringLiteral("SERVER")));
+}
+
+void TstPodium::secureServerBoxPrintsTheInvitation()
+{
+    QTemporaryDir dir;
+    const QString state = dir.filePath(QStringLiteral("state"));
+    QStringList printed;
+    // Twice: the certificate stays in the service's state folder across restarts.
+    for (int run = 0; run < 2; ++run) {
+        PodiumRun podium(dir);
+        QVERIFY(run == 1 || podium.copied());
+        podium.withoutDisplay();
+        podium.setEnvironment(QStringLiteral("STATE_DIRECTORY"), state);
+        podium.start({ QStringLiteral("-s"), QStringLiteral("-n"), QStringLiteral("-l127.0.0.1:0"),
+            QStringLiteral("-mteach"), QStringLiteral("-kpupils") });
+        quint16 tcpPort = 0;
+        quint16 udpPort = 0;
+        QVERIFY2(podium.waitForServer(tcpPort, udpPort), qPrintable(podium.standardError()));
+        const QRegularExpression invitation(QStringLiteral(
+            "\npodium: Secure class: pupil -t127.0.0.1:%1 -kpupils -f([0-9a-f]{64})\n")
+                                                .arg(tcpPort));
+        QRegularExpressionMatch match;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (match = invitation.match(podium.standardError())).hasMatch(), 10000);
+        printed << match.captured(1);
+        QVERIFY(podium.terminate());
+    }
+    ServerCertificate kept;
+    QVERIFY(kept.loadOrCreate(state));
+    QCOMPARE(printed, QStringList({ kept.fingerprint(), kept.fingerprint() }));
 }
 
 void TstPodium::listenFailureIsLoggedAndServerStays()

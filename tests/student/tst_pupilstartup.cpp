@@ -180,6 +180,15 @@ void TestPupilStartup::answersBeforeADisplay_data()
            "pupil: -e:2030: the address is missing (expected -e<host:port>, as in "
            "-eserver.school.lan:4060)\n"
            "pupil: nothing started; pupil --help lists the options\n";
+    QTest::newRow("a fingerprint with a digit too many, a code missing")
+        << QStringList { QStringLiteral("-f") + QString(65, QLatin1Char('0')), "-k" } << 2
+        << QStringLiteral("pupil: -f") + QString(65, QLatin1Char('0'))
+            + QStringLiteral(": a fingerprint is 64 hex digits (SHA-256) (expected -f<64 hex "
+                             "digits>, as in -f3f5c")
+            + QString(60, QLatin1Char('0'))
+            + QStringLiteral(")\npupil: -k: the value is missing; it follows the letter with no "
+                             "blank (expected -k<text>, as in -kRoom 12)\n"
+                             "pupil: nothing started; pupil --help lists the options\n");
     QTest::newRow("--help lists pupil's own options")
         << QStringList { "--help" } << 0 << "\n  -p<address:port> ";
     QTest::newRow("--version") << QStringList { "--version" } << 0 << "pupil 1.";

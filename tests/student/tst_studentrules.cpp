@@ -241,7 +241,7 @@ void TestStudentRules::defaultsWithoutFiles()
 void TestStudentRules::optionTableRowsAreDistinctAndDescribed()
 {
     StudentConfig config;
-    ConfigTesting::checkOptionTable(config.optionTable(), QStringLiteral("tueicxyzdpa"));
+    ConfigTesting::checkOptionTable(config.optionTable(), QStringLiteral("tueicxyzdkfpa"));
 }
 
 QTEST_GUILESS_MAIN(TestStudentRules)

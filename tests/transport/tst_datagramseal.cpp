@@ -1,5 +1,7 @@
 #include "datagramseal.h"
 
+#include "clientsealer.h"
+
 #include <memory>
 
 #include <QtTest>
@@ -101,6 +103,7 @@ private slots:
     void shortOrGarbageDatagrams();
     void senderCountsWithoutRepeating();
     void keyTableFindsTheClientByKeyId();
+    void clientSealerHoldsEverythingUntilItsKey();
     void dropLogWritesAtMostOneLineASecond_data();
     void dropLogWritesAtMostOneLineASecond();
     void udpKeyArgument_data();
@@ -315,6 +318,35 @@ void TestDatagramSeal::keyTableFindsTheClientByKeyId()
     QCOMPARE(table.open(clientA.seal("VOICa"), plain, from, QStringLiteral("192.0.2.1:5")),
         OpenResult::UnknownKey);
     QCOMPARE(table.drops().dropped(OpenResult::UnknownKey), quint64(1));
+}
+
+void TestDatagramSeal::clientSealerHoldsEverythingUntilItsKey()
+{
+    const QHostAddress server(QStringLiteral("192.0.2.1"));
+    DatagramChannel serverSide(kKeyId, kKey, DatagramChannel::ServerSide);
+    ClientSealer sealer;
+    QByteArray plain;
+    // Before "UDPKEY": nothing goes out, nothing comes in.
+    QVERIFY(sealer.seal(kPlain, server, 4060).isEmpty());
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("unknown key id")));
+    QVERIFY(!sealer.open(serverSide.seal(kPlain), server, 4060, plain));
+    QVERIFY(!sealer.setKey(QStringLiteral("0102030g") + QString::fromLatin1(kKey.toHex())));
+    QVERIFY(!sealer.hasKey());
+
+    QVERIFY(sealer.setKey(SealedDatagram::udpKeyArgument(kKeyId, kKey)));
+    // Out: sealed towards the server under counters 0, 1, ...
+    const QByteArray first = sealer.seal(kPlain, server, 4060);
+    QCOMPARE(first, SealedDatagram::seal(kKey, kKeyId, Direction::ClientToServer, 0, kPlain));
+    QCOMPARE(serverSide.open(sealer.seal("VOICx", server, 4060), plain), OpenResult::Opened);
+    QCOMPARE(plain, QByteArray("VOICx"));
+    // In: the server's direction only, each counter once.
+    const QByteArray fromServer = serverSide.seal("VOICy");
+    QVERIFY(sealer.open(fromServer, server, 4060, plain));
+    QCOMPARE(plain, QByteArray("VOICy"));
+    QVERIFY(!sealer.open(fromServer, server, 4060, plain));
+    QVERIFY(!sealer.open(first, server, 4060, plain));
+    QCOMPARE(sealer.drops().dropped(OpenResult::Replayed), quint64(1));
+    QCOMPARE(sealer.drops().dropped(OpenResult::Forged), quint64(1));
 }
 
 void TestDatagramSeal::dropLogWritesAtMostOneLineASecond_data()
