@@ -228,10 +228,6 @@ QString ServerCertificate::keyPath(const QString& stateFolder)
 
 QString ServerCertificate::defaultStateFolder()
 {
-    // A system service is given its own folder by the service manager.
-    const QString service = qEnvironmentVariable("STATE_DIRECTORY").section(QLatin1Char(':'), 0, 0);
-    if (!service.isEmpty())
-        return service;
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
         + QStringLiteral("/classroom/server");
 }

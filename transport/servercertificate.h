@@ -29,9 +29,7 @@ public:
     static QString fingerprintOf(const QSslCertificate& certificate);
     static QString certificatePath(const QString& stateFolder);
     static QString keyPath(const QString& stateFolder);
-    // Where a server keeps its identity when nothing else is configured: the
-    // first folder of STATE_DIRECTORY when a service manager set it, else the
-    // user's data folder.
+    // Where a server keeps its identity when nothing else is configured.
     static QString defaultStateFolder();
 
 private:

@@ -34,8 +34,6 @@ private slots:
     void firstStartMakesTheIdentityAndLaterStartsKeepIt();
     void damagedStateIsRefused_data();
     void damagedStateIsRefused();
-    void defaultFolderFollowsTheService_data();
-    void defaultFolderFollowsTheService();
 };
 
 void TestServerCertificate::firstStartMakesTheIdentityAndLaterStartsKeepIt()
@@ -129,31 +127,6 @@ void TestServerCertificate::damagedStateIsRefused()
         // Nothing was replaced: the files are as the damage left them.
         QCOMPARE(QFileInfo::exists(keyFile), damage != QLatin1String("remove key"));
     }
-}
-
-void TestServerCertificate::defaultFolderFollowsTheService_data()
-{
-    QTest::addColumn<QByteArray>("stateDirectory");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("service") << QByteArray("/var/lib/podium/a") << QString("/var/lib/podium/a");
-    QTest::newRow("first of several")
-        << QByteArray("/var/lib/podium/a:/var/lib/other") << QString("/var/lib/podium/a");
-    QTest::newRow("no service") << QByteArray()
-                                << QStandardPaths::writableLocation(
-                                       QStandardPaths::GenericDataLocation)
-            + QStringLiteral("/classroom/server");
-}
-
-void TestServerCertificate::defaultFolderFollowsTheService()
-{
-    QFETCH(QByteArray, stateDirectory);
-    QFETCH(QString, expected);
-    if (stateDirectory.isEmpty())
-        qunsetenv("STATE_DIRECTORY");
-    else
-        qputenv("STATE_DIRECTORY", stateDirectory);
-    QCOMPARE(ServerCertificate::defaultStateFolder(), expected);
-    qunsetenv("STATE_DIRECTORY");
 }
 
 QTEST_GUILESS_MAIN(TestServerCertificate)
