@@ -212,6 +212,26 @@ bool AssistantConfig::headlessRequested(int argc, char** argv)
     return false;
 }
 
+QStringList AssistantConfig::environmentArguments()
+{
+    const struct
+    {
+        const char* variable;
+        const char* option;
+    } kVariables[] = {
+        { "PODIUM_STAFF_CODE", "-m" },
+        { "PODIUM_STUDENT_CODE", "-k" },
+        { "PODIUM_PLAIN_ADDRESSES", "-w" },
+    };
+    QStringList arguments;
+    for (const auto& entry : kVariables) {
+        const QString value = qEnvironmentVariable(entry.variable).trimmed();
+        if (!value.isEmpty())
+            arguments << QLatin1String(entry.option) + value;
+    }
+    return arguments;
+}
+
 QString AssistantConfig::publishingHostFor(const QString& keyword)
 {
     const char* const keywords[] = { "<def>", "<def2>", "<def3>" };

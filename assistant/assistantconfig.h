@@ -70,6 +70,11 @@ struct AssistantConfig : ClientConfig
 
     // Whether the arguments ask for "-n", known before the application exists.
     static bool headlessRequested(int argc, char** argv);
+    // The secure class's settings a service gives through its environment
+    // (PODIUM_STAFF_CODE, PODIUM_STUDENT_CODE, PODIUM_PLAIN_ADDRESSES), as the
+    // options -m, -k and -w, to go before the command line's own arguments:
+    // the command line wins, and a code never shows in the process list.
+    static QStringList environmentArguments();
     // The host behind "<def>", "<def2>", "<def3>"; any other text is a host name.
     static QString publishingHostFor(const QString& keyword);
     // The address students are told to join a server listening on address:

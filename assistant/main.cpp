@@ -83,8 +83,10 @@ int main(int argc, char* argv[])
             QStringLiteral("The teacher's chat window, optionally with the classroom server "
                            "(-s; -s -n: a server box without a window).") };
         AssistantConfig options;
-        if (const std::optional<int> status = ProgramStart::checkCommandLine(
-                podium, options.optionTable(), ProgramStart::arguments(argc, argv), level, unknown))
+        if (const std::optional<int> status
+            = ProgramStart::checkCommandLine(podium, options.optionTable(),
+                AssistantConfig::environmentArguments() + ProgramStart::arguments(argc, argv),
+                level, unknown))
             return *status;
     }
     LogLevel::apply(level);
@@ -100,7 +102,8 @@ int main(int argc, char* argv[])
     ProgramStart::warnUnknown(unknown);
 
     AssistantConfig config;
-    config.load(QCoreApplication::arguments().mid(1), files.configDir);
+    config.load(AssistantConfig::environmentArguments() + QCoreApplication::arguments().mid(1),
+        files.configDir);
     ServerCLI* server = nullptr;
     if (config.internalServer) {
         qCDebug(lcAssistant) << "Using Internal Server.";

@@ -40,6 +40,8 @@ private slots:
     void secureClassSettings_data();
     void secureClassSettings();
     void stateFolderOfAService();
+    void secureClassOfAService_data();
+    void secureClassOfAService();
     void optionTableRowsAreDistinctAndDescribed();
 };
 
@@ -360,6 +362,54 @@ void TstAssistantConfig::stateFolderOfAService()
     desk.load({ QStringLiteral("-s") }, dir.path());
     qunsetenv("STATE_DIRECTORY");
     QCOMPARE(desk.serverSettings().stateFolder, QString());
+}
+
+void TstAssistantConfig::secureClassOfAService_data()
+{
+    QTest::addColumn<QStringList>("environment"); // VARIABLE=value
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("staffCode");
+    QTest::addColumn<QString>("studentCode");
+    QTest::addColumn<QString>("plainAddresses");
+
+    QTest::newRow("the service's variables set the codes and addresses")
+        << QStringList { "PODIUM_STAFF_CODE=teach", "PODIUM_STUDENT_CODE= kids ",
+               "PODIUM_PLAIN_ADDRESSES=127.0.0.1" }
+        << QStringList { "-s", "-n" } << "teach"
+        << "kids"
+        << "127.0.0.1";
+    QTest::newRow("the command line wins over a variable")
+        << QStringList { "PODIUM_STAFF_CODE=teach", "PODIUM_STUDENT_CODE=kids" }
+        << QStringList { "-s", "-kothers" } << "teach"
+        << "others"
+        << "";
+    QTest::newRow("an empty variable sets nothing")
+        << QStringList { "PODIUM_STAFF_CODE=", "PODIUM_STUDENT_CODE=  " } << QStringList { "-s" }
+        << ""
+        << ""
+        << "";
+}
+
+void TstAssistantConfig::secureClassOfAService()
+{
+    QFETCH(QStringList, environment);
+    QFETCH(QStringList, arguments);
+    for (const QString& entry : environment)
+        qputenv(qPrintable(entry.section(QLatin1Char('='), 0, 0)),
+            entry.section(QLatin1Char('='), 1).toUtf8());
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    AssistantConfig config;
+    config.load(AssistantConfig::environmentArguments() + arguments, dir.path());
+    for (const QString& entry : environment)
+        qunsetenv(qPrintable(entry.section(QLatin1Char('='), 0, 0)));
+    const ServerSettings settings = config.serverSettings();
+    QTEST(settings.staffCode, "staffCode");
+    QTEST(settings.studentCode, "studentCode");
+    QStringList addresses;
+    for (const QHostAddress& address : settings.plainAddresses)
+        addresses << address.toString();
+    QTEST(addresses.join(QLatin1Char(',')), "plainAddresses");
 }
 
 void TstAssistantConfig::optionTableRowsAreDistinctAndDescribed()
