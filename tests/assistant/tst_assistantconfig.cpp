@@ -334,7 +334,7 @@ void TstAssistantConfig::secureClassSettings()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     if (!configFile.isEmpty())
-        QVERIFY(writeFile(dir.filePath(QStringLiteral("CL3.DAT")), configFile));
+        QVERIFY(ConfigTesting::writeFile(dir.filePath(QStringLiteral("CL3.DAT")), configFile));
     AssistantConfig config;
     config.load(arguments, dir.path());
     const ServerSettings settings = config.serverSettings();

@@ -1,5 +1,6 @@
 #include "childprocess.h"
 #include "classroomclient.h"
+#include "configtesting.h"
 #include "programlog.h"
 #include "servercertificate.h"
 
@@ -15,11 +16,7 @@ namespace {
 
 const char* const kFatalChildVariable = "TST_PODIUM_FATAL_CHILD";
 
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
+using ConfigTesting::writeFile;
 
 QByteArray readFile(const QString& path)
 {
