@@ -8,6 +8,14 @@
 
 namespace {
 
+QString plainAddressText(const ServerSettings& settings)
+{
+    QStringList addresses;
+    for (const QHostAddress& address : settings.plainAddresses)
+        addresses << address.toString();
+    return addresses.join(QLatin1Char(','));
+}
+
 QString tcpText(const AssistantConfig& config)
 {
     return MAbstractSocket::addressText(config.serverTcpAddress, config.serverTcpPort);
@@ -340,10 +348,7 @@ void TstAssistantConfig::secureClassSettings()
     const ServerSettings settings = config.serverSettings();
     QTEST(settings.staffCode, "staffCode");
     QTEST(settings.studentCode, "studentCode");
-    QStringList addresses;
-    for (const QHostAddress& address : settings.plainAddresses)
-        addresses << address.toString();
-    QTEST(addresses.join(QLatin1Char(',')), "plainAddresses");
+    QTEST(plainAddressText(settings), "plainAddresses");
     QTEST(config.joinCode(), "joinCode");
     QCOMPARE(config.joinsSecurely(), secure);
     QCOMPARE(settings.isSecure() || !config.serverFingerprint.isEmpty(), secure);
@@ -406,10 +411,7 @@ void TstAssistantConfig::secureClassOfAService()
     const ServerSettings settings = config.serverSettings();
     QTEST(settings.staffCode, "staffCode");
     QTEST(settings.studentCode, "studentCode");
-    QStringList addresses;
-    for (const QHostAddress& address : settings.plainAddresses)
-        addresses << address.toString();
-    QTEST(addresses.join(QLatin1Char(',')), "plainAddresses");
+    QTEST(plainAddressText(settings), "plainAddresses");
 }
 
 void TstAssistantConfig::optionTableRowsAreDistinctAndDescribed()
