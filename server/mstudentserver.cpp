@@ -6,6 +6,7 @@
 #include "handshaketimers.h"
 #include "mtcpsocket.h"
 #include "mudpsocket.h"
+#include "securegate.h"
 #include "serverlog.h"
 #include "sessioncommands.h"
 #include "wireformat.h"
@@ -38,20 +39,12 @@ MStudentServer::MStudentServer(const ServerSettings& settingsArg, QObject* paren
         &MStudentServer::acceptConnection);
 
     if (settings.isSecure()) {
-        const QString folder = settings.stateFolder.isEmpty()
-            ? ServerCertificate::defaultStateFolder()
-            : settings.stateFolder;
-        QString error;
-        if (!m_certificate.loadOrCreate(folder, &error)) {
-            // Never fall back to a plain class the operator did not ask for.
-            qCWarning(lcServer) << kTag << "No secure class: the certificate in" << folder
-                                << "cannot be used:" << error;
+        m_gate = SecureGate::open(settings);
+        if (!m_gate) {
             udpSocket->close();
             return;
         }
-        m_sealer = std::make_unique<ServerSealer>();
-        udpSocket->setSealer(m_sealer.get());
-        m_clock.start();
+        udpSocket->setSealer(m_gate->sealer());
     }
 
     qCDebug(lcServer) << kTag << "MStudentServer: Listen: " << settings.listenAddress
@@ -66,6 +59,8 @@ MStudentServer::MStudentServer(const ServerSettings& settingsArg, QObject* paren
     // be sent again (after 1 s, then 3 s, ...).
     ::listen(int(socketDescriptor()), SOMAXCONN);
 #endif
+    if (m_gate)
+        qCInfo(lcServer).noquote() << kTag << invitation();
 }
 
 MStudentServer::~MStudentServer()
@@ -78,12 +73,17 @@ MStudentServer::~MStudentServer()
 
 QString MStudentServer::certificateFingerprint() const
 {
-    return m_sealer ? m_certificate.fingerprint() : QString();
+    return m_gate ? m_gate->fingerprint() : QString();
+}
+
+QString MStudentServer::invitation() const
+{
+    return m_gate && isListening() ? m_gate->invitation(serverAddress(), serverPort()) : QString();
 }
 
 quint64 MStudentServer::droppedSealedDatagrams() const
 {
-    return m_sealer ? m_sealer->keys().drops().dropped() : 0;
+    return m_gate ? m_gate->droppedDatagrams() : 0;
 }
 
 quint16 MStudentServer::boundUdpPort() const
@@ -103,9 +103,8 @@ void MStudentServer::incomingConnection(qintptr socketDescriptor)
     auto* socket = new MTcpSocket(this);
     socket->setSocketDescriptor(
         socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite);
-    // A plain peer fails the TLS handshake and is dropped before any class data.
-    if (m_sealer)
-        socket->startServerTls(m_certificate);
+    if (m_gate)
+        m_gate->secure(socket);
     emit newConnection(static_cast<MAbstractSocket*>(socket));
 }
 
@@ -127,11 +126,15 @@ void MStudentServer::addNonReadyClient(MTcpSocket* conn)
     m_admission.add(conn);
     m_relay->addConnection(conn);
     m_timers->add(conn);
-    // A secure class starts UDP only once the client holds its key.
-    if (m_sealer)
-        m_members.insert(conn, Member());
-    else
+    // A secure class starts UDP once the client holds its key, or chose plain.
+    if (!m_gate) {
         sendUDPRequestToClient(conn);
+        return;
+    }
+    connect(conn, &MTcpSocket::plainChosen, this, [this, conn] {
+        m_gate->admitPlain(conn);
+        sendUDPRequestToClient(conn);
+    });
 }
 
 void MStudentServer::handshakeDeadlinePassed(QObject* connection)
@@ -166,8 +169,7 @@ void MStudentServer::nrPacketReceived(
     using namespace SessionCommand;
     if (text == kGetProtocol) {
         conn->ourProtocolSendCommand(kProtocolVer + kProtocolVersion);
-    } else if (m_sealer && text.startsWith(kClassCode)) {
-        m_members[conn].code = text.mid(kClassCode.size());
+    } else if (m_gate && m_gate->takeClassCode(conn, text)) {
     } else if (text.startsWith(kIdentify)) {
         identifyNonReadyClient(conn, text.mid(kIdentify.size()));
     } else if (text == kUdpIpPortBound) {
@@ -199,100 +201,21 @@ void MStudentServer::identifyNonReadyClient(MTcpSocket* conn, const QString& idn
         for (const ReadyClient& ready : qAsConst(readyClients))
             accepted = accepted && ready.clientIdName != idname;
     }
-    if (m_sealer && accepted)
-        accepted = admitSecurely(conn, idname);
+    if (m_gate && accepted)
+        accepted = m_gate->admit(conn, idname);
 
     const Admission::Reply reply = m_admission.identify(conn, idname, accepted);
     carryOut(conn, reply);
-    if (m_sealer && accepted && !m_members.value(conn).hasKey) {
-        if (!sendUdpKey(conn)) {
-            removeNonReadyClient(conn);
-            return;
-        }
-        sendUDPRequestToClient(conn);
+    const SecureGate::Key key
+        = m_gate && accepted ? m_gate->handOutKey(conn) : SecureGate::Key::NotNeeded;
+    if (key == SecureGate::Key::Failed) {
+        removeNonReadyClient(conn);
+        return;
     }
+    if (key == SecureGate::Key::Sent)
+        sendUDPRequestToClient(conn);
     if (reply.ready)
         moveToReadyClients(conn);
-}
-
-bool MStudentServer::admitSecurely(MTcpSocket* conn, const QString& name)
-{
-    using SecureClass::Role;
-    Member& member = m_members[conn];
-    const QHostAddress address = conn->peerAddress();
-    const QString where = conn->PeerIpAndPort();
-    const qint64 now = m_clock.elapsed();
-    if (member.hasKey) {
-        // Identified already: the role stays what the first code gave.
-        return true;
-    }
-    if (m_throttle.refused(address, now)) {
-        qCWarning(lcServer) << kTag << "Refused" << where << "unheard: too many failed admissions";
-        return false;
-    }
-    const Role role
-        = SecureClass::roleOfCode(member.code, settings.staffCode, settings.studentCode);
-    if (role == Role::None) {
-        m_throttle.failed(address, now);
-        qCWarning(lcServer) << kTag << "Refused" << where
-                            << (member.code.isEmpty() ? "without a class code"
-                                                      : "with a wrong class code");
-        return false;
-    }
-    if (role == Role::Student) {
-        QStringList staffNames;
-        for (auto it = m_members.cbegin(); it != m_members.cend(); ++it) {
-            if (it->role == Role::Staff)
-                staffNames << (readyClients.contains(it.key())
-                        ? readyClients.value(it.key()).clientIdName
-                        : m_admission.find(it.key()) ? m_admission.find(it.key())->clientIdName
-                                                     : QString());
-        }
-        if (!SecureClass::studentMayTake(name, staffNames)) {
-            qCWarning(lcServer) << kTag << "Refused" << where << "as a student taking the name"
-                                << name;
-            return false;
-        }
-    }
-    member.role = role;
-    return true;
-}
-
-bool MStudentServer::sendUdpKey(MTcpSocket* conn)
-{
-    Member& member = m_members[conn];
-    QByteArray key;
-    if (!m_sealer->addClient(member.keyId, key))
-        return false;
-    member.hasKey = true;
-    m_roleOfKey.insert(member.keyId, member.role);
-    conn->ourProtocolSendCommand(
-        SessionCommand::kUdpKey + SealedDatagram::udpKeyArgument(member.keyId, key));
-    return true;
-}
-
-void MStudentServer::forgetMember(MTcpSocket* conn)
-{
-    const auto it = m_members.constFind(conn);
-    if (it == m_members.cend())
-        return;
-    if (it->hasKey) {
-        m_sealer->removeClient(it->keyId);
-        m_roleOfKey.remove(it->keyId);
-    }
-    m_members.erase(it);
-}
-
-bool MStudentServer::studentMayNotSend(MTcpSocket* conn, MDataType dataType, const QByteArray& data)
-{
-    if (!m_sealer || m_members.value(conn).role != SecureClass::Role::Student)
-        return false;
-    if (dataType != CommandData || !SecureClass::isStaffOnlyCommand(QString::fromUtf8(data)))
-        return false;
-    if (m_relay->mayLogDrop())
-        qCWarning(lcServer) << kTag << "Dropped a staff-only command from the student at"
-                            << conn->PeerIpAndPort() << ":" << loggedPayload(data);
-    return true;
 }
 
 void MStudentServer::moveToReadyClients(MTcpSocket* conn)
@@ -319,6 +242,8 @@ void MStudentServer::moveToReadyClients(MTcpSocket* conn)
     ready.clientIdName = waiting.clientIdName;
     readyClients.insert(conn, ready);
     m_relay->addReadyEnd(ready.udpAddress, ready.udpPort);
+    if (m_gate)
+        m_gate->becameReady(conn, ready.udpAddress, ready.udpPort);
 
     emit clientsChanged();
     emit clientJoined(conn, ready.clientIdName);
@@ -350,7 +275,8 @@ void MStudentServer::removeNonReadyClientImpl_unsafe(MTcpSocket* conn)
     m_timers->end(conn);
     m_relay->removeConnection(conn);
     m_reserve->connectionLeft();
-    forgetMember(conn);
+    if (m_gate)
+        m_gate->forget(conn);
 }
 
 void MStudentServer::sendUDPRequestToClient(MTcpSocket* conn)
@@ -411,12 +337,8 @@ void MStudentServer::uPacketReceived(
         break;
     }
     case VoiceData:
-        if (m_sealer && m_roleOfKey.value(m_sealer->lastKeyId()) != SecureClass::Role::Staff) {
-            if (m_relay->mayLogDrop())
-                qCWarning(lcServer)
-                    << kTag << "Dropped voice from the student at" << connection->PeerIpAndPort();
+        if (m_gate && m_gate->dropsVoice(connection))
             break;
-        }
         if (m_relay->admitVoice(connection, data))
             emit rawPacketReceived(connection, VoiceData, data);
         break;
@@ -517,7 +439,7 @@ void MStudentServer::packetReceived(
     if (conn && !admitTcpPacket(conn, data))
         return;
     qCDebug(lcServerFrames) << kTag << "packetReceived: " << data.size() << loggedPayload(data);
-    if (conn && studentMayNotSend(conn, dataType, data))
+    if (m_gate && conn && m_gate->dropsFrame(conn, dataType, data))
         return;
     const QLatin1String exit = SessionCommand::kClientExit;
     if (dataType == CommandData && data == QByteArray::fromRawData(exit.data(), exit.size())) {
@@ -558,7 +480,8 @@ void MStudentServer::removeClientImpl_unsafe(MTcpSocket* conn)
     const ReadyClient client = readyClients.take(conn);
     m_relay->removeConnection(conn);
     m_relay->removeReadyEnd(client.udpAddress, client.udpPort);
-    forgetMember(conn);
+    if (m_gate)
+        m_gate->forget(conn);
     // The descriptor goes once the socket is deleted, later in this loop.
     m_reserve->connectionLeft();
 }

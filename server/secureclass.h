@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QPair>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -41,9 +42,12 @@ public:
     static constexpr int kMaxFailures = 5;
     static constexpr qint64 kFailureWindowMs = 60 * 1000;
     static constexpr qint64 kRefusalMs = 30 * 1000;
+    // Records kept before stale ones are swept.
+    static constexpr int kSweepSize = 1024;
 
     bool refused(const QHostAddress& address, qint64 nowMs) const;
     void failed(const QHostAddress& address, qint64 nowMs);
+    int size() const { return m_records.size(); }
 
 private:
     struct Record
@@ -56,18 +60,28 @@ private:
 
 // The server's side of sealed datagrams: opens each by its key id, learns which
 // UDP end uses which key, and seals what goes to an end under that end's key.
-// An end that has not yet sent a datagram that opened gets nothing. Owned by
-// MStudentServer; main thread.
+// An end that has not yet sent a datagram that opened gets nothing. From the
+// operator's plain addresses, datagrams that begin with a plain tag pass as they
+// are: handshake answers always, anything else only from an end marked as a
+// plain member's (no key id is ever a tag's value, so the two never mix).
+// Owned by the secure class's gate; main thread.
 class ServerSealer : public DatagramSealer
 {
 public:
     using End = QPair<QHostAddress, quint16>;
 
+    explicit ServerSealer(const QVector<QHostAddress>& plainAddresses = {});
+
     // A fresh key for a client, for "UDPKEY"; false when randomness fails.
-    bool addClient(quint32& keyId, QByteArray& key) { return m_keys.addClient(keyId, key); }
+    bool addClient(quint32& keyId, QByteArray& key);
     void removeClient(quint32 keyId);
-    // The key id of the datagram opened last (valid right after open()).
+    // A plain member's ready UDP end, whose plain voice and text are taken.
+    void addPlainEnd(const End& end) { m_plainMemberEnds.insert(end); }
+    void removePlainEnd(const End& end);
+    // The key id of the datagram opened last, 0 when it came plain (valid right
+    // after open()).
     quint32 lastKeyId() const { return m_lastKeyId; }
+    bool isPlainAddress(const QHostAddress& address) const;
 
     QByteArray seal(const QByteArray& plain, const QHostAddress& address, quint16 port) override;
     bool open(const QByteArray& sealed, const QHostAddress& address, quint16 port,
@@ -77,6 +91,10 @@ public:
 
 private:
     DatagramKeyTable m_keys;
+    QVector<QHostAddress> m_plainAddresses;
     QHash<End, quint32> m_keyOfEnd;
+    // Ends that answered the handshake in plain, and the ready ends of plain members.
+    QSet<End> m_plainEnds;
+    QSet<End> m_plainMemberEnds;
     quint32 m_lastKeyId = 0;
 };
