@@ -9,6 +9,7 @@
 #include "securegate.h"
 #include "serverlog.h"
 #include "sessioncommands.h"
+#include "udpbinding.h"
 #include "wireformat.h"
 
 #ifdef Q_OS_UNIX
@@ -26,11 +27,19 @@ MStudentServer::MStudentServer(const ServerSettings& settingsArg, QObject* paren
     connect(udpSocket, &MUdpSocket::packetReceived, this, &MStudentServer::uPacketReceived);
     udpSocket->bind(settings.udpAddress, settings.udpPort,
         QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint);
-    m_relay = std::make_unique<ClientRelay>(udpSocket, readyClients, settings.udpTextProbe,
-        [this](MTcpSocket* conn) { removeClient(conn); });
+    m_relay = std::make_unique<ClientRelay>(
+        udpSocket, readyClients, settings.udpTextProbe,
+        [this](MTcpSocket* conn) { removeClient(conn); },
+        // A flooder goes whether it is ready or still waiting.
+        [this](MTcpSocket* conn) {
+            readyClients.contains(conn) ? removeClient(conn) : removeNonReadyClient(conn);
+        });
     m_reserve = new DescriptorReserve(this);
     m_timers = new HandshakeTimers(
         settings.handshakeIntervalMs, settings.admissionDeadline(kMaxHandshakeMessages), this);
+    m_binding = std::make_unique<UdpBinding>(
+        m_admission, m_timers, udpSocket, [this](MTcpSocket* conn) { removeNonReadyClient(conn); },
+        [this](MTcpSocket* conn) { moveToReadyClients(conn); });
     connect(m_timers, &HandshakeTimers::stepTimedOut, this, &MStudentServer::stepTimedOut);
     connect(
         m_timers, &HandshakeTimers::deadlinePassed, this, &MStudentServer::handshakeDeadlinePassed);
@@ -159,7 +168,7 @@ void MStudentServer::nrPacketReceived(
     MAbstractSocket* connection, MDataType dataType, const QByteArray& data)
 {
     auto* conn = dynamic_cast<MTcpSocket*>(connection);
-    if (!conn || !admitTcpPacket(conn, data))
+    if (!conn || !m_relay->admitFrame(conn, data.size()))
         return;
     qCDebug(lcServerFrames) << kTag << "nrPacketReceived " << loggedPayload(data);
     if (dataType != CommandData)
@@ -205,7 +214,7 @@ void MStudentServer::identifyNonReadyClient(MTcpSocket* conn, const QString& idn
         accepted = m_gate->admit(conn, idname);
 
     const Admission::Reply reply = m_admission.identify(conn, idname, accepted);
-    carryOut(conn, reply);
+    m_binding->carryOut(conn, reply);
     const SecureGate::Key key
         = m_gate && accepted ? m_gate->handOutKey(conn) : SecureGate::Key::NotNeeded;
     if (key == SecureGate::Key::Failed) {
@@ -281,34 +290,7 @@ void MStudentServer::removeNonReadyClientImpl_unsafe(MTcpSocket* conn)
 
 void MStudentServer::sendUDPRequestToClient(MTcpSocket* conn)
 {
-    qCDebug(lcServerFrames) << kTag << "sendUDPRequestToClient1";
-    if (!m_admission.contains(conn))
-        return;
-    qCDebug(lcServerFrames) << kTag << "sendUDPRequestToClient2";
-
-    const Admission::Reply reply = m_admission.requestStep(conn);
-    if (reply.firstOfStep)
-        qCDebug(lcServerFrames) << kTag << "sendUDPRequestToClient3";
-    if (reply.result == Admission::Reply::GaveUp) {
-        qCDebug(lcServerFrames) << kTag << "sendUDPRequestToClient4";
-        removeNonReadyClient(conn);
-        return;
-    }
-    if (reply.result != Admission::Reply::Done)
-        return;
-    qCDebug(lcServerFrames) << kTag << "sendUDPRequestToClient5";
-    carryOut(conn, reply);
-}
-
-void MStudentServer::carryOut(MTcpSocket* conn, const Admission::Reply& reply)
-{
-    for (const QString& command : reply.tcpCommands)
-        conn->ourProtocolSendCommand(command);
-    if (!reply.udpCommand.isEmpty()) {
-        udpSocket->setPeerHostAndPort(reply.udpAddress, reply.udpPort);
-        udpSocket->ourProtocolSendCommand(reply.udpCommand);
-    }
-    m_timers->follow(conn, reply);
+    m_binding->request(conn);
 }
 
 void MStudentServer::udpRequestTimeOut(QObject* connection)
@@ -342,16 +324,12 @@ void MStudentServer::uPacketReceived(
         if (m_relay->admitVoice(connection, data))
             emit rawPacketReceived(connection, VoiceData, data);
         break;
-    case TextData:
-        if (settings.udpTextProbe) {
-            QString name;
-            QString message;
-            MAbstractSocket::decodeTextPacket(data, name, message);
-            emit rawPacketReceived(connection, TextData,
-                MAbstractSocket::encodeTextPacket(
-                    name, QLatin1String("[Server Confirms Udp] ") + message));
-        }
+    case TextData: {
+        QByteArray confirmed = data;
+        if (m_relay->confirmUdpText(confirmed))
+            emit rawPacketReceived(connection, TextData, confirmed);
         break;
+    }
     default:
         break;
     }
@@ -359,33 +337,12 @@ void MStudentServer::uPacketReceived(
 
 void MStudentServer::udpRequestResponseReceived(MAbstractSocket* u_connection, int seqNumber)
 {
-    qCDebug(lcServerFrames) << kTag << "udpRequestResponseReceived1";
-    const Admission::Reply reply
-        = m_admission.udpResponse(seqNumber, u_connection->peerAddress(), u_connection->peerPort());
-    auto* found = static_cast<MTcpSocket*>(reply.client);
-    qCDebug(lcServerFrames) << kTag << "udpRequestResponseReceived2" << found;
-    if (!found)
-        return;
-    qCDebug(lcServerFrames) << kTag << "udpRequestResponseReceived3";
-    if (reply.result != Admission::Reply::Done)
-        return;
-    qCDebug(lcServerFrames) << kTag << "udpRequestResponseReceived4 -- His connection is: "
-                            << u_connection->PeerIpAndPort() << u_connection->LocalIpAndPort();
-    carryOut(found, reply);
+    m_binding->response(u_connection, seqNumber);
 }
 
 void MStudentServer::tryConnectToClientUdp(MTcpSocket* conn)
 {
-    qCDebug(lcServerFrames) << kTag << "tryConnectToClientUdp";
-    const Admission::Reply reply = m_admission.copyStep(conn);
-    if (reply.result == Admission::Reply::Ignored) {
-        qCDebug(lcServer) << kTag << "UDPI:PBOUND ignored in udpState"
-                          << int(m_admission.find(conn)->udpState);
-    } else if (reply.result == Admission::Reply::GaveUp) {
-        removeNonReadyClient(conn);
-    } else if (reply.result == Admission::Reply::Done) {
-        carryOut(conn, reply);
-    }
+    m_binding->copyStep(conn);
 }
 
 void MStudentServer::udpCopyTimeOut(QObject* connection)
@@ -397,46 +354,14 @@ void MStudentServer::udpCopyTimeOut(QObject* connection)
 
 void MStudentServer::udpCopyResponseReceived(MAbstractSocket* u_connection, int seqNumber)
 {
-    const Admission::Reply reply
-        = m_admission.copyAnswer(seqNumber, u_connection->peerAddress(), u_connection->peerPort());
-    if (reply.result == Admission::Reply::Foreign) {
-        qCDebug(lcServer) << kTag << "Copy answer ignored, it came from"
-                          << u_connection->PeerIpAndPort() << "and not from"
-                          << MAbstractSocket::addressText(reply.udpAddress, reply.udpPort);
-        return;
-    }
-    qCDebug(lcServerFrames) << kTag << "udpCopyResponseReceived";
-    if (reply.result != Admission::Reply::Done)
-        return;
-    auto* found = static_cast<MTcpSocket*>(reply.client);
-    carryOut(found, reply);
-    if (reply.ready)
-        moveToReadyClients(found);
-}
-
-bool MStudentServer::admitTcpPacket(MTcpSocket* conn, const QByteArray& data)
-{
-    switch (m_relay->judgeFrame(conn, data.size())) {
-    case FloodGuard::Pass:
-        return true;
-    case FloodGuard::Drop:
-        return false;
-    case FloodGuard::Disconnect:
-        break;
-    }
-    if (readyClients.contains(conn))
-        removeClient(conn);
-    else
-        removeNonReadyClient(conn);
-    conn->abort();
-    return false;
+    m_binding->copyAnswer(u_connection, seqNumber);
 }
 
 void MStudentServer::packetReceived(
     MAbstractSocket* connection, MDataType dataType, const QByteArray& data)
 {
     auto* conn = dynamic_cast<MTcpSocket*>(connection);
-    if (conn && !admitTcpPacket(conn, data))
+    if (conn && !m_relay->admitFrame(conn, data.size()))
         return;
     qCDebug(lcServerFrames) << kTag << "packetReceived: " << data.size() << loggedPayload(data);
     if (m_gate && conn && m_gate->dropsFrame(conn, dataType, data))

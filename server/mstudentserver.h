@@ -17,6 +17,7 @@ class HandshakeTimers;
 class MTcpSocket;
 class MUdpSocket;
 class SecureGate;
+class UdpBinding;
 
 // The classroom server's listening object: accepts TCP connections, runs the
 // admission and UDP binding handshake of each one (its rule is Admission's;
@@ -97,18 +98,14 @@ public slots:
 private:
     void removeClientImpl_unsafe(MTcpSocket* conn);
     void removeAllClients();
-    // Judges a packet that arrived on conn against the client's budget: false
-    // when it must be dropped (the connection may be closed by then).
-    bool admitTcpPacket(MTcpSocket* conn, const QByteArray& data);
     void handshakeDeadlinePassed(QObject* connection);
     void stepTimedOut(QObject* connection);
-    // Sends what an admission transition asks for and follows its timer.
-    void carryOut(MTcpSocket* conn, const Admission::Reply& reply);
 
     ServerSettings settings;
     MUdpSocket* udpSocket = nullptr;
     Admission m_admission;
     HandshakeTimers* m_timers = nullptr;
+    std::unique_ptr<UdpBinding> m_binding;
     QHash<MTcpSocket*, ReadyClient> readyClients;
     std::unique_ptr<ClientRelay> m_relay;
     DescriptorReserve* m_reserve = nullptr;

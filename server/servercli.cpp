@@ -1,6 +1,9 @@
 #include "servercli.h"
 
+#include "mstudentserver.h"
 #include "server.h"
+
+#include <cstdio>
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -31,6 +34,14 @@ bool ServerCLI::isListening() const
 void ServerCLI::serversConnected()
 {
     qCDebug(lcServer) << kTag << "Servers Listening...";
+    // The line a teacher hands out goes where the operator of a server box
+    // looks, not only into the log.
+    const MStudentServer* students = m_server->currentStudentServer();
+    const QString invitation = students ? students->invitation() : QString();
+    if (!invitation.isEmpty()) {
+        std::printf("%s\n", qPrintable(invitation));
+        std::fflush(stdout);
+    }
 }
 
 void ServerCLI::serversClosed()
