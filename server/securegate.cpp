@@ -162,6 +162,16 @@ void SecureGate::forget(MTcpSocket* conn)
 
 bool SecureGate::dropsFrame(MTcpSocket* conn, MDataType type, const QByteArray& data)
 {
+    // The door's own keywords mean nothing once a member is in; relayed, a forged
+    // "UDPKEY" could unsettle the others' datagrams and a code would be shown round.
+    using namespace SessionCommand;
+    if (type == CommandData
+        && (data.startsWith(kUdpKey.latin1()) || data.startsWith(kClassCode.latin1()))) {
+        if (mayLogDrop())
+            qCWarning(lcServer) << kTag << "Dropped an admission keyword from the member at"
+                                << conn->PeerIpAndPort();
+        return true;
+    }
     if (m_members.value(conn).role != Role::Student)
         return false;
     // Extra data carries file chunks, which only staff send.

@@ -56,8 +56,8 @@ public:
     void becameReady(MTcpSocket* conn, const QHostAddress& udpAddress, quint16 udpPort);
     void forget(MTcpSocket* conn);
 
-    // Whether a ready client's frame is dropped because a student sent it:
-    // staff-only commands and file chunks (logged).
+    // Whether a ready client's frame is dropped (logged): "UDPKEY" and
+    // "CLASSCODE" from anybody, staff-only commands and file chunks from students.
     bool dropsFrame(MTcpSocket* conn, MDataType type, const QByteArray& data);
     // Whether the voice datagram opened last is dropped: a student's (logged).
     bool dropsVoice(const MAbstractSocket* from);
