@@ -180,8 +180,15 @@ sockaddr_in loopbackAddress(quint16 port)
 class UdpSide
 {
 public:
-    UdpSide(int count, bool secure) : m_secure(secure)
+    // kernelStamps: a voice datagram's arrival is the time the kernel received
+    // it, not the time this thread got to it (which opening sealed datagrams
+    // would otherwise delay).
+    UdpSide(int count, bool secure, bool kernelStamps)
+        : m_secure(secure), m_kernelStamps(kernelStamps)
     {
+        timespec real {};
+        clock_gettime(CLOCK_REALTIME, &real);
+        m_realMinusSteadyNs = qint64(real.tv_sec) * 1000000000 + real.tv_nsec - nowNs();
         if (secure) {
             for (int i = 0; i < count; ++i)
                 m_keys.push_back(std::make_unique<ClientKeys>());
@@ -193,6 +200,10 @@ public:
             ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
             socklen_t length = sizeof local;
             ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+            if (kernelStamps) {
+                const int on = 1;
+                ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+            }
             m_fds.push_back(fd);
             m_locals.push_back(local);
             epoll_event event {};
@@ -244,6 +255,8 @@ private:
         iovec vectors[kBatch];
         char buffers[kBatch][512];
         sockaddr_in sources[kBatch];
+        // Room for one SCM_TIMESTAMPNS message each.
+        alignas(cmsghdr) char controls[kBatch][CMSG_SPACE(sizeof(timespec))];
         std::vector<qint64> latencies;
         while (!m_stop) {
             const int ready = epoll_wait(m_epoll, events.data(), int(events.size()), 100);
@@ -258,12 +271,19 @@ private:
                         messages[i].msg_hdr.msg_iovlen = 1;
                         messages[i].msg_hdr.msg_name = &sources[i];
                         messages[i].msg_hdr.msg_namelen = sizeof sources[i];
+                        if (m_kernelStamps) {
+                            messages[i].msg_hdr.msg_control = controls[i];
+                            messages[i].msg_hdr.msg_controllen = sizeof controls[i];
+                        }
                     }
                     const int got = recvmmsg(fd, messages, kBatch, MSG_DONTWAIT, nullptr);
                     if (got <= 0)
                         break;
-                    const qint64 now = nowNs();
+                    const qint64 received = nowNs();
                     for (int i = 0; i < got; ++i) {
+                        const qint64 now = m_kernelStamps
+                            ? kernelStamp(messages[i].msg_hdr, received)
+                            : received;
                         if (!m_secure) {
                             handle(client, buffers[i], int(messages[i].msg_len), sources[i], now,
                                 latencies);
@@ -284,6 +304,19 @@ private:
                 latencies.clear();
             }
         }
+    }
+
+    // When the kernel received the datagram, on the steady clock of the stamps.
+    qint64 kernelStamp(msghdr& header, qint64 fallback) const
+    {
+        for (cmsghdr* c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+                timespec stamp {};
+                std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+                return qint64(stamp.tv_sec) * 1000000000 + stamp.tv_nsec - m_realMinusSteadyNs;
+            }
+        }
+        return fallback;
     }
 
     QByteArray open(int client, const char* data, int size)
@@ -333,6 +366,8 @@ private:
     };
 
     bool m_secure = false;
+    bool m_kernelStamps = false;
+    qint64 m_realMinusSteadyNs = 0;
     std::vector<std::unique_ptr<ClientKeys>> m_keys;
     int m_epoll = -1;
     std::vector<int> m_fds;
@@ -565,7 +600,7 @@ RunResult runClass(
     pinProcess(server.processId(), kServerCore);
     const sockaddr_in serverUdp = loopbackAddress(udpPort);
 
-    UdpSide udp(clients, secure);
+    UdpSide udp(clients, secure, mode != Mode::Podium);
     const ServerTrust trust(dir.filePath(QStringLiteral("known-servers")), fingerprint);
     std::vector<MTcpSocket*> sockets;
     int ready = 0;
