@@ -3,6 +3,7 @@
 #include "datagramfanout.h"
 #include "mtcpsocket.h"
 #include "mudpsocket.h"
+#include "secureclass.h"
 #include "serverlog.h"
 #include "wireformat.h"
 
@@ -241,9 +242,11 @@ void ClientRelay::sendVoice(
     const DatagramFanOut::End skip(address, port);
     // A secure class seals each copy under its recipient's key.
     if (DatagramSealer* sealer = m_socket->sealer()) {
-        m_fanOut->send(
-            datagram, skip, [sealer](const QByteArray& plain, const DatagramFanOut::End& end) {
-                return sealer->seal(plain, end.first, end.second);
+        auto* server = dynamic_cast<ServerSealer*>(sealer);
+        m_fanOut->send(datagram, skip,
+            [sealer, server](const QByteArray& plain, const DatagramFanOut::End& end) {
+                return server ? server->sealTo(end, plain)
+                              : sealer->seal(plain, end.first, end.second);
             });
         return;
     }

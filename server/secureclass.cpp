@@ -148,7 +148,11 @@ void ServerSealer::removePlainEnd(const End& end)
 
 QByteArray ServerSealer::seal(const QByteArray& plain, const QHostAddress& address, quint16 port)
 {
-    const End end(address, port);
+    return sealTo(End(address, port), plain);
+}
+
+QByteArray ServerSealer::sealTo(const End& end, const QByteArray& plain)
+{
     const auto it = m_keyOfEnd.constFind(end);
     if (it != m_keyOfEnd.cend())
         return m_keys.seal(it.value(), plain);

@@ -84,6 +84,9 @@ public:
     bool isPlainAddress(const QHostAddress& address) const;
 
     QByteArray seal(const QByteArray& plain, const QHostAddress& address, quint16 port) override;
+    // The same for an end at hand, without copying its address: the fan-out's
+    // path, once per relayed copy.
+    QByteArray sealTo(const End& end, const QByteArray& plain);
     bool open(const QByteArray& sealed, const QHostAddress& address, quint16 port,
         QByteArray& plain) override;
 
