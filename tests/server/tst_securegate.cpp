@@ -69,6 +69,7 @@ private slots:
     void plainClientGetsNothing();
     void listedAddressMayConnect_data();
     void listedAddressMayConnect();
+    void listedPeerThatWaitsIsServedPlain();
     void invitationNamesTheClass();
     void studentCannotRunTheLesson_data();
     void studentCannotRunTheLesson();
@@ -320,6 +321,22 @@ void TstSecureGate::listedAddressMayConnect()
         QCOMPARE(student->payloads(VoiceData, true),
             QList<QByteArray> { MAbstractSocket::intToByteArray(1) + QByteArray("staff voice") });
     }
+}
+
+void TstSecureGate::listedPeerThatWaitsIsServedPlain()
+{
+    startServer({ kListedAddress });
+    // A console that waits for the server to speak first: after the grace
+    // period it is taken to be plain and asked for its UDP end in plain.
+    QTcpSocket console;
+    QVERIFY(console.bind(kListedAddress, 0));
+    console.connectToHost(QHostAddress::LocalHost, students()->serverPort());
+    QVERIFY(console.waitForConnected(10000));
+    QByteArray bytes;
+    connect(&console, &QTcpSocket::readyRead, &console, [&] { bytes += console.readAll(); });
+    const QByteArray request = QByteArray(WireFormat::kCommandTag.latin1()) + kUdpRequest.latin1();
+    QTRY_VERIFY_WITH_TIMEOUT(bytes.contains(request), 20000);
+    QVERIFY(bytes.startsWith(QByteArray::fromHex("000000")));
 }
 
 void TstSecureGate::invitationNamesTheClass()
