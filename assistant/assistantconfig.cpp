@@ -244,17 +244,6 @@ QString AssistantConfig::publishingHostFor(const QString& keyword)
     return keyword;
 }
 
-QHostAddress AssistantConfig::addressForStudents(const QHostAddress& address)
-{
-    if (address != QHostAddress(QHostAddress::AnyIPv4))
-        return address;
-    for (const QHostAddress& candidate : QNetworkInterface::allAddresses()) {
-        if (candidate.protocol() == QAbstractSocket::IPv4Protocol && !candidate.isLoopback())
-            return candidate;
-    }
-    return QHostAddress(QHostAddress::LocalHost);
-}
-
 QHostAddress AssistantConfig::defaultExternalServer()
 {
     return QHostAddress(QLatin1String(kDefaultExternalServer));

@@ -77,10 +77,6 @@ struct AssistantConfig : ClientConfig
     static QStringList environmentArguments();
     // The host behind "<def>", "<def2>", "<def3>"; any other text is a host name.
     static QString publishingHostFor(const QString& keyword);
-    // The address students are told to join a server listening on address:
-    // for every address, this machine's first IPv4 address other than
-    // loopback (loopback when it has none); otherwise address itself.
-    static QHostAddress addressForStudents(const QHostAddress& address);
     // Address that ".external" selects.
     static QHostAddress defaultExternalServer();
 };

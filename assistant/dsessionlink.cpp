@@ -36,7 +36,7 @@ QHostAddress invitationAddress(const AssistantConfig& config)
     if (!joined.isLoopback() || !config.internalServer
         || config.listenAddress != QHostAddress(QHostAddress::AnyIPv4))
         return joined;
-    return AssistantConfig::addressForStudents(config.listenAddress);
+    return SecureClass::addressForStudents(config.listenAddress);
 }
 
 } // namespace

@@ -5,7 +5,6 @@
 #include "programfiles.h"
 #include "programlog.h"
 #include "programstart.h"
-#include "secureclass.h"
 #include "server.h"
 #include "servercli.h"
 
@@ -45,7 +44,7 @@ int runWindow(
     return result;
 }
 
-void announceServer(const Server& server, const AssistantConfig& config)
+void announceServer(const Server& server)
 {
     const MStudentServer* students = server.currentStudentServer();
     if (!server.isListening()) {
@@ -56,18 +55,10 @@ void announceServer(const Server& server, const AssistantConfig& config)
         qPrintable(MAbstractSocket::addressText(students->serverAddress(), students->serverPort())),
         qPrintable(
             MAbstractSocket::addressText(students->serverAddress(), students->boundUdpPort())));
-    const QString fingerprint = students->certificateFingerprint();
-    if (fingerprint.isEmpty())
-        return;
-    // The line a teacher hands out; without a students' code only staff join.
-    const QString line = config.studentCode.isEmpty()
-        ? QStringLiteral("Secure class for staff only, certificate fingerprint ") + fingerprint
-        : SecureClass::invitationLine(
-            MAbstractSocket::addressText(
-                AssistantConfig::addressForStudents(students->serverAddress()),
-                students->serverPort()),
-            config.studentCode, fingerprint);
-    std::fprintf(stderr, "podium: %s\n", qPrintable(line));
+    // The line a teacher hands out, where the operator of a server box looks.
+    const QString line = students->invitation();
+    if (!line.isEmpty())
+        std::fprintf(stderr, "podium: %s\n", qPrintable(line));
 }
 
 } // namespace
@@ -132,7 +123,7 @@ int main(int argc, char* argv[])
         });
 
     if (server)
-        announceServer(*server->server(), config);
+        announceServer(*server->server());
     if (!headless)
         return runWindow(*app, config, server, logFile);
 

@@ -3,6 +3,7 @@
 #include "datagramfanout.h"
 #include "mtcpsocket.h"
 #include "mudpsocket.h"
+#include "secureclass.h"
 #include "serverlog.h"
 #include "wireformat.h"
 
@@ -19,9 +20,9 @@ constexpr int kUdpBufferBytes = 4 * 1024 * 1024;
 } // namespace
 
 ClientRelay::ClientRelay(MUdpSocket* socket, const ReadyClients& readyClients, bool udpTextProbe,
-    DropClient dropSlowClient)
+    DropClient dropSlowClient, DropClient dropFlooder)
     : m_socket(socket), m_readyClients(readyClients), m_udpTextProbe(udpTextProbe),
-      m_dropSlowClient(std::move(dropSlowClient)),
+      m_dropSlowClient(std::move(dropSlowClient)), m_dropFlooder(std::move(dropFlooder)),
       m_fanOut(std::make_unique<DatagramFanOut>(socket))
 {
     m_clock.start();
@@ -62,6 +63,33 @@ FloodGuard::Verdict ClientRelay::judgeFrame(MTcpSocket* conn, int payloadBytes)
                           << budget->guard.droppedPackets() << "packets dropped";
     }
     return verdict;
+}
+
+bool ClientRelay::admitFrame(MTcpSocket* conn, int payloadBytes)
+{
+    switch (judgeFrame(conn, payloadBytes)) {
+    case FloodGuard::Pass:
+        return true;
+    case FloodGuard::Drop:
+        return false;
+    case FloodGuard::Disconnect:
+        break;
+    }
+    m_dropFlooder(conn);
+    conn->abort();
+    return false;
+}
+
+bool ClientRelay::confirmUdpText(QByteArray& data) const
+{
+    if (!m_udpTextProbe)
+        return false;
+    QString name;
+    QString message;
+    MAbstractSocket::decodeTextPacket(data, name, message);
+    data = MAbstractSocket::encodeTextPacket(
+        name, QLatin1String("[Server Confirms Udp] ") + message);
+    return true;
 }
 
 bool ClientRelay::fromReadyClient(MTcpSocket* conn, MDataType type, QByteArray& data) const
@@ -214,9 +242,11 @@ void ClientRelay::sendVoice(
     const DatagramFanOut::End skip(address, port);
     // A secure class seals each copy under its recipient's key.
     if (DatagramSealer* sealer = m_socket->sealer()) {
-        m_fanOut->send(
-            datagram, skip, [sealer](const QByteArray& plain, const DatagramFanOut::End& end) {
-                return sealer->seal(plain, end.first, end.second);
+        auto* server = dynamic_cast<ServerSealer*>(sealer);
+        m_fanOut->send(datagram, skip,
+            [sealer, server](const QByteArray& plain, const DatagramFanOut::End& end) {
+                return server ? server->sealTo(end, plain)
+                              : sealer->seal(plain, end.first, end.second);
             });
         return;
     }

@@ -32,8 +32,9 @@ public:
     // Removes a ready client; called when its unsent data grew past the bound.
     using DropClient = std::function<void(MTcpSocket*)>;
 
+    // dropFlooder removes a connection (ready or waiting) far beyond its budget.
     ClientRelay(MUdpSocket* socket, const ReadyClients& readyClients, bool udpTextProbe,
-        DropClient dropSlowClient);
+        DropClient dropSlowClient, DropClient dropFlooder);
     ~ClientRelay();
     ClientRelay(const ClientRelay&) = delete;
     ClientRelay& operator=(const ClientRelay&) = delete;
@@ -44,6 +45,9 @@ public:
     // A frame with this payload arrived on conn: Pass, Drop, or Disconnect
     // for a connection far beyond its budget (logged; the caller closes it).
     FloodGuard::Verdict judgeFrame(MTcpSocket* conn, int payloadBytes);
+    // Whether a frame with this payload is handled: false when it is dropped,
+    // and when conn was dropped and aborted for flooding.
+    bool admitFrame(MTcpSocket* conn, int payloadBytes);
 
     // Whether a ready client's TCP packet goes on to the classroom, and as
     // what: commands as they are, text under the name the client identified
@@ -60,6 +64,9 @@ public:
     // Whether a voice datagram's payload may be relayed: only from a ready
     // client's UDP end, with a sequence number, within the end's budget.
     bool admitVoice(const MAbstractSocket* from, const QByteArray& payload);
+    // A text datagram as the UDP text probe relays it, marked as confirmed by
+    // the server; false when the probe is off.
+    bool confirmUdpText(QByteArray& data) const;
     // To every usable ready client other than except (null: nobody left out).
     void sendCommand(const QString& command, MTcpSocket* except);
     void sendText(const QString& name, const QString& message, MTcpSocket* except);
@@ -98,6 +105,7 @@ private:
     const ReadyClients& m_readyClients;
     bool m_udpTextProbe;
     DropClient m_dropSlowClient;
+    DropClient m_dropFlooder;
 
     QHash<UdpEnd, UdpEndState> m_readyUdpEnds;
     // Rebuilt from the ready ends before the first voice after they changed.

@@ -29,12 +29,20 @@ struct DatagramFanOut::Native
     bool toNative(const End& end, sockaddr_storage& out) const;
     bool sameEnd(const sockaddr_storage& a, const sockaddr_storage& b) const;
     int sendRun(int fd, int begin, int end);
+    // Copies that differ (copyFor's), to every end but skip (null: none).
+    int sendCopies(int fd, const sockaddr_storage* skip, const QByteArray& datagram,
+        const QVector<End>& ends, const CopyFor& copyFor);
 };
 
 namespace {
 
 // The kernel takes at most this many messages in one sendmmsg call.
 constexpr int kMaxBatch = UIO_MAXIOV;
+// Sealed copies are made and sent this many at a time. Sealing one costs some
+// 0.6 us: in batches of 64 the first recipients get theirs some 40 us after the
+// datagram came, not after a whole class's copies were sealed, for one more
+// sendmmsg call per 64 copies.
+constexpr int kSealedBatch = 64;
 // A full send buffer is waited for this long before the remaining copies of
 // one datagram are given up: voice that late is of no use.
 constexpr int kFullBufferWaitMs = 5;
@@ -177,39 +185,56 @@ int DatagramFanOut::send(const QByteArray& datagram, const End& skip, const Copy
     sockaddr_storage skipped {};
     const bool canSkip = native.toNative(skip, skipped);
     const int count = int(native.addresses.size());
-    // The copies live until the batch is sent; an unsealable end is skipped.
-    QVector<QByteArray> copies;
-    QVector<bool> unsendable;
-    if (copyFor) {
-        copies.resize(count);
-        unsendable.fill(false, count);
-        native.copies.resize(size_t(count));
-        for (int i = 0; i < count; ++i) {
-            copies[i] = copyFor(datagram, m_ends.at(i));
-            unsendable[i] = copies.at(i).isEmpty();
-            native.copies[size_t(i)].iov_base = const_cast<char*>(copies.at(i).constData());
-            native.copies[size_t(i)].iov_len = size_t(copies.at(i).size());
-            native.messages[size_t(i)].msg_hdr.msg_iov = &native.copies[size_t(i)];
-        }
-    }
+    if (copyFor)
+        return native.sendCopies(int(fd), canSkip ? &skipped : nullptr, datagram, m_ends, copyFor);
     int sent = 0;
     int runStart = 0;
     for (int i = 0; i <= count; ++i) {
-        if (i < count && !(canSkip && native.sameEnd(native.addresses[size_t(i)], skipped))
-            && !(copyFor && unsendable.at(i)))
+        if (i < count && !(canSkip && native.sameEnd(native.addresses[size_t(i)], skipped)))
             continue;
         sent += native.sendRun(int(fd), runStart, i);
         runStart = i + 1;
-    }
-    if (copyFor) {
-        for (mmsghdr& message : native.messages)
-            message.msg_hdr.msg_iov = &native.buffer;
     }
     return sent;
 #else
     return sendPortable(datagram, skip, copyFor);
 #endif
 }
+
+#ifdef Q_OS_LINUX
+int DatagramFanOut::Native::sendCopies(int fd, const sockaddr_storage* skip,
+    const QByteArray& datagram, const QVector<End>& ends, const CopyFor& copyFor)
+{
+    const int count = int(addresses.size());
+    copies.resize(size_t(count));
+    // The copies of a batch live until it is sent; the sender and an end
+    // without a copy get none.
+    QVector<QByteArray> made(std::min(count, kSealedBatch));
+    bool leftOut[kSealedBatch];
+    int sent = 0;
+    for (int first = 0; first < count; first += kSealedBatch) {
+        const int last = std::min(count, first + kSealedBatch);
+        for (int i = first; i < last; ++i) {
+            QByteArray& copy = made[i - first];
+            copy = skip && sameEnd(addresses[size_t(i)], *skip) ? QByteArray()
+                                                                : copyFor(datagram, ends.at(i));
+            leftOut[i - first] = copy.isEmpty();
+            copies[size_t(i)] = { const_cast<char*>(copy.constData()), size_t(copy.size()) };
+            messages[size_t(i)].msg_hdr.msg_iov = &copies[size_t(i)];
+        }
+        int runStart = first;
+        for (int i = first; i <= last; ++i) {
+            if (i < last && !leftOut[i - first])
+                continue;
+            sent += sendRun(fd, runStart, i);
+            runStart = i + 1;
+        }
+    }
+    for (mmsghdr& message : messages)
+        message.msg_hdr.msg_iov = &buffer;
+    return sent;
+}
+#endif
 
 int DatagramFanOut::sendPortable(
     const QByteArray& datagram, const End& skip, const CopyFor& copyFor)

@@ -33,7 +33,8 @@ public:
     // The copy an end gets (a secure class seals each under its recipient's
     // key); an empty copy is not sent.
     using CopyFor = std::function<QByteArray(const QByteArray& datagram, const End& end)>;
-    // As send, with each copy made by copyFor; still one batch to the kernel.
+    // As send, with each copy made by copyFor; made and handed to the kernel a
+    // batch at a time.
     int send(const QByteArray& datagram, const End& skip, const CopyFor& copyFor);
 
 private:

@@ -6,8 +6,10 @@
 #include "handshaketimers.h"
 #include "mtcpsocket.h"
 #include "mudpsocket.h"
+#include "securegate.h"
 #include "serverlog.h"
 #include "sessioncommands.h"
+#include "udpbinding.h"
 #include "wireformat.h"
 
 #ifdef Q_OS_UNIX
@@ -25,11 +27,19 @@ MStudentServer::MStudentServer(const ServerSettings& settingsArg, QObject* paren
     connect(udpSocket, &MUdpSocket::packetReceived, this, &MStudentServer::uPacketReceived);
     udpSocket->bind(settings.udpAddress, settings.udpPort,
         QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint);
-    m_relay = std::make_unique<ClientRelay>(udpSocket, readyClients, settings.udpTextProbe,
-        [this](MTcpSocket* conn) { removeClient(conn); });
+    m_relay = std::make_unique<ClientRelay>(
+        udpSocket, readyClients, settings.udpTextProbe,
+        [this](MTcpSocket* conn) { removeClient(conn); },
+        // A flooder goes whether it is ready or still waiting.
+        [this](MTcpSocket* conn) {
+            readyClients.contains(conn) ? removeClient(conn) : removeNonReadyClient(conn);
+        });
     m_reserve = new DescriptorReserve(this);
     m_timers = new HandshakeTimers(
         settings.handshakeIntervalMs, settings.admissionDeadline(kMaxHandshakeMessages), this);
+    m_binding = std::make_unique<UdpBinding>(
+        m_admission, m_timers, udpSocket, [this](MTcpSocket* conn) { removeNonReadyClient(conn); },
+        [this](MTcpSocket* conn) { moveToReadyClients(conn); });
     connect(m_timers, &HandshakeTimers::stepTimedOut, this, &MStudentServer::stepTimedOut);
     connect(
         m_timers, &HandshakeTimers::deadlinePassed, this, &MStudentServer::handshakeDeadlinePassed);
@@ -38,20 +48,12 @@ MStudentServer::MStudentServer(const ServerSettings& settingsArg, QObject* paren
         &MStudentServer::acceptConnection);
 
     if (settings.isSecure()) {
-        const QString folder = settings.stateFolder.isEmpty()
-            ? ServerCertificate::defaultStateFolder()
-            : settings.stateFolder;
-        QString error;
-        if (!m_certificate.loadOrCreate(folder, &error)) {
-            // Never fall back to a plain class the operator did not ask for.
-            qCWarning(lcServer) << kTag << "No secure class: the certificate in" << folder
-                                << "cannot be used:" << error;
+        m_gate = SecureGate::open(settings);
+        if (!m_gate) {
             udpSocket->close();
             return;
         }
-        m_sealer = std::make_unique<ServerSealer>();
-        udpSocket->setSealer(m_sealer.get());
-        m_clock.start();
+        udpSocket->setSealer(m_gate->sealer());
     }
 
     qCDebug(lcServer) << kTag << "MStudentServer: Listen: " << settings.listenAddress
@@ -66,6 +68,8 @@ MStudentServer::MStudentServer(const ServerSettings& settingsArg, QObject* paren
     // be sent again (after 1 s, then 3 s, ...).
     ::listen(int(socketDescriptor()), SOMAXCONN);
 #endif
+    if (m_gate)
+        qCInfo(lcServer).noquote() << kTag << invitation();
 }
 
 MStudentServer::~MStudentServer()
@@ -78,12 +82,17 @@ MStudentServer::~MStudentServer()
 
 QString MStudentServer::certificateFingerprint() const
 {
-    return m_sealer ? m_certificate.fingerprint() : QString();
+    return m_gate ? m_gate->fingerprint() : QString();
+}
+
+QString MStudentServer::invitation() const
+{
+    return m_gate && isListening() ? m_gate->invitation(serverAddress(), serverPort()) : QString();
 }
 
 quint64 MStudentServer::droppedSealedDatagrams() const
 {
-    return m_sealer ? m_sealer->keys().drops().dropped() : 0;
+    return m_gate ? m_gate->droppedDatagrams() : 0;
 }
 
 quint16 MStudentServer::boundUdpPort() const
@@ -103,9 +112,8 @@ void MStudentServer::incomingConnection(qintptr socketDescriptor)
     auto* socket = new MTcpSocket(this);
     socket->setSocketDescriptor(
         socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite);
-    // A plain peer fails the TLS handshake and is dropped before any class data.
-    if (m_sealer)
-        socket->startServerTls(m_certificate);
+    if (m_gate)
+        m_gate->secure(socket);
     emit newConnection(static_cast<MAbstractSocket*>(socket));
 }
 
@@ -127,11 +135,15 @@ void MStudentServer::addNonReadyClient(MTcpSocket* conn)
     m_admission.add(conn);
     m_relay->addConnection(conn);
     m_timers->add(conn);
-    // A secure class starts UDP only once the client holds its key.
-    if (m_sealer)
-        m_members.insert(conn, Member());
-    else
+    // A secure class starts UDP once the client holds its key, or chose plain.
+    if (!m_gate) {
         sendUDPRequestToClient(conn);
+        return;
+    }
+    connect(conn, &MTcpSocket::plainChosen, this, [this, conn] {
+        m_gate->admitPlain(conn);
+        sendUDPRequestToClient(conn);
+    });
 }
 
 void MStudentServer::handshakeDeadlinePassed(QObject* connection)
@@ -156,7 +168,7 @@ void MStudentServer::nrPacketReceived(
     MAbstractSocket* connection, MDataType dataType, const QByteArray& data)
 {
     auto* conn = dynamic_cast<MTcpSocket*>(connection);
-    if (!conn || !admitTcpPacket(conn, data))
+    if (!conn || !m_relay->admitFrame(conn, data.size()))
         return;
     qCDebug(lcServerFrames) << kTag << "nrPacketReceived " << loggedPayload(data);
     if (dataType != CommandData)
@@ -166,8 +178,7 @@ void MStudentServer::nrPacketReceived(
     using namespace SessionCommand;
     if (text == kGetProtocol) {
         conn->ourProtocolSendCommand(kProtocolVer + kProtocolVersion);
-    } else if (m_sealer && text.startsWith(kClassCode)) {
-        m_members[conn].code = text.mid(kClassCode.size());
+    } else if (m_gate && m_gate->takeClassCode(conn, text)) {
     } else if (text.startsWith(kIdentify)) {
         identifyNonReadyClient(conn, text.mid(kIdentify.size()));
     } else if (text == kUdpIpPortBound) {
@@ -199,100 +210,21 @@ void MStudentServer::identifyNonReadyClient(MTcpSocket* conn, const QString& idn
         for (const ReadyClient& ready : qAsConst(readyClients))
             accepted = accepted && ready.clientIdName != idname;
     }
-    if (m_sealer && accepted)
-        accepted = admitSecurely(conn, idname);
+    if (m_gate && accepted)
+        accepted = m_gate->admit(conn, idname);
 
     const Admission::Reply reply = m_admission.identify(conn, idname, accepted);
-    carryOut(conn, reply);
-    if (m_sealer && accepted && !m_members.value(conn).hasKey) {
-        if (!sendUdpKey(conn)) {
-            removeNonReadyClient(conn);
-            return;
-        }
-        sendUDPRequestToClient(conn);
+    m_binding->carryOut(conn, reply);
+    const SecureGate::Key key
+        = m_gate && accepted ? m_gate->handOutKey(conn) : SecureGate::Key::NotNeeded;
+    if (key == SecureGate::Key::Failed) {
+        removeNonReadyClient(conn);
+        return;
     }
+    if (key == SecureGate::Key::Sent)
+        sendUDPRequestToClient(conn);
     if (reply.ready)
         moveToReadyClients(conn);
-}
-
-bool MStudentServer::admitSecurely(MTcpSocket* conn, const QString& name)
-{
-    using SecureClass::Role;
-    Member& member = m_members[conn];
-    const QHostAddress address = conn->peerAddress();
-    const QString where = conn->PeerIpAndPort();
-    const qint64 now = m_clock.elapsed();
-    if (member.hasKey) {
-        // Identified already: the role stays what the first code gave.
-        return true;
-    }
-    if (m_throttle.refused(address, now)) {
-        qCWarning(lcServer) << kTag << "Refused" << where << "unheard: too many failed admissions";
-        return false;
-    }
-    const Role role
-        = SecureClass::roleOfCode(member.code, settings.staffCode, settings.studentCode);
-    if (role == Role::None) {
-        m_throttle.failed(address, now);
-        qCWarning(lcServer) << kTag << "Refused" << where
-                            << (member.code.isEmpty() ? "without a class code"
-                                                      : "with a wrong class code");
-        return false;
-    }
-    if (role == Role::Student) {
-        QStringList staffNames;
-        for (auto it = m_members.cbegin(); it != m_members.cend(); ++it) {
-            if (it->role == Role::Staff)
-                staffNames << (readyClients.contains(it.key())
-                        ? readyClients.value(it.key()).clientIdName
-                        : m_admission.find(it.key()) ? m_admission.find(it.key())->clientIdName
-                                                     : QString());
-        }
-        if (!SecureClass::studentMayTake(name, staffNames)) {
-            qCWarning(lcServer) << kTag << "Refused" << where << "as a student taking the name"
-                                << name;
-            return false;
-        }
-    }
-    member.role = role;
-    return true;
-}
-
-bool MStudentServer::sendUdpKey(MTcpSocket* conn)
-{
-    Member& member = m_members[conn];
-    QByteArray key;
-    if (!m_sealer->addClient(member.keyId, key))
-        return false;
-    member.hasKey = true;
-    m_roleOfKey.insert(member.keyId, member.role);
-    conn->ourProtocolSendCommand(
-        SessionCommand::kUdpKey + SealedDatagram::udpKeyArgument(member.keyId, key));
-    return true;
-}
-
-void MStudentServer::forgetMember(MTcpSocket* conn)
-{
-    const auto it = m_members.constFind(conn);
-    if (it == m_members.cend())
-        return;
-    if (it->hasKey) {
-        m_sealer->removeClient(it->keyId);
-        m_roleOfKey.remove(it->keyId);
-    }
-    m_members.erase(it);
-}
-
-bool MStudentServer::studentMayNotSend(MTcpSocket* conn, MDataType dataType, const QByteArray& data)
-{
-    if (!m_sealer || m_members.value(conn).role != SecureClass::Role::Student)
-        return false;
-    if (dataType != CommandData || !SecureClass::isStaffOnlyCommand(QString::fromUtf8(data)))
-        return false;
-    if (m_relay->mayLogDrop())
-        qCWarning(lcServer) << kTag << "Dropped a staff-only command from the student at"
-                            << conn->PeerIpAndPort() << ":" << loggedPayload(data);
-    return true;
 }
 
 void MStudentServer::moveToReadyClients(MTcpSocket* conn)
@@ -319,6 +251,8 @@ void MStudentServer::moveToReadyClients(MTcpSocket* conn)
     ready.clientIdName = waiting.clientIdName;
     readyClients.insert(conn, ready);
     m_relay->addReadyEnd(ready.udpAddress, ready.udpPort);
+    if (m_gate)
+        m_gate->becameReady(conn, ready.udpAddress, ready.udpPort);
 
     emit clientsChanged();
     emit clientJoined(conn, ready.clientIdName);
@@ -350,39 +284,13 @@ void MStudentServer::removeNonReadyClientImpl_unsafe(MTcpSocket* conn)
     m_timers->end(conn);
     m_relay->removeConnection(conn);
     m_reserve->connectionLeft();
-    forgetMember(conn);
+    if (m_gate)
+        m_gate->forget(conn);
 }
 
 void MStudentServer::sendUDPRequestToClient(MTcpSocket* conn)
 {
-    qCDebug(lcServerFrames) << kTag << "sendUDPRequestToClient1";
-    if (!m_admission.contains(conn))
-        return;
-    qCDebug(lcServerFrames) << kTag << "sendUDPRequestToClient2";
-
-    const Admission::Reply reply = m_admission.requestStep(conn);
-    if (reply.firstOfStep)
-        qCDebug(lcServerFrames) << kTag << "sendUDPRequestToClient3";
-    if (reply.result == Admission::Reply::GaveUp) {
-        qCDebug(lcServerFrames) << kTag << "sendUDPRequestToClient4";
-        removeNonReadyClient(conn);
-        return;
-    }
-    if (reply.result != Admission::Reply::Done)
-        return;
-    qCDebug(lcServerFrames) << kTag << "sendUDPRequestToClient5";
-    carryOut(conn, reply);
-}
-
-void MStudentServer::carryOut(MTcpSocket* conn, const Admission::Reply& reply)
-{
-    for (const QString& command : reply.tcpCommands)
-        conn->ourProtocolSendCommand(command);
-    if (!reply.udpCommand.isEmpty()) {
-        udpSocket->setPeerHostAndPort(reply.udpAddress, reply.udpPort);
-        udpSocket->ourProtocolSendCommand(reply.udpCommand);
-    }
-    m_timers->follow(conn, reply);
+    m_binding->request(conn);
 }
 
 void MStudentServer::udpRequestTimeOut(QObject* connection)
@@ -411,25 +319,17 @@ void MStudentServer::uPacketReceived(
         break;
     }
     case VoiceData:
-        if (m_sealer && m_roleOfKey.value(m_sealer->lastKeyId()) != SecureClass::Role::Staff) {
-            if (m_relay->mayLogDrop())
-                qCWarning(lcServer)
-                    << kTag << "Dropped voice from the student at" << connection->PeerIpAndPort();
+        if (m_gate && m_gate->dropsVoice(connection))
             break;
-        }
         if (m_relay->admitVoice(connection, data))
             emit rawPacketReceived(connection, VoiceData, data);
         break;
-    case TextData:
-        if (settings.udpTextProbe) {
-            QString name;
-            QString message;
-            MAbstractSocket::decodeTextPacket(data, name, message);
-            emit rawPacketReceived(connection, TextData,
-                MAbstractSocket::encodeTextPacket(
-                    name, QLatin1String("[Server Confirms Udp] ") + message));
-        }
+    case TextData: {
+        QByteArray confirmed = data;
+        if (m_relay->confirmUdpText(confirmed))
+            emit rawPacketReceived(connection, TextData, confirmed);
         break;
+    }
     default:
         break;
     }
@@ -437,33 +337,12 @@ void MStudentServer::uPacketReceived(
 
 void MStudentServer::udpRequestResponseReceived(MAbstractSocket* u_connection, int seqNumber)
 {
-    qCDebug(lcServerFrames) << kTag << "udpRequestResponseReceived1";
-    const Admission::Reply reply
-        = m_admission.udpResponse(seqNumber, u_connection->peerAddress(), u_connection->peerPort());
-    auto* found = static_cast<MTcpSocket*>(reply.client);
-    qCDebug(lcServerFrames) << kTag << "udpRequestResponseReceived2" << found;
-    if (!found)
-        return;
-    qCDebug(lcServerFrames) << kTag << "udpRequestResponseReceived3";
-    if (reply.result != Admission::Reply::Done)
-        return;
-    qCDebug(lcServerFrames) << kTag << "udpRequestResponseReceived4 -- His connection is: "
-                            << u_connection->PeerIpAndPort() << u_connection->LocalIpAndPort();
-    carryOut(found, reply);
+    m_binding->response(u_connection, seqNumber);
 }
 
 void MStudentServer::tryConnectToClientUdp(MTcpSocket* conn)
 {
-    qCDebug(lcServerFrames) << kTag << "tryConnectToClientUdp";
-    const Admission::Reply reply = m_admission.copyStep(conn);
-    if (reply.result == Admission::Reply::Ignored) {
-        qCDebug(lcServer) << kTag << "UDPI:PBOUND ignored in udpState"
-                          << int(m_admission.find(conn)->udpState);
-    } else if (reply.result == Admission::Reply::GaveUp) {
-        removeNonReadyClient(conn);
-    } else if (reply.result == Admission::Reply::Done) {
-        carryOut(conn, reply);
-    }
+    m_binding->copyStep(conn);
 }
 
 void MStudentServer::udpCopyTimeOut(QObject* connection)
@@ -475,49 +354,17 @@ void MStudentServer::udpCopyTimeOut(QObject* connection)
 
 void MStudentServer::udpCopyResponseReceived(MAbstractSocket* u_connection, int seqNumber)
 {
-    const Admission::Reply reply
-        = m_admission.copyAnswer(seqNumber, u_connection->peerAddress(), u_connection->peerPort());
-    if (reply.result == Admission::Reply::Foreign) {
-        qCDebug(lcServer) << kTag << "Copy answer ignored, it came from"
-                          << u_connection->PeerIpAndPort() << "and not from"
-                          << MAbstractSocket::addressText(reply.udpAddress, reply.udpPort);
-        return;
-    }
-    qCDebug(lcServerFrames) << kTag << "udpCopyResponseReceived";
-    if (reply.result != Admission::Reply::Done)
-        return;
-    auto* found = static_cast<MTcpSocket*>(reply.client);
-    carryOut(found, reply);
-    if (reply.ready)
-        moveToReadyClients(found);
-}
-
-bool MStudentServer::admitTcpPacket(MTcpSocket* conn, const QByteArray& data)
-{
-    switch (m_relay->judgeFrame(conn, data.size())) {
-    case FloodGuard::Pass:
-        return true;
-    case FloodGuard::Drop:
-        return false;
-    case FloodGuard::Disconnect:
-        break;
-    }
-    if (readyClients.contains(conn))
-        removeClient(conn);
-    else
-        removeNonReadyClient(conn);
-    conn->abort();
-    return false;
+    m_binding->copyAnswer(u_connection, seqNumber);
 }
 
 void MStudentServer::packetReceived(
     MAbstractSocket* connection, MDataType dataType, const QByteArray& data)
 {
     auto* conn = dynamic_cast<MTcpSocket*>(connection);
-    if (conn && !admitTcpPacket(conn, data))
+    if (conn && !m_relay->admitFrame(conn, data.size()))
         return;
     qCDebug(lcServerFrames) << kTag << "packetReceived: " << data.size() << loggedPayload(data);
-    if (conn && studentMayNotSend(conn, dataType, data))
+    if (m_gate && conn && m_gate->dropsFrame(conn, dataType, data))
         return;
     const QLatin1String exit = SessionCommand::kClientExit;
     if (dataType == CommandData && data == QByteArray::fromRawData(exit.data(), exit.size())) {
@@ -558,7 +405,8 @@ void MStudentServer::removeClientImpl_unsafe(MTcpSocket* conn)
     const ReadyClient client = readyClients.take(conn);
     m_relay->removeConnection(conn);
     m_relay->removeReadyEnd(client.udpAddress, client.udpPort);
-    forgetMember(conn);
+    if (m_gate)
+        m_gate->forget(conn);
     // The descriptor goes once the socket is deleted, later in this loop.
     m_reserve->connectionLeft();
 }

@@ -4,11 +4,8 @@
 #include "mabstractsocket.h"
 #include "nonreadyclient.h"
 #include "readyclient.h"
-#include "secureclass.h"
-#include "servercertificate.h"
 #include "serversettings.h"
 
-#include <QElapsedTimer>
 #include <QHash>
 #include <QTcpServer>
 
@@ -19,6 +16,8 @@ class DescriptorReserve;
 class HandshakeTimers;
 class MTcpSocket;
 class MUdpSocket;
+class SecureGate;
+class UdpBinding;
 
 // The classroom server's listening object: accepts TCP connections, runs the
 // admission and UDP binding handshake of each one (its rule is Admission's;
@@ -55,6 +54,9 @@ public:
     quint16 boundUdpPort() const;
     // A secure class's certificate fingerprint; empty in a plain class.
     QString certificateFingerprint() const;
+    // The line a teacher hands to students (address, students' code and
+    // fingerprint, as pupil's options); empty in a plain class.
+    QString invitation() const;
     // Datagrams of a secure class dropped unopened (forged, replayed, unknown key).
     quint64 droppedSealedDatagrams() const;
 
@@ -96,42 +98,18 @@ public slots:
 private:
     void removeClientImpl_unsafe(MTcpSocket* conn);
     void removeAllClients();
-    // Judges a packet that arrived on conn against the client's budget: false
-    // when it must be dropped (the connection may be closed by then).
-    bool admitTcpPacket(MTcpSocket* conn, const QByteArray& data);
     void handshakeDeadlinePassed(QObject* connection);
     void stepTimedOut(QObject* connection);
-    // Sends what an admission transition asks for and follows its timer.
-    void carryOut(MTcpSocket* conn, const Admission::Reply& reply);
-    // A secure class's verdict on an IDENTIFY; logs a refusal with the address.
-    bool admitSecurely(MTcpSocket* conn, const QString& name);
-    // Sends "UDPKEY" and arms the sealer for conn; false when no key could be made.
-    bool sendUdpKey(MTcpSocket* conn);
-    void forgetMember(MTcpSocket* conn);
-    // Whether a secure class drops this packet from a student (logged).
-    bool studentMayNotSend(MTcpSocket* conn, MDataType dataType, const QByteArray& data);
 
     ServerSettings settings;
     MUdpSocket* udpSocket = nullptr;
     Admission m_admission;
     HandshakeTimers* m_timers = nullptr;
+    std::unique_ptr<UdpBinding> m_binding;
     QHash<MTcpSocket*, ReadyClient> readyClients;
     std::unique_ptr<ClientRelay> m_relay;
     DescriptorReserve* m_reserve = nullptr;
 
-    // A secure class's members: the code each connection gave, its role once
-    // admitted and its datagram key id.
-    struct Member
-    {
-        QString code;
-        SecureClass::Role role = SecureClass::Role::None;
-        quint32 keyId = 0;
-        bool hasKey = false;
-    };
-    ServerCertificate m_certificate;
-    std::unique_ptr<ServerSealer> m_sealer;
-    QHash<MTcpSocket*, Member> m_members;
-    QHash<quint32, SecureClass::Role> m_roleOfKey;
-    AdmissionThrottle m_throttle;
-    QElapsedTimer m_clock;
+    // Codes, roles, keys and TLS of a secure class; null in a plain class.
+    std::unique_ptr<SecureGate> m_gate;
 };

@@ -7,6 +7,15 @@
 #include "transportlog.h"
 
 #include <QSslConfiguration>
+#include <QTimer>
+
+namespace {
+
+// The first byte of every TLS record that starts a handshake (a ClientHello); a plain
+// frame starts with the high byte of its length, which is 0 for any frame a peer sends.
+constexpr char kTlsHandshakeRecord = 0x16;
+
+} // namespace
 
 MTcpSocket::MTcpSocket(QObject* parent) : QSslSocket(parent)
 {
@@ -127,6 +136,38 @@ void MTcpSocket::startServerTls(const ServerCertificate& identity)
     startServerEncryption();
 }
 
+void MTcpSocket::startServerTlsOrPlain(const ServerCertificate& identity, int graceMs)
+{
+    m_offeredIdentity = std::make_unique<ServerCertificate>(identity);
+    QTimer::singleShot(graceMs, this, [this] {
+        if (m_offeredIdentity)
+            choosePlain();
+    });
+}
+
+bool MTcpSocket::chooseByFirstByte()
+{
+    // The byte is peeked on the socket under the TLS layer, so that a TLS handshake
+    // started now still reads it.
+    auto* inner = findChild<QTcpSocket*>(QString(), Qt::FindDirectChildrenOnly);
+    char first = 0;
+    if (!inner || inner->peek(&first, 1) != 1)
+        return false;
+    if (first != kTlsHandshakeRecord) {
+        choosePlain();
+        return true;
+    }
+    const std::unique_ptr<ServerCertificate> identity = std::move(m_offeredIdentity);
+    startServerTls(*identity);
+    return false;
+}
+
+void MTcpSocket::choosePlain()
+{
+    m_offeredIdentity.reset();
+    emit plainChosen();
+}
+
 void MTcpSocket::setClientTls(const ServerTrust& trust)
 {
     m_trust = std::make_unique<ServerTrust>(trust);
@@ -220,6 +261,8 @@ void MTcpSocket::processReadyRead()
     QByteArray tag;
     QByteArray payload;
     quint32 length = 0;
+    if (m_offeredIdentity && !chooseByFirstByte())
+        return;
     // A receiver may close the socket inside the signal; closing empties the
     // read buffer, so the next round finds an incomplete frame and stops.
     for (;;) {

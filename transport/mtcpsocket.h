@@ -49,6 +49,11 @@ public:
     // Server side, right after adopting an accepted descriptor: TLS 1.3 with
     // this identity. A peer that does not speak TLS is dropped.
     void startServerTls(const ServerCertificate& identity);
+    // Server side, for a peer whose plain connections are admitted: TLS as above when
+    // its first byte opens a TLS handshake record, plain frames when it opens with
+    // anything else or says nothing for graceMs (a TLS client always speaks first).
+    // plainChosen() tells the owner that frames will come in plain.
+    void startServerTlsOrPlain(const ServerCertificate& identity, int graceMs);
     // Client side, before connectToHost: TLS 1.3 towards a server whose
     // certificate trust accepts; a first meeting is remembered once the
     // handshake has proved the certificate. Never falls back to plain.
@@ -62,6 +67,8 @@ signals:
     // TLS, or its certificate was refused (the message then names both
     // fingerprints). The socket aborts right after; release it with deleteLater.
     void tlsRefused(const QString& message);
+    // A peer of startServerTlsOrPlain did not open with TLS; its frames follow in plain.
+    void plainChosen();
 
 protected:
     qint64 ourProtocolSend(const QByteArray& tag, const QByteArray& payload) override;
@@ -76,8 +83,13 @@ private:
     void tlsEncrypted();
     void tlsFailed(QAbstractSocket::SocketError error);
     void refuse(const QString& message);
+    // While the first byte decides: false until frames may be read.
+    bool chooseByFirstByte();
+    void choosePlain();
 
     bool m_tls = false;
+    // The identity TLS will use if the undecided peer opens with TLS.
+    std::unique_ptr<ServerCertificate> m_offeredIdentity;
     bool m_refused = false;
     std::unique_ptr<ServerTrust> m_trust;
     QString m_acceptedFingerprint;

@@ -6,9 +6,19 @@
 // and one sendmmsg per datagram, as references. With two or more cores the
 // server (and the reference loops) run on the first, the clients on the
 // second. Every figure is printed as "name: value unit".
+// The secure runs put the same class through a server of this program's own
+// (--serve), once plain and once secure (TLS, class codes, sealed datagrams),
+// side by side: the CPU per relayed copy, the time until every client is
+// ready and the voice's trip through the server, secure against plain.
 
+#include "datagramseal.h"
 #include "mclientsession.h"
+#include "mstudentserver.h"
 #include "mtcpsocket.h"
+#include "secureclass.h"
+#include "server.h"
+#include "servercli.h"
+#include "servertrust.h"
 #include "sessioncommands.h"
 #include "wireformat.h"
 
@@ -18,6 +28,7 @@
 #include <cmath>
 #include <functional>
 #include <chrono>
+#include <memory>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -39,6 +50,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -53,6 +65,15 @@ constexpr int kPacketsPerSecond = 50;
 constexpr int kPayloadBytes = 60;
 constexpr int kTagBytes = WireFormat::kTagSize;
 constexpr int kSeqBytes = WireFormat::kVoiceHeaderSize;
+
+// The secure runs' codes: the speakers join as staff (a student's voice is
+// dropped), everybody else as a student.
+const QString kStaffCode = QStringLiteral("bench-staff");
+const QString kStudentCode = QStringLiteral("bench-student");
+
+// Which server a run measures: podium itself, or this program's own server
+// (--serve), plain or secure.
+enum class Mode { Podium, Plain, Secure };
 
 // The server and the reference loops run on the first core, the clients on
 // the second, so that neither measures the other's work.
@@ -160,8 +181,19 @@ sockaddr_in loopbackAddress(quint16 port)
 class UdpSide
 {
 public:
-    explicit UdpSide(int count)
+    // kernelStamps: a voice datagram's arrival is the time the kernel received
+    // it, not the time this thread got to it (which opening sealed datagrams
+    // would otherwise delay).
+    UdpSide(int count, bool secure, bool kernelStamps)
+        : m_secure(secure), m_kernelStamps(kernelStamps)
     {
+        timespec real {};
+        clock_gettime(CLOCK_REALTIME, &real);
+        m_realMinusSteadyNs = qint64(real.tv_sec) * 1000000000 + real.tv_nsec - nowNs();
+        if (secure) {
+            for (int i = 0; i < count; ++i)
+                m_keys.push_back(std::make_unique<ClientKeys>());
+        }
         m_epoll = epoll_create1(EPOLL_CLOEXEC);
         for (int i = 0; i < count; ++i) {
             const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -169,6 +201,10 @@ public:
             ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
             socklen_t length = sizeof local;
             ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+            if (kernelStamps) {
+                const int on = 1;
+                ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+            }
             m_fds.push_back(fd);
             m_locals.push_back(local);
             epoll_event event {};
@@ -188,6 +224,24 @@ public:
     }
 
     int fd(int i) const { return m_fds[size_t(i)]; }
+    bool secure() const { return m_secure; }
+    // Client i's key from "UDPKEY": its datagrams are sealed from now on.
+    void setKey(int i, quint32 keyId, const QByteArray& key)
+    {
+        ClientKeys& keys = *m_keys[size_t(i)];
+        std::lock_guard<std::mutex> guard(keys.lock);
+        keys.seal = std::make_unique<DatagramChannel>(keyId, key, DatagramChannel::ClientSide);
+        keys.open = std::make_unique<DatagramChannel>(keyId, key, DatagramChannel::ClientSide);
+    }
+    // A datagram as client i sends it: sealed in a secure run (empty before its key).
+    QByteArray outgoing(int i, const QByteArray& plain)
+    {
+        if (!m_secure)
+            return plain;
+        ClientKeys& keys = *m_keys[size_t(i)];
+        std::lock_guard<std::mutex> guard(keys.lock);
+        return keys.seal ? keys.seal->seal(plain) : QByteArray();
+    }
     // DOYOUCOPY? datagrams answered so far.
     int copyProbes() const { return m_copyProbes; }
     const std::vector<sockaddr_in>& locals() const { return m_locals; }
@@ -202,11 +256,14 @@ private:
         iovec vectors[kBatch];
         char buffers[kBatch][512];
         sockaddr_in sources[kBatch];
+        // Room for one SCM_TIMESTAMPNS message each.
+        alignas(cmsghdr) char controls[kBatch][CMSG_SPACE(sizeof(timespec))];
         std::vector<qint64> latencies;
         while (!m_stop) {
             const int ready = epoll_wait(m_epoll, events.data(), int(events.size()), 100);
             for (int e = 0; e < ready; ++e) {
-                const int fd = m_fds[events[size_t(e)].data.u32];
+                const int client = int(events[size_t(e)].data.u32);
+                const int fd = m_fds[size_t(client)];
                 for (;;) {
                     for (int i = 0; i < kBatch; ++i) {
                         vectors[i] = { buffers[i], sizeof buffers[i] };
@@ -215,14 +272,29 @@ private:
                         messages[i].msg_hdr.msg_iovlen = 1;
                         messages[i].msg_hdr.msg_name = &sources[i];
                         messages[i].msg_hdr.msg_namelen = sizeof sources[i];
+                        if (m_kernelStamps) {
+                            messages[i].msg_hdr.msg_control = controls[i];
+                            messages[i].msg_hdr.msg_controllen = sizeof controls[i];
+                        }
                     }
                     const int got = recvmmsg(fd, messages, kBatch, MSG_DONTWAIT, nullptr);
                     if (got <= 0)
                         break;
-                    const qint64 now = nowNs();
-                    for (int i = 0; i < got; ++i)
-                        handle(
-                            fd, buffers[i], int(messages[i].msg_len), sources[i], now, latencies);
+                    const qint64 received = nowNs();
+                    for (int i = 0; i < got; ++i) {
+                        const qint64 now = m_kernelStamps
+                            ? kernelStamp(messages[i].msg_hdr, received)
+                            : received;
+                        if (!m_secure) {
+                            handle(client, buffers[i], int(messages[i].msg_len), sources[i], now,
+                                latencies);
+                            continue;
+                        }
+                        const QByteArray plain = open(client, buffers[i], int(messages[i].msg_len));
+                        if (!plain.isEmpty())
+                            handle(client, plain.constData(), plain.size(), sources[i], now,
+                                latencies);
+                    }
                 }
             }
             if (!latencies.empty()) {
@@ -235,9 +307,35 @@ private:
         }
     }
 
-    void handle(int fd, const char* data, int size, const sockaddr_in& source, qint64 now,
+    // When the kernel received the datagram, on the steady clock of the stamps.
+    qint64 kernelStamp(msghdr& header, qint64 fallback) const
+    {
+        for (cmsghdr* c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+                timespec stamp {};
+                std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+                return qint64(stamp.tv_sec) * 1000000000 + stamp.tv_nsec - m_realMinusSteadyNs;
+            }
+        }
+        return fallback;
+    }
+
+    QByteArray open(int client, const char* data, int size)
+    {
+        ClientKeys& keys = *m_keys[size_t(client)];
+        QByteArray plain;
+        std::lock_guard<std::mutex> guard(keys.lock);
+        if (!keys.open
+            || keys.open->open(QByteArray::fromRawData(data, size), plain)
+                != SealedDatagram::OpenResult::Opened)
+            return QByteArray();
+        return plain;
+    }
+
+    void handle(int client, const char* data, int size, const sockaddr_in& source, qint64 now,
         std::vector<qint64>& latencies)
     {
+        const int fd = m_fds[size_t(client)];
         if (size >= kTagBytes + kSeqBytes + int(sizeof(qint64))
             && std::memcmp(data, WireFormat::kVoiceTag.data(), WireFormat::kTagSize) == 0) {
             qint64 sent = 0;
@@ -251,13 +349,27 @@ private:
             && MClientSession::handshakeStep(QString::fromUtf8(bytes.mid(kTagBytes)), &token)
                 == MClientSession::CopyProbe) {
             ++m_copyProbes;
-            const QByteArray answer = QByteArray(WireFormat::kCommandTag.latin1())
-                + QString(SessionCommand::kIDoCopy + token).toUtf8();
+            const QByteArray answer = outgoing(client,
+                QByteArray(WireFormat::kCommandTag.latin1())
+                    + QString(SessionCommand::kIDoCopy + token).toUtf8());
             ::sendto(fd, answer.constData(), size_t(answer.size()), 0,
                 reinterpret_cast<const sockaddr*>(&source), sizeof source);
         }
     }
 
+    // A client's sealed path in a secure run: both threads seal (the main thread
+    // its answers and voice, this one its copy answers), this one opens.
+    struct ClientKeys
+    {
+        std::mutex lock;
+        std::unique_ptr<DatagramChannel> seal;
+        std::unique_ptr<DatagramChannel> open;
+    };
+
+    bool m_secure = false;
+    bool m_kernelStamps = false;
+    qint64 m_realMinusSteadyNs = 0;
+    std::vector<std::unique_ptr<ClientKeys>> m_keys;
     int m_epoll = -1;
     std::vector<int> m_fds;
     std::vector<sockaddr_in> m_locals;
@@ -282,10 +394,17 @@ qint64 speak(UdpSide& udp, const sockaddr_in& target, double seconds)
             std::memcpy(datagram + kTagBytes, &seq, kSeqBytes);
             const qint64 stamp = nowNs();
             std::memcpy(datagram + kTagBytes + kSeqBytes, &stamp, sizeof stamp);
-            if (::sendto(udp.fd(s), datagram, sizeof datagram, 0,
-                    reinterpret_cast<const sockaddr*>(&target), sizeof target)
-                == qint64(sizeof datagram))
+            if (udp.secure()) {
+                const QByteArray sealed = udp.outgoing(s, QByteArray(datagram, sizeof datagram));
+                if (::sendto(udp.fd(s), sealed.constData(), size_t(sealed.size()), 0,
+                        reinterpret_cast<const sockaddr*>(&target), sizeof target)
+                    == sealed.size())
+                    ++sent;
+            } else if (::sendto(udp.fd(s), datagram, sizeof datagram, 0,
+                           reinterpret_cast<const sockaddr*>(&target), sizeof target)
+                == qint64(sizeof datagram)) {
                 ++sent;
+            }
         }
         next += period;
         // A live sender that was held up does not send the missed packets
@@ -398,6 +517,9 @@ struct RunResult
     double delivered = 0;
     // Share of one core the server used while the class spoke.
     double serverCoreShare = 0;
+    double latencyP50Us = 0;
+    double latencyP99Us = 0;
+    double handshakeMs = 0;
 };
 
 bool waitUntil(const std::function<bool()>& done, int timeoutMs)
@@ -416,14 +538,19 @@ bool waitUntil(const std::function<bool()>& done, int timeoutMs)
 struct Relay
 {
     double share = 0;
+    double p50Us = 0;
     double p99Us = 0;
     double cpuPerCopyNs = 0;
 };
 
-RunResult runClass(const QString& podium, int clients, double seconds, bool references)
+RunResult runClass(
+    const QString& podium, int clients, double seconds, bool references, Mode mode = Mode::Podium)
 {
     RunResult result;
-    const QString prefix = QStringLiteral("server_%1clients_").arg(clients);
+    const bool secure = mode == Mode::Secure;
+    const QString prefix = mode == Mode::Podium
+        ? QStringLiteral("server_%1clients_").arg(clients)
+        : QStringLiteral("relay_%1_%2clients_").arg(secure ? "secure" : "plain").arg(clients);
     QTemporaryDir dir;
     QProcess server;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -432,8 +559,15 @@ RunResult runClass(const QString& podium, int clients, double seconds, bool refe
     server.setProcessEnvironment(env);
     server.setStandardOutputFile(QProcess::nullDevice());
     server.setStandardErrorFile(dir.filePath(QStringLiteral("stderr.txt")));
-    server.start(
-        podium, { QStringLiteral("-s"), QStringLiteral("-n"), QStringLiteral("-l127.0.0.1:0") });
+    if (mode == Mode::Podium)
+        server.start(podium,
+            { QStringLiteral("-s"), QStringLiteral("-n"), QStringLiteral("-l127.0.0.1:0") });
+    else if (secure)
+        server.start(QCoreApplication::applicationFilePath(),
+            { QStringLiteral("--serve"), QStringLiteral("--secure"),
+                dir.filePath(QStringLiteral("state")) });
+    else
+        server.start(QCoreApplication::applicationFilePath(), { QStringLiteral("--serve") });
     if (!server.waitForStarted()) {
         std::fprintf(stderr, "bench: cannot start %s\n", qPrintable(podium));
         return result;
@@ -441,18 +575,23 @@ RunResult runClass(const QString& podium, int clients, double seconds, bool refe
 
     const QRegularExpression where(
         QStringLiteral("clients connect to TCP [0-9.]+:(\\d+) and UDP [0-9.]+:(\\d+)"));
+    const QRegularExpression certificate(QStringLiteral("fingerprint ([0-9a-f]{64})"));
     quint16 tcpPort = 0;
     quint16 udpPort = 0;
+    QString fingerprint;
     waitUntil(
         [&] {
             QFile file(dir.filePath(QStringLiteral("stderr.txt")));
             file.open(QIODevice::ReadOnly);
-            const auto match = where.match(QString::fromLocal8Bit(file.readAll()));
+            const QString text = QString::fromLocal8Bit(file.readAll());
+            const auto match = where.match(text);
             if (match.hasMatch()) {
                 tcpPort = quint16(match.captured(1).toUInt());
                 udpPort = quint16(match.captured(2).toUInt());
             }
-            return match.hasMatch() || server.state() == QProcess::NotRunning;
+            fingerprint = certificate.match(text).captured(1);
+            return (match.hasMatch() && (!secure || !fingerprint.isEmpty()))
+                || server.state() == QProcess::NotRunning;
         },
         30000);
     if (!tcpPort) {
@@ -462,7 +601,8 @@ RunResult runClass(const QString& podium, int clients, double seconds, bool refe
     pinProcess(server.processId(), kServerCore);
     const sockaddr_in serverUdp = loopbackAddress(udpPort);
 
-    UdpSide udp(clients);
+    UdpSide udp(clients, secure, mode != Mode::Podium);
+    const ServerTrust trust(dir.filePath(QStringLiteral("known-servers")), fingerprint);
     std::vector<MTcpSocket*> sockets;
     int ready = 0;
     // Clients whose last client list holds the whole class.
@@ -477,24 +617,37 @@ RunResult runClass(const QString& podium, int clients, double seconds, bool refe
         auto* socket = new MTcpSocket(&server);
         sockets.push_back(socket);
         const int fd = udp.fd(i);
-        QObject::connect(socket, &QAbstractSocket::connected, socket, [socket, i] {
+        if (secure)
+            socket->setClientTls(trust);
+        QObject::connect(socket, &QAbstractSocket::connected, socket, [socket, i, secure] {
             socket->ourProtocolSendCommand(kGetProtocol);
+            if (secure)
+                socket->ourProtocolSendCommand(
+                    kClassCode + (i < kSpeakers ? kStaffCode : kStudentCode));
             socket->ourProtocolSendCommand(kIdentify + QStringLiteral("bench%1").arg(i));
         });
         QObject::connect(socket, &MTcpSocket::packetReceived, socket,
-            [socket, fd, serverUdp, clients, &ready, &settled, &listBytes, &requests](
+            [socket, i, fd, serverUdp, clients, &udp, &ready, &settled, &listBytes, &requests](
                 MAbstractSocket*, MDataType type, const QByteArray& data) {
                 if (type != CommandData)
                     return;
                 const QString text = QString::fromUtf8(data);
+                if (text.startsWith(kUdpKey)) {
+                    quint32 keyId = 0;
+                    QByteArray key;
+                    if (SealedDatagram::parseUdpKeyArgument(text.mid(kUdpKey.size()), keyId, key))
+                        udp.setKey(i, keyId, key);
+                    return;
+                }
                 // The steps are told apart as every client does; the answers
                 // leave through this benchmark's own raw UDP sockets.
                 QString token;
                 const auto step = MClientSession::handshakeStep(text, &token);
                 if (step == MClientSession::UdpRequest) {
                     ++requests;
-                    const QByteArray answer = QByteArray(WireFormat::kCommandTag.latin1())
-                        + QString(kUdpResponse + token).toUtf8();
+                    const QByteArray answer = udp.outgoing(i,
+                        QByteArray(WireFormat::kCommandTag.latin1())
+                            + QString(kUdpResponse + token).toUtf8());
                     ::sendto(fd, answer.constData(), size_t(answer.size()), 0,
                         reinterpret_cast<const sockaddr*>(&serverUdp), sizeof serverUdp);
                 } else if (step == MClientSession::UdpAddress) {
@@ -511,6 +664,7 @@ RunResult runClass(const QString& podium, int clients, double seconds, bool refe
     }
     const bool allReady = waitUntil([&] { return ready == clients; }, 120000);
     printFigure(prefix + QStringLiteral("handshake_all"), double(handshake.elapsed()), "ms");
+    result.handshakeMs = double(handshake.elapsed());
     if (!allReady) {
         std::fprintf(stderr, "bench: only %d of %d clients became ready\n", ready, clients);
         return result;
@@ -547,7 +701,7 @@ RunResult runClass(const QString& podium, int clients, double seconds, bool refe
             name + QStringLiteral("cpu_per_datagram_in"), cpuNs / double(sent) / 1000.0, "us");
         printFigure(name + QStringLiteral("cpu_per_datagram_out"),
             cpuNs / double(sent * expectedCopies) / 1000.0, "us");
-        return Relay { share, percentileUs(latencies, 0.99),
+        return Relay { share, percentileUs(latencies, 0.50), percentileUs(latencies, 0.99),
             cpuNs / double(sent * expectedCopies) };
     };
 
@@ -565,6 +719,8 @@ RunResult runClass(const QString& podium, int clients, double seconds, bool refe
     result.delivered = relay.share;
     result.serverCpuPerCopyNs = relay.cpuPerCopyNs;
     result.serverCoreShare = serverCpu / (seconds * 1e9);
+    result.latencyP50Us = relay.p50Us;
+    result.latencyP99Us = relay.p99Us;
     printFigure(prefix + QStringLiteral("server_core_share"), 100.0 * result.serverCoreShare, "%");
 
     server.terminate();
@@ -599,11 +755,103 @@ RunResult runClass(const QString& podium, int clients, double seconds, bool refe
     return result;
 }
 
+// The server of the side-by-side runs (--serve [--secure state-folder]): the
+// classroom server podium -s -n runs, at podium's normal log level, with codes
+// when secure. It says where it listens as podium does, and its fingerprint.
+int serve(const QStringList& arguments)
+{
+    QLoggingCategory::setFilterRules(
+        QStringLiteral("server.frames.debug=false\ntransport.frames.debug=false"));
+    ServerSettings settings;
+    settings.listenAddress = QHostAddress(QHostAddress::LocalHost);
+    settings.listenPort = 0;
+    settings.udpAddress = QHostAddress(QHostAddress::LocalHost);
+    settings.udpPort = 0;
+    const int secure = arguments.indexOf(QStringLiteral("--secure"));
+    if (secure >= 0) {
+        settings.staffCode = kStaffCode;
+        settings.studentCode = kStudentCode;
+        settings.stateFolder = arguments.value(secure + 1);
+    }
+    ServerCLI cli(settings, nullptr);
+    const MStudentServer* students = cli.server()->currentStudentServer();
+    if (!cli.isListening() || !students)
+        return 1;
+    std::fprintf(stderr, "bench: clients connect to TCP %s and UDP %s\n",
+        qPrintable(MAbstractSocket::addressText(students->serverAddress(), students->serverPort())),
+        qPrintable(
+            MAbstractSocket::addressText(students->serverAddress(), students->boundUdpPort())));
+    if (secure >= 0)
+        std::fprintf(
+            stderr, "bench: fingerprint %s\n", qPrintable(students->certificateFingerprint()));
+    std::fflush(stderr);
+    return QCoreApplication::exec();
+}
+
+// What sealing one relayed copy costs the server by itself, in this process:
+// the look-up of the recipient's key and the sealing, as the fan-out does it
+// for each copy of a 60-byte voice datagram.
+double sealNsPerCopy(int recipients)
+{
+    ServerSealer sealer;
+    std::vector<ServerSealer::End> ends;
+    for (int i = 0; i < recipients; ++i) {
+        quint32 keyId = 0;
+        QByteArray key;
+        if (!sealer.addClient(keyId, key))
+            return 0;
+        // A first datagram from each end binds it to its key.
+        DatagramChannel client(keyId, key, DatagramChannel::ClientSide);
+        const ServerSealer::End end(QHostAddress(QHostAddress::LocalHost), quint16(20000 + i));
+        QByteArray plain;
+        sealer.open(client.seal(QByteArray("COMDUDPRESPONSE1")), end.first, end.second, plain);
+        ends.push_back(end);
+    }
+    const QByteArray voice(kTagBytes + kSeqBytes + kPayloadBytes, 'v');
+    constexpr int kRounds = 200;
+    qint64 bytes = 0;
+    const qint64 start = nowNs();
+    for (int round = 0; round < kRounds; ++round) {
+        for (const ServerSealer::End& end : ends)
+            bytes += sealer.seal(voice, end.first, end.second).size();
+    }
+    const double perCopy = double(nowNs() - start) / double(kRounds * recipients);
+    return bytes > 0 ? perCopy : 0;
+}
+
+// The same class through this program's server plain and secure, one after the
+// other, and the secure figures against the plain ones.
+bool compareSecure(const QString& podium, const QList<int>& sizes, double seconds)
+{
+    if (!sizes.isEmpty())
+        printFigure(
+            QStringLiteral("relay_secure_seal_per_copy_1000clients"), sealNsPerCopy(1000), "ns");
+    for (const int size : sizes) {
+        const RunResult plain = runClass(podium, size, seconds, false, Mode::Plain);
+        const RunResult secure = runClass(podium, size, seconds, false, Mode::Secure);
+        if (!plain.ok || !secure.ok)
+            return false;
+        const QString prefix = QStringLiteral("relay_secure_to_plain_%1clients_").arg(size);
+        printFigure(prefix + QStringLiteral("cpu_per_copy_ratio"),
+            secure.serverCpuPerCopyNs / plain.serverCpuPerCopyNs, "x");
+        printFigure(prefix + QStringLiteral("handshake_all_ratio"),
+            plain.handshakeMs > 0 ? secure.handshakeMs / plain.handshakeMs : 0, "x");
+        // What sealing (both clients' and the server's) adds to the trip.
+        printFigure(prefix + QStringLiteral("latency_p50_added"),
+            secure.latencyP50Us - plain.latencyP50Us, "us");
+        printFigure(prefix + QStringLiteral("latency_p99_added"),
+            secure.latencyP99Us - plain.latencyP99Us, "us");
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
+    if (QCoreApplication::arguments().contains(QStringLiteral("--serve")))
+        return serve(QCoreApplication::arguments());
     std::signal(SIGPIPE, SIG_IGN);
     // 1000 clients take two descriptors each here and one each in the server.
     rlimit files {};
@@ -622,6 +870,10 @@ int main(int argc, char* argv[])
     // its server needs more than the core.
     QList<int> probes { 1500, 2000 };
     double probeSeconds = 5;
+    // Plain against secure through this program's own server; 500 is the class
+    // that arrives at once.
+    QList<int> secureSizes { 100, 500, 1000 };
+    bool secureOnly = false;
     QString podium = QCoreApplication::applicationDirPath() + QStringLiteral("/../podium");
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
@@ -639,6 +891,13 @@ int main(int argc, char* argv[])
             for (const QString& size : value.split(QLatin1Char(','), Qt::SkipEmptyParts))
                 probes.append(size.toInt());
             ++i;
+        } else if (argument == QStringLiteral("--secure-clients")) {
+            secureSizes.clear();
+            for (const QString& size : value.split(QLatin1Char(','), Qt::SkipEmptyParts))
+                secureSizes.append(size.toInt());
+            ++i;
+        } else if (argument == QStringLiteral("--secure-only")) {
+            secureOnly = true;
         } else if (argument == QStringLiteral("--no-pin") || argument == QStringLiteral("--pin")) {
         } else if (argument == QStringLiteral("--podium")) {
             podium = value;
@@ -647,6 +906,7 @@ int main(int argc, char* argv[])
             std::fprintf(stderr,
                 "usage: bench_classroomserver [--duration seconds(10)] "
                 "[--clients 10,100,500,1000] [--probe 1500,2000 (empty: none)] "
+                "[--secure-clients 100,500,1000 (empty: none)] [--secure-only] "
                 "[--pin|--no-pin] [--podium path]\n");
             return 2;
         }
@@ -654,6 +914,8 @@ int main(int argc, char* argv[])
 
     printFigure(QStringLiteral("server_speak_duration"), seconds, "s");
     printFigure(QStringLiteral("server_pinned_to_own_core"), twoCores() ? 1 : 0, "");
+    if (secureOnly)
+        return compareSecure(podium, secureSizes, seconds) ? 0 : 1;
     int largestWhole = 0;
     RunResult largest;
     int largestSize = 0;
@@ -686,5 +948,5 @@ int main(int argc, char* argv[])
         printFigure(QStringLiteral("server_largest_class_one_core_estimate"),
             std::floor(copiesPerSecond / (kSpeakers * kPacketsPerSecond)) + 1, "clients");
     }
-    return 0;
+    return compareSecure(podium, secureSizes, seconds) ? 0 : 1;
 }
