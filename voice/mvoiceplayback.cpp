@@ -44,7 +44,7 @@ bool MVoicePlayback::start()
         return false;
     m_on = true;
     // Set before every start: the backend reads it when it opens the stream.
-    m_bufferBytes = AudioBuffers::applyTo(m_output);
+    m_bufferBytes = AudioBuffers::applyTo(m_output, m_farEndTapped);
     m_device = m_output->start();
     m_lastProcessedUs = -1;
     m_sinceProgress.start();

@@ -71,7 +71,8 @@ public:
     int restarts() const { return m_restarts; }
 
     // From the next start on, report what the decoder hands the output with
-    // farEndPlayed() (the echo canceller's reference).
+    // farEndPlayed() (the echo canceller's reference), and open the output
+    // with the deeper buffer that keeps such a reference from running dry.
     void setFarEndTapped(bool tapped) { m_farEndTapped = tapped; }
 
 public slots:

@@ -172,25 +172,34 @@ void TestMVoicePlayback::outputBuffer_data()
 {
     QTest::addColumn<QByteArray>("variable");
     QTest::addColumn<QByteArray>("setting");
+    QTest::addColumn<bool>("echoReference");
     QTest::addColumn<int>("requestedMs"); // 0: none requested
 
-    QTest::newRow("our small buffer by default") << QByteArray(AudioBuffers::kEnvironmentVariable)
-                                                 << QByteArray() << AudioBuffers::kOutputBufferMs;
+    QTest::newRow("our small buffer by default")
+        << QByteArray(AudioBuffers::kEnvironmentVariable) << QByteArray() << false
+        << AudioBuffers::kOutputBufferMs;
     QTest::newRow("Qt's default when asked for")
-        << QByteArray(AudioBuffers::kEnvironmentVariable) << QByteArray("qt-default") << 0;
+        << QByteArray(AudioBuffers::kEnvironmentVariable) << QByteArray("qt-default") << false << 0;
     QTest::newRow("the fixed playout's deeper buffer when asked for")
-        << QByteArray(AudioBuffers::kPlayoutVariable) << QByteArray("fixed")
+        << QByteArray(AudioBuffers::kPlayoutVariable) << QByteArray("fixed") << false
         << AudioBuffers::kFixedPlayoutOutputBufferMs;
+    QTest::newRow("the echo canceller's reference plays from a deeper buffer")
+        << QByteArray(AudioBuffers::kEnvironmentVariable) << QByteArray() << true
+        << AudioBuffers::kEchoReferenceOutputBufferMs;
+    QTest::newRow("Qt's default for the echo reference too when asked for")
+        << QByteArray(AudioBuffers::kEnvironmentVariable) << QByteArray("qt-default") << true << 0;
 }
 
 void TestMVoicePlayback::outputBuffer()
 {
     QFETCH(QByteArray, variable);
     QFETCH(QByteArray, setting);
+    QFETCH(bool, echoReference);
     QFETCH(int, requestedMs);
 
     qputenv(variable.constData(), setting);
     MVoicePlayback playback(MM::defaultAudioFormat(), advancedDecoder);
+    playback.setFarEndTapped(echoReference);
     QVERIFY(playback.start());
     qunsetenv(variable.constData());
 
