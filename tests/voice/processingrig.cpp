@@ -128,10 +128,12 @@ Result run(const Run& settings)
         });
     MVoiceCapture capture(format);
     capture.setProcessingSettings(settings.settings);
-    // Tapped with the processing off too (the capture has no processor to
-    // hand it to then): both runs play from the same output buffer, and the
-    // echo path can be measured in the run that keeps its echo.
+    // Tapped, and played as an output whose echo is cancelled, with the
+    // processing off too (the capture has no processor to hand it to then):
+    // both runs play from the same output buffer, and the echo path can be
+    // measured in the run that keeps its echo.
     playback.setFarEndTapped(true);
+    playback.setEchoCancelled(true);
     QObject::connect(
         &playback, &MVoicePlayback::farEndPlayed, &capture, &MVoiceCapture::farEndPlayed);
     QElapsedTimer stamps;
