@@ -15,6 +15,7 @@ void attach(QMenuBar* menuBar, MVoicePlayback* playback, MVoiceCapture* capture,
     const bool off = VoiceProcessing::disabledByEnvironment();
     capture->setProcessingSettings(off ? VoiceProcessing::Settings() : defaults);
     playback->setFarEndTapped(!off);
+    playback->setEchoCancelled(!off && defaults.echoCancellation);
     QObject::connect(
         playback, &MVoicePlayback::farEndPlayed, capture, &MVoiceCapture::farEndPlayed);
 
@@ -43,6 +44,9 @@ void attach(QMenuBar* menuBar, MVoicePlayback* playback, MVoiceCapture* capture,
             settings.*flag = checked;
             capture->setProcessingSettings(settings);
         });
+        if (flag == &VoiceProcessing::Settings::echoCancellation)
+            QObject::connect(action, &QAction::toggled, playback,
+                [playback](bool checked) { playback->setEchoCancelled(checked); });
         menu->addAction(action);
     }
 }

@@ -20,8 +20,9 @@ bool useQtDefaults()
             qCDebug(lcVoice).noquote() << "Audio buffers: Qt's defaults (" << kEnvironmentVariable
                                        << "=" << kQtDefaultValue << ")";
         else
-            qCDebug(lcVoice).noquote() << "Audio buffers: output" << outputBufferMs() << "ms, input"
-                                       << kInputBufferMs << "ms";
+            qCDebug(lcVoice).noquote()
+                << "Audio buffers: output" << outputBufferMs() << "ms (" << outputBufferMs(true)
+                << "ms as an echo reference), input" << kInputBufferMs << "ms";
     }
     return qtDefaults;
 }
@@ -36,9 +37,11 @@ bool fixedPlayout()
     return fixed;
 }
 
-int outputBufferMs()
+int outputBufferMs(bool echoReference)
 {
-    return fixedPlayout() ? kFixedPlayoutOutputBufferMs : kOutputBufferMs;
+    if (fixedPlayout())
+        return kFixedPlayoutOutputBufferMs;
+    return echoReference ? kEchoReferenceOutputBufferMs : kOutputBufferMs;
 }
 
 int bytesFor(const QAudioFormat& format, int ms)
@@ -64,9 +67,9 @@ template <class Device> int applySize(Device* device, int ms)
 
 } // namespace
 
-int applyTo(QAudioOutput* output)
+int applyTo(QAudioOutput* output, bool echoReference)
 {
-    return applySize(output, outputBufferMs());
+    return applySize(output, outputBufferMs(echoReference));
 }
 
 int applyTo(QAudioInput* input)

@@ -44,7 +44,7 @@ bool MVoicePlayback::start()
         return false;
     m_on = true;
     // Set before every start: the backend reads it when it opens the stream.
-    m_bufferBytes = AudioBuffers::applyTo(m_output);
+    m_bufferBytes = AudioBuffers::applyTo(m_output, m_echoCancelled);
     m_device = m_output->start();
     m_lastProcessedUs = -1;
     m_sinceProgress.start();
@@ -83,6 +83,19 @@ bool MVoicePlayback::stop()
     delete m_tap;
     m_tap = nullptr;
     return true;
+}
+
+void MVoicePlayback::setEchoCancelled(bool cancelled)
+{
+    if (cancelled == m_echoCancelled)
+        return;
+    m_echoCancelled = cancelled;
+    // The buffer is the stream's, set when it opens. Switched by the user,
+    // never from the decoder's own call stack.
+    if (m_on) {
+        stop();
+        start();
+    }
 }
 
 void MVoicePlayback::tapPlayed(const QByteArray& pcm)

@@ -73,6 +73,11 @@ public:
     // From the next start on, report what the decoder hands the output with
     // farEndPlayed() (the echo canceller's reference).
     void setFarEndTapped(bool tapped) { m_farEndTapped = tapped; }
+    // Whether the capture cancels this output's echo: the output then plays
+    // from the deeper buffer that keeps the canceller's reference from running
+    // dry. Applies at once: an output that plays is restarted with it.
+    void setEchoCancelled(bool cancelled);
+    bool isEchoCancelled() const { return m_echoCancelled; }
 
 public slots:
     // The delayed look at the output after an error: restarts it when
@@ -106,6 +111,7 @@ private:
     int m_underruns = 0;
     int m_restarts = 0;
     bool m_farEndTapped = false;
+    bool m_echoCancelled = false;
     MPlaybackTap* m_tap = nullptr;
     // The output's progress as it was last seen to move, and when voice last came.
     QTimer* m_stallTimer;

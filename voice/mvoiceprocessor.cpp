@@ -22,9 +22,13 @@ bool formatSupported(const QAudioFormat& format)
 // The canceller's working range: the extended filter covers the long and
 // varying delays of a laptop's speakers and of PulseAudio's buffers; the
 // delay-agnostic estimator corrects what the devices do not report (their
-// hardware latency). The legacy gain control's analog mode needs a mixer
-// volume this program does not touch: the experimental analog controller
-// stays off and the gain is digital.
+// hardware latency). That estimator only starts after 15 s of audio: until
+// then the canceller keeps the alignment it took from the first delay given
+// (at least 50 ms, half of it kept as margin) and follows the echo only
+// within its filter, so an output that runs dry, moving the echo by each gap,
+// costs it dearly (AudioBuffers::kEchoReferenceOutputBufferMs). The legacy gain control's analog
+// mode needs a mixer volume this program does not touch: the experimental analog controller stays
+// off and the gain is digital.
 void configure(webrtc::Config& config)
 {
     config.Set<webrtc::ExtendedFilter>(new webrtc::ExtendedFilter(true));
@@ -134,6 +138,24 @@ int MVoiceProcessor::processCapture(char* pcm, int bytes, int ageMs)
         ++m_processedBlocks;
     }
     return blocks * m_blockBytes;
+}
+
+MVoiceProcessor::EchoDelayEstimate MVoiceProcessor::echoDelayEstimate() const
+{
+    EchoDelayEstimate estimate;
+    if (!m_apm || !m_settings.echoCancellation)
+        return estimate;
+    int median = 0;
+    int spread = 0;
+    float poor = 0.0f;
+    if (m_apm->echo_cancellation()->GetDelayMetrics(&median, &spread, &poor)
+            == webrtc::AudioProcessing::kNoError
+        && spread >= 0) {
+        estimate.medianMs = median;
+        estimate.spreadMs = spread;
+        estimate.poorFraction = double(poor);
+    }
+    return estimate;
 }
 
 void MVoiceProcessor::addFarEnd(const char* pcm, int bytes, int delayMs)

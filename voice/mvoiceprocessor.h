@@ -48,11 +48,25 @@ public:
 
     // The echo path delay fed with the last captured block (-1: none yet).
     int lastStreamDelayMs() const { return m_lastStreamDelayMs; }
+    // Where the canceller itself finds the echo against the far end it reads
+    // (ms, median and spread over its last seconds; negative: the echo comes
+    // before its far end) and the share of estimates it trusts little.
+    // medianMs is kNoEstimate until it has one.
+    struct EchoDelayEstimate
+    {
+        int medianMs = kNoEstimate;
+        int spreadMs = 0;
+        double poorFraction = 0.0;
+    };
+    static constexpr int kNoEstimate = -1000;
+    EchoDelayEstimate echoDelayEstimate() const;
     // Blocks processed (not passed through) since construction.
     qint64 processedBlocks() const { return m_processedBlocks; }
 
-    // Longest delay handed to the module; longer readings are clamped.
-    static constexpr int kMaxStreamDelayMs = 500;
+    // Longest delay handed to the module; longer readings are clamped. The
+    // module takes 500 ms and more as a bogus reading and puts its own 50 ms
+    // guess in its place.
+    static constexpr int kMaxStreamDelayMs = 499;
 
 private:
     void apply();

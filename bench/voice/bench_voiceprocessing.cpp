@@ -69,31 +69,43 @@ bool noise(const QByteArray& speech, const char* kind, const char* name)
         if (f >= 200)
             pauses << f;
     }
-    double level[2], corr[2], corrDb[2];
-    for (int on = 0; on < 2; ++on) {
+    // Off, the noise suppressor alone, and everything on: the envelope
+    // correlation on the linear scale hardly sees a steady noise floor, but
+    // does see any change to the speech itself (the suppressor's on weak
+    // speech, the gain control's levelling), so its cause is shown apart.
+    enum { Off, SuppressionOnly, On, Runs };
+    double level[Runs], corr[Runs], corrDb[Runs];
+    for (int r = 0; r < Runs; ++r) {
         Run run;
         run.settings = VoiceProcessing::allOn();
-        run.environmentOff = !on;
+        if (r == SuppressionOnly)
+            run.settings = VoiceProcessing::Settings { true, false, false };
+        run.environmentOff = r == Off;
         run.microphone = noisy;
         run.durationMs = 10500;
         const Result result = runOrFail(run, kind);
         if (!result.ok)
             return false;
         const QVector<double> ref = envelope(clean);
-        const QVector<double> sent = envelope(result.sent);
-        const int lag = bestLag(ref, sent, 150);
-        level[on] = dbfs(rmsOverFrames(result.sent, pauses, lag));
-        corr[on] = correlation(ref.mid(200), sent, lag + 200);
-        corrDb[on] = correlation(inDb(ref.mid(200)), inDb(sent), lag + 200);
+        const QByteArray aligned = alignedTo(clean, result.sent, 1500);
+        const QVector<double> sent = envelope(aligned);
+        level[r] = dbfs(rmsOverFrames(aligned, pauses, 0));
+        corr[r] = correlation(ref.mid(200), sent, 200);
+        corrDb[r] = correlation(inDb(ref.mid(200)), inDb(sent), 200);
     }
     const QByteArray prefix = QByteArray("noise_") + name;
-    print(QByteArray(prefix + "_pause_level_off"), level[0], "dBFS");
-    print(QByteArray(prefix + "_pause_level_on"), level[1], "dBFS");
-    print(QByteArray(prefix + "_pause_reduction"), level[0] - level[1], "dB");
-    print(QByteArray(prefix + "_envelope_correlation_off"), corr[0], "");
-    print(QByteArray(prefix + "_envelope_correlation_on"), corr[1], "");
-    print(QByteArray(prefix + "_db_envelope_correlation_off"), corrDb[0], "");
-    print(QByteArray(prefix + "_db_envelope_correlation_on"), corrDb[1], "");
+    print(QByteArray(prefix + "_pause_level_off"), level[Off], "dBFS");
+    print(QByteArray(prefix + "_pause_level_on"), level[On], "dBFS");
+    print(QByteArray(prefix + "_pause_reduction"), level[Off] - level[On], "dB");
+    print(QByteArray(prefix + "_pause_reduction_suppression_only"),
+        level[Off] - level[SuppressionOnly], "dB");
+    print(QByteArray(prefix + "_envelope_correlation_off"), corr[Off], "");
+    print(QByteArray(prefix + "_envelope_correlation_on"), corr[On], "");
+    print(QByteArray(prefix + "_envelope_correlation_suppression_only"), corr[SuppressionOnly], "");
+    print(QByteArray(prefix + "_db_envelope_correlation_off"), corrDb[Off], "");
+    print(QByteArray(prefix + "_db_envelope_correlation_on"), corrDb[On], "");
+    print(QByteArray(prefix + "_db_envelope_correlation_suppression_only"), corrDb[SuppressionOnly],
+        "");
     std::printf("noise_%s_pause_frames: %d frames\n", name, int(pauses.size()));
     return true;
 }
@@ -105,7 +117,8 @@ bool echo(const QByteArray& speech)
     const QByteArray far = speechPart(speech, 0, 8000);
     const QByteArray near = scaled(speechPart(speech, 15000, 5000), 0.7);
     double farOnly[2], corr[2];
-    QVector<int> delays;
+    QVector<int> delays, estimates, path[2];
+    int underruns[2], overruns[2];
     for (int on = 0; on < 2; ++on) {
         Run run;
         run.settings = VoiceProcessing::allOn();
@@ -119,13 +132,21 @@ bool echo(const QByteArray& speech)
             return false;
         // Far end alone in what was sent: 2.5 s to 5.3 s (the first two
         // seconds of echo let the canceller converge).
-        farOnly[on] = dbfs(rmsOf(result.sent.mid(2500 * kBytesPerMs, 2800 * kBytesPerMs)));
+        // Digital silence reads as one 16-bit step: the ERLE is then a
+        // lower bound, not a division by zero.
+        farOnly[on]
+            = dbfs(qMax(1.0, rmsOf(result.sent.mid(2500 * kBytesPerMs, 2800 * kBytesPerMs))));
         const QVector<double> ref = envelope(near);
         const QVector<double> sent = envelope(result.sent).mid(500);
         const int lag = bestLag(ref, sent, 150);
         corr[on] = correlation(ref.mid(0, 300), sent, lag);
-        if (on)
+        path[on] = echoPathDelaysMs(result);
+        underruns[on] = result.underruns;
+        overruns[on] = result.overruns;
+        if (on) {
             delays = result.streamDelaysMs;
+            estimates = result.estimatedDelaysMs;
+        }
     }
     print("echo_far_end_only_level_off", farOnly[0], "dBFS");
     print("echo_far_end_only_level_on", farOnly[1], "dBFS");
@@ -137,6 +158,23 @@ bool echo(const QByteArray& speech)
         print("echo_stream_delay_fed_median", delays.at(delays.size() / 2), "ms");
         print("echo_stream_delay_fed_min", delays.first(), "ms");
         print("echo_stream_delay_fed_max", delays.last(), "ms");
+    }
+    // The echo path is measured where the echo is still there to be found:
+    // in the run with the processing off, through the same devices.
+    if (!path[0].isEmpty()) {
+        std::sort(path[0].begin(), path[0].end());
+        print("echo_path_delay_measured_median", path[0].at(path[0].size() / 2), "ms");
+        print("echo_path_delay_measured_spread", path[0].last() - path[0].first(), "ms");
+    }
+    const char* runName[2] = { "off", "on" };
+    for (int on = 0; on < 2; ++on) {
+        print(QByteArray("echo_output_underruns_") + runName[on], underruns[on], "");
+        print(QByteArray("echo_microphone_overruns_") + runName[on], overruns[on], "");
+    }
+    if (!estimates.isEmpty()) {
+        print("echo_canceller_delay_estimate_last", estimates.last(), "ms");
+        std::sort(estimates.begin(), estimates.end());
+        print("echo_canceller_delay_estimate_median", estimates.at(estimates.size() / 2), "ms");
     }
     return true;
 }

@@ -122,6 +122,7 @@ void TestVoiceProcessingSettings::actionsSwitchEachPart()
     MVoiceCapture capture(MM::defaultAudioFormat());
     DVoiceProcessingMenu::attach(&bar, &playback, &capture, defaults);
     QCOMPARE(capture.processingSettings(), defaults);
+    QCOMPARE(playback.isEchoCancelled(), defaults.echoCancellation);
 
     auto* toggled = bar.findChild<QAction*>(action);
     QVERIFY(toggled);
@@ -129,8 +130,10 @@ void TestVoiceProcessingSettings::actionsSwitchEachPart()
     QVERIFY(toggled->isEnabled());
     toggled->trigger();
     QCOMPARE(capture.processingSettings(), after);
+    QCOMPARE(playback.isEchoCancelled(), after.echoCancellation);
     toggled->trigger();
     QCOMPARE(capture.processingSettings(), defaults);
+    QCOMPARE(playback.isEchoCancelled(), defaults.echoCancellation);
 }
 
 void TestVoiceProcessingSettings::environmentOffDisablesTheActions()
@@ -143,6 +146,7 @@ void TestVoiceProcessingSettings::environmentOffDisablesTheActions()
         &bar, &playback, &capture, VoiceProcessing::Settings { true, true, true });
     qunsetenv(VoiceProcessing::kEnvironmentVariable);
     QCOMPARE(capture.processingSettings(), VoiceProcessing::Settings());
+    QVERIFY(!playback.isEchoCancelled());
     for (const char* name : { DVoiceProcessingMenu::kNoiseActionName,
              DVoiceProcessingMenu::kEchoActionName, DVoiceProcessingMenu::kGainActionName }) {
         auto* action = bar.findChild<QAction*>(QLatin1String(name));

@@ -32,15 +32,24 @@ constexpr int kFrameBytes = 3840;
 class PcmRecorder : public MEncoder
 {
 public:
-    PcmRecorder(QIODevice* input, const QAudioFormat& format, QByteArray* out, QObject* parent)
-        : MEncoder(input, format, nullptr, parent), m_out(out)
+    PcmRecorder(QIODevice* input, const QAudioFormat& format, Result* out,
+        const QElapsedTimer* clock, QObject* parent)
+        : MEncoder(input, format, nullptr, parent), m_out(out), m_clock(clock)
     { }
 
 protected:
-    void sendAvailableVoice() override { m_out->append(inputDevice->readAll()); }
+    void sendAvailableVoice() override
+    {
+        const QByteArray pcm = inputDevice->readAll();
+        if (pcm.isEmpty())
+            return;
+        m_out->sent.append(pcm);
+        m_out->sentArrivals << Arrival { m_clock->elapsed(), int(m_out->sent.size()) };
+    }
 
 private:
-    QByteArray* m_out;
+    Result* m_out;
+    const QElapsedTimer* m_clock;
 };
 
 QString pactl(const QStringList& arguments)
@@ -100,19 +109,29 @@ Result run(const Run& settings)
         });
     MVoiceCapture capture(format);
     capture.setProcessingSettings(settings.settings);
-    playback.setFarEndTapped(!settings.environmentOff);
+    // Tapped, and played as an output whose echo is cancelled, with the
+    // processing off too (the capture has no processor to hand it to then):
+    // both runs play from the same output buffer, and the echo path can be
+    // measured in the run that keeps its echo.
+    playback.setFarEndTapped(true);
+    playback.setEchoCancelled(true);
     QObject::connect(
         &playback, &MVoicePlayback::farEndPlayed, &capture, &MVoiceCapture::farEndPlayed);
+    QElapsedTimer stamps;
+    stamps.start();
+    QObject::connect(&playback, &MVoicePlayback::farEndPlayed, [&](const QByteArray& pcm, int) {
+        result.farEnd.append(pcm);
+        result.farEndArrivals << Arrival { stamps.elapsed(), int(result.farEnd.size()) };
+    });
 
     SourceFeeder feeder;
     if (!feeder.start(settings.microphone, false))
         return result;
     if (!packets.isEmpty())
         playback.start();
-    capture.start(
-        [&result](QAudioInput*, QIODevice* device, const QAudioFormat& f, QObject* parent) {
-            return new PcmRecorder(device, f, &result.sent, parent);
-        });
+    capture.start([&](QAudioInput*, QIODevice* device, const QAudioFormat& f, QObject* parent) {
+        return new PcmRecorder(device, f, &result, &stamps, parent);
+    });
 
     QEventLoop loop;
     QElapsedTimer clock;
@@ -129,8 +148,12 @@ Result run(const Run& settings)
             playback.voicePacketReceived(packets.at(played++));
         if (now >= nextDelaySample) {
             nextDelaySample += 100;
-            if (capture.processor() && capture.processor()->lastStreamDelayMs() >= 0)
-                result.streamDelaysMs << capture.processor()->lastStreamDelayMs();
+            const MVoiceProcessor* processor = capture.processor();
+            if (processor && processor->lastStreamDelayMs() >= 0)
+                result.streamDelaysMs << processor->lastStreamDelayMs();
+            if (processor
+                && processor->echoDelayEstimate().medianMs != MVoiceProcessor::kNoEstimate)
+                result.estimatedDelaysMs << processor->echoDelayEstimate().medianMs;
         }
         if (now >= settings.durationMs)
             loop.quit();
@@ -147,6 +170,64 @@ Result run(const Run& settings)
     qunsetenv(VoiceProcessing::kEnvironmentVariable);
     result.ok = !result.sent.isEmpty();
     return result;
+}
+
+namespace {
+
+// When each 10 ms envelope frame of a recorded stream was complete.
+QVector<qint64> frameTimes(const QVector<Arrival>& arrivals, int frames)
+{
+    QVector<qint64> times;
+    const int frameBytes = 10 * kBytesPerMs;
+    int a = 0;
+    for (int i = 0; i < frames; ++i) {
+        while (a < arrivals.size() && arrivals.at(a).endByte < (i + 1) * frameBytes)
+            ++a;
+        times << (a < arrivals.size() ? arrivals.at(a).atMs : -1);
+    }
+    return times;
+}
+
+} // namespace
+
+QVector<int> echoPathDelaysMs(const Result& result)
+{
+    constexpr int kWindow = 100; // frames: one second
+    constexpr int kMaxLag = 40; // frames: the echo comes at most 400 ms later
+    const QVector<double> far = envelope(result.farEnd);
+    const QVector<double> sent = envelope(result.sent);
+    const QVector<qint64> farAt = frameTimes(result.farEndArrivals, far.size());
+    const QVector<qint64> sentAt = frameTimes(result.sentArrivals, sent.size());
+    QVector<int> delays;
+    for (int w = 0; w + kWindow <= far.size(); w += kWindow / 2) {
+        const QVector<double> window = far.mid(w, kWindow);
+        // Far-end speech, not the silence around it.
+        if (farAt.at(w) < 0
+            || activeRms(result.farEnd.mid(w * 10 * kBytesPerMs, kWindow * 10 * kBytesPerMs)) <= 0)
+            continue;
+        int first = 0;
+        while (first < sentAt.size() && (sentAt.at(first) < 0 || sentAt.at(first) < farAt.at(w)))
+            ++first;
+        // The echo of frame w is in a sent frame that arrived after w was
+        // handed over; allow the arrival times a few frames of slack.
+        const int from = qMax(0, first - 5);
+        if (from + kMaxLag + kWindow > sent.size())
+            break;
+        int best = -1;
+        // Below this no echo was found, or the near end talks over it.
+        double bestScore = 0.8;
+        for (int lag = 0; lag <= kMaxLag; ++lag) {
+            const double score = correlation(window, sent.mid(from + lag, kWindow));
+            if (score > bestScore) {
+                bestScore = score;
+                best = lag;
+            }
+        }
+        const int mid = kWindow / 2;
+        if (best >= 0 && sentAt.at(from + best + mid) >= 0 && farAt.at(w + mid) >= 0)
+            delays << int(sentAt.at(from + best + mid) - farAt.at(w + mid));
+    }
+    return delays;
 }
 
 QByteArray soxNoise(const char* kind, int ms)
@@ -275,6 +356,12 @@ int bestLag(const QVector<double>& a, const QVector<double>& b, int maxLag)
         }
     }
     return best;
+}
+
+QByteArray alignedTo(const QByteArray& reference, const QByteArray& recorded, int maxLagMs)
+{
+    const int lag = bestLag(envelope(reference, 1), envelope(recorded, 1), maxLagMs);
+    return recorded.mid(lag * kBytesPerMs);
 }
 
 QVector<int> activeFrames(const QByteArray& clean)

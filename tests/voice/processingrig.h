@@ -31,17 +31,38 @@ struct Run
     int durationMs = 0;
 };
 
+// When a stream had reached a byte count (ms since the run started).
+struct Arrival
+{
+    qint64 atMs = 0;
+    int endByte = 0;
+};
+
 struct Result
 {
     bool ok = false;
     QByteArray sent; // everything the capture path handed the encoder
+    QVector<Arrival> sentArrivals;
+    // What the window's output accepted (the canceller's reference), whenever
+    // there is a far end, with processing on or off.
+    QByteArray farEnd;
+    QVector<Arrival> farEndArrivals;
     QVector<int> streamDelaysMs; // the echo canceller's delay, sampled per 100 ms
+    // The canceller's own estimate of the echo against its aligned far end,
+    // sampled per 100 ms once it has one.
+    QVector<int> estimatedDelaysMs;
     // A starved machine: the far end's output ran dry or the microphone overran.
     int underruns = 0;
     int overruns = 0;
 };
 
 Result run(const Run& settings);
+
+// How long after the output accepted a stretch of the far end its echo
+// reached the capture path's end, measured from the recordings by envelope
+// correlation over one-second windows of far-end speech: the delay the echo
+// canceller should be given. One value per window that found its echo.
+QVector<int> echoPathDelaysMs(const Result& result);
 
 // Steady noise made by sox ("pinknoise", "brownnoise"); empty on failure.
 QByteArray soxNoise(const char* kind, int ms);
@@ -62,6 +83,12 @@ double activeRms(const QByteArray& pcm);
 double correlation(const QVector<double>& a, const QVector<double>& b, int lag = 0);
 // The lag (in envelope frames, 0..maxLag) at which b follows a best.
 int bestLag(const QVector<double>& a, const QVector<double>& b, int maxLag);
+
+// `recorded` from the millisecond at which it best follows `reference`
+// (searched up to `maxLagMs`, on 1 ms envelopes): aligned finer than the
+// 10 ms envelope frames, so that both runs of a comparison are compared on
+// the same frame boundaries.
+QByteArray alignedTo(const QByteArray& reference, const QByteArray& recorded, int maxLagMs);
 
 // Frames (10 ms) of `clean` at or above -45 dBFS: where the talker speaks.
 QVector<int> activeFrames(const QByteArray& clean);

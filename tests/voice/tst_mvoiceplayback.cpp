@@ -119,6 +119,7 @@ private slots:
     void startBuildsTheDecoderAndStopDeletesItBeforeTheOutput();
     void outputBuffer_data();
     void outputBuffer();
+    void echoCancellationSwitchesTheBufferOfAPlayingOutput();
     void voiceReachesTheSinkWhole();
     void aStarvedOutputCountsUnderruns();
     void restartsAnOutputThatStoppedTakingData();
@@ -172,25 +173,34 @@ void TestMVoicePlayback::outputBuffer_data()
 {
     QTest::addColumn<QByteArray>("variable");
     QTest::addColumn<QByteArray>("setting");
+    QTest::addColumn<bool>("echoCancelled");
     QTest::addColumn<int>("requestedMs"); // 0: none requested
 
-    QTest::newRow("our small buffer by default") << QByteArray(AudioBuffers::kEnvironmentVariable)
-                                                 << QByteArray() << AudioBuffers::kOutputBufferMs;
+    QTest::newRow("our small buffer by default")
+        << QByteArray(AudioBuffers::kEnvironmentVariable) << QByteArray() << false
+        << AudioBuffers::kOutputBufferMs;
     QTest::newRow("Qt's default when asked for")
-        << QByteArray(AudioBuffers::kEnvironmentVariable) << QByteArray("qt-default") << 0;
+        << QByteArray(AudioBuffers::kEnvironmentVariable) << QByteArray("qt-default") << false << 0;
     QTest::newRow("the fixed playout's deeper buffer when asked for")
-        << QByteArray(AudioBuffers::kPlayoutVariable) << QByteArray("fixed")
+        << QByteArray(AudioBuffers::kPlayoutVariable) << QByteArray("fixed") << false
         << AudioBuffers::kFixedPlayoutOutputBufferMs;
+    QTest::newRow("an output whose echo is cancelled plays from a deeper buffer")
+        << QByteArray(AudioBuffers::kEnvironmentVariable) << QByteArray() << true
+        << AudioBuffers::kEchoReferenceOutputBufferMs;
+    QTest::newRow("Qt's default with the echo cancelled too when asked for")
+        << QByteArray(AudioBuffers::kEnvironmentVariable) << QByteArray("qt-default") << true << 0;
 }
 
 void TestMVoicePlayback::outputBuffer()
 {
     QFETCH(QByteArray, variable);
     QFETCH(QByteArray, setting);
+    QFETCH(bool, echoCancelled);
     QFETCH(int, requestedMs);
 
     qputenv(variable.constData(), setting);
     MVoicePlayback playback(MM::defaultAudioFormat(), advancedDecoder);
+    playback.setEchoCancelled(echoCancelled);
     QVERIFY(playback.start());
     qunsetenv(variable.constData());
 
@@ -201,6 +211,35 @@ void TestMVoicePlayback::outputBuffer()
         QCOMPARE(bufferMs, requestedMs);
     else
         QVERIFY2(bufferMs > AudioBuffers::kOutputBufferMs, qPrintable(QString::number(bufferMs)));
+}
+
+void TestMVoicePlayback::echoCancellationSwitchesTheBufferOfAPlayingOutput()
+{
+    qunsetenv(AudioBuffers::kEnvironmentVariable);
+    qunsetenv(AudioBuffers::kPlayoutVariable);
+    MVoicePlayback playback(MM::defaultAudioFormat(), advancedDecoder);
+    QVERIFY(playback.start());
+    const int bytesPerMs = playback.audioOutput()->format().bytesForDuration(1000);
+    const QPointer<MDecoder> first = playback.decoder();
+    QVERIFY(first);
+
+    playback.setEchoCancelled(true);
+    QVERIFY(playback.isOn());
+    QVERIFY(first.isNull()); // a new stream, and a decoder for it
+    QVERIFY(playback.decoder());
+    QCOMPARE(playback.audioOutput()->bufferSize(),
+        AudioBuffers::kEchoReferenceOutputBufferMs * bytesPerMs);
+    QCOMPARE(playback.restarts(), 0); // not a recovery
+
+    playback.setEchoCancelled(false);
+    QCOMPARE(playback.audioOutput()->bufferSize(), AudioBuffers::kOutputBufferMs * bytesPerMs);
+    QVERIFY(playback.stop());
+    // Switched while stopped, it waits for the next start.
+    playback.setEchoCancelled(true);
+    QVERIFY(!playback.isOn());
+    QVERIFY(playback.start());
+    QCOMPARE(
+        playback.requestedBufferBytes(), AudioBuffers::kEchoReferenceOutputBufferMs * bytesPerMs);
 }
 
 void TestMVoicePlayback::voiceReachesTheSinkWhole()

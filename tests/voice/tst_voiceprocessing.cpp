@@ -151,8 +151,10 @@ void TestVoiceProcessing::processingRemovesTheEcho()
     qInfo("echo: %.1f dBFS off, %.1f dBFS on%s", level[0], level[1],
         starved ? " (starved: the output ran dry or the microphone overran)" : "");
     QVERIFY(level[0] > -50.0); // the loop-back really carried the far end
-    // Quiet runs remove 30-40 dB; a starved one still well above 6 dB.
-    QVERIFY(level[0] - level[1] >= (starved ? 6.0 : 12.0));
+    // Quiet runs remove 28-40 dB (the output's deeper buffer as an echo
+    // reference keeps it from running dry); a starved one still well above
+    // 6 dB.
+    QVERIFY(level[0] - level[1] >= (starved ? 6.0 : 15.0));
 }
 
 void TestVoiceProcessing::unprocessedPathIsByteForByte_data()
