@@ -84,6 +84,15 @@ private:
     SecureClient* connectClient(const QString& name, const QString& code,
         const QHostAddress& from = QHostAddress(), bool plain = false);
     SecureClient* joinClient(const QString& name, const QString& code);
+    // Starts the server and joins the class most cases need: staff and two students.
+    bool joinClass(SecureClient*& staff, SecureClient*& ann, SecureClient*& bo)
+    {
+        startServer();
+        staff = joinClient(QStringLiteral("Ms Lee"), kStaffCode);
+        ann = joinClient(QStringLiteral("ann"), kPupilCode);
+        bo = joinClient(QStringLiteral("bo"), kPupilCode);
+        return staff && ann && bo;
+    }
     MStudentServer* students() const { return m_server->currentStudentServer(); }
     // A text that goes round the class; when it has reached everybody, what was
     // sent before it has been handled.
@@ -369,11 +378,8 @@ void TstSecureGate::studentCannotRunTheLesson()
 {
     QFETCH(QString, command);
     LogCapture log;
-    startServer();
-    SecureClient* staff = joinClient(QStringLiteral("Ms Lee"), kStaffCode);
-    SecureClient* ann = joinClient(QStringLiteral("ann"), kPupilCode);
-    SecureClient* bo = joinClient(QStringLiteral("bo"), kPupilCode);
-    QVERIFY(staff && ann && bo);
+    SecureClient *staff = nullptr, *ann = nullptr, *bo = nullptr;
+    QVERIFY(joinClass(staff, ann, bo));
     ann->sendCommand(command);
     ann->sendXData(QByteArray("chunk"), 1, 1);
     QVERIFY(roundTrip(ann, { staff, bo }));
@@ -395,11 +401,8 @@ void TstSecureGate::studentCannotRunTheLesson()
 
 void TstSecureGate::studentCannotRemoveOthers()
 {
-    startServer();
-    SecureClient* staff = joinClient(QStringLiteral("Ms Lee"), kStaffCode);
-    SecureClient* ann = joinClient(QStringLiteral("ann"), kPupilCode);
-    SecureClient* bo = joinClient(QStringLiteral("bo"), kPupilCode);
-    QVERIFY(staff && ann && bo);
+    SecureClient *staff = nullptr, *ann = nullptr, *bo = nullptr;
+    QVERIFY(joinClass(staff, ann, bo));
     ann->sendCommand(kCloseAllClients + QStringLiteral("bo|Ms Lee"));
     QVERIFY(roundTrip(ann, { staff, bo }));
     QCOMPARE(students()->readyClientList().size(), 3);
@@ -412,11 +415,8 @@ void TstSecureGate::studentCannotRemoveOthers()
 void TstSecureGate::voiceOnlyFromStaff()
 {
     LogCapture log;
-    startServer();
-    SecureClient* staff = joinClient(QStringLiteral("Ms Lee"), kStaffCode);
-    SecureClient* ann = joinClient(QStringLiteral("ann"), kPupilCode);
-    SecureClient* bo = joinClient(QStringLiteral("bo"), kPupilCode);
-    QVERIFY(staff && ann && bo);
+    SecureClient *staff = nullptr, *ann = nullptr, *bo = nullptr;
+    QVERIFY(joinClass(staff, ann, bo));
     // Sent first on loopback, so handled first: the staff voice is the sentinel.
     ann->sendVoice(QByteArray("student voice"), 7);
     staff->sendVoice(QByteArray("staff voice"), 8);
