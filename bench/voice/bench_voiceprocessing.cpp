@@ -3,7 +3,9 @@
 // steady pink and brown noise at 5 dB SNR, the window's own output looped back
 // into its microphone, a quiet talker, each with processing on and off side by
 // side in one run; then the CPU of the processing per 20 ms frame against the
-// Opus encode of the same frame, offline.
+// Opus encode of the same frame, offline; and, offline too, what each
+// suppression level and gain setting of the module does to the same noisy
+// speech, which shows what the settings podium uses trade.
 
 #include "mvoiceprocessor.h"
 #include "opusencoderwrapper.h"
@@ -12,10 +14,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+
+#include <webrtc/modules/audio_processing/include/audio_processing.h>
+#include <webrtc/modules/interface/module_common_types.h>
 
 using namespace ProcessingRig;
 
@@ -28,9 +35,10 @@ QByteArray speechPart(const QByteArray& speech, int fromMs, int ms)
     return speech.mid(fromMs * kBytesPerMs, ms * kBytesPerMs);
 }
 
+// Correlations (no unit) differ in their second decimal: three are printed.
 void print(const char* name, double value, const char* unit)
 {
-    std::printf("%s: %.2f %s\n", name, value, unit);
+    std::printf(*unit ? "%s: %.2f %s\n" : "%s: %.3f%s\n", name, value, unit);
     std::fflush(stdout);
 }
 
@@ -243,6 +251,96 @@ void cpu(const QByteArray& speech)
         "x");
 }
 
+// One setting of the module for the offline sweep: a suppression level (or
+// none) and the gain control's compression gain (or none); the high-pass
+// filter always on, as in podium.
+struct ModuleSetting
+{
+    const char* name;
+    int suppression; // webrtc::NoiseSuppression::Level, -1: off
+    int compressionGainDb; // -1: gain control off
+};
+
+QByteArray throughModule(const QByteArray& pcm, const ModuleSetting& setting)
+{
+    // The gain control as podium has it: digital only (MVoiceProcessor).
+    webrtc::Config config;
+    config.Set<webrtc::ExperimentalAgc>(new webrtc::ExperimentalAgc(false));
+    std::unique_ptr<webrtc::AudioProcessing> apm(webrtc::AudioProcessing::Create(config));
+    const auto stereo = webrtc::AudioProcessing::kStereo;
+    apm->Initialize(48000, 48000, 48000, stereo, stereo, stereo);
+    apm->high_pass_filter()->Enable(true);
+    if (setting.suppression >= 0) {
+        apm->noise_suppression()->set_level(webrtc::NoiseSuppression::Level(setting.suppression));
+        apm->noise_suppression()->Enable(true);
+    }
+    if (setting.compressionGainDb >= 0) {
+        apm->gain_control()->set_mode(webrtc::GainControl::kAdaptiveDigital);
+        apm->gain_control()->set_target_level_dbfs(3);
+        apm->gain_control()->set_compression_gain_db(setting.compressionGainDb);
+        apm->gain_control()->enable_limiter(true);
+        apm->gain_control()->Enable(true);
+    }
+    QByteArray out = pcm;
+    webrtc::AudioFrame frame;
+    constexpr int kBlock = 10 * kBytesPerMs;
+    for (int at = 0; at + kBlock <= out.size(); at += kBlock) {
+        frame.UpdateFrame(0, 0, reinterpret_cast<const int16_t*>(out.constData() + at), 480, 48000,
+            webrtc::AudioFrame::kNormalSpeech, webrtc::AudioFrame::kVadUnknown, 2);
+        apm->ProcessStream(&frame);
+        memcpy(out.data() + at, frame.data_, kBlock);
+    }
+    return out;
+}
+
+// The noise figures of each setting, offline through the module alone, on one
+// mix per noise, and the clean speech through the same setting: a setting
+// that lowers the linear envelope correlation of clean speech reshapes the
+// speech itself, whatever noise it removes.
+bool sweep(const QByteArray& speech)
+{
+    const ModuleSetting settings[] = {
+        { "off", -1, -1 },
+        { "suppression_moderate", webrtc::NoiseSuppression::kModerate, -1 },
+        { "suppression_high", webrtc::NoiseSuppression::kHigh, -1 },
+        { "suppression_very_high", webrtc::NoiseSuppression::kVeryHigh, -1 },
+        { "gain_9db", -1, 9 },
+        { "gain_20db", -1, 20 },
+        { "very_high_gain_9db", webrtc::NoiseSuppression::kVeryHigh, 9 },
+        { "very_high_gain_20db", webrtc::NoiseSuppression::kVeryHigh, 20 },
+    };
+    const QByteArray clean = speechPart(speech, 0, 9000);
+    QVector<int> pauses;
+    for (int f : pauseFrames(clean)) {
+        if (f >= 200)
+            pauses << f;
+    }
+    const QVector<double> ref = envelope(clean).mid(200);
+    const QByteArray pink = withNoise(clean, soxNoise("pinknoise", 9000), 5.0);
+    const QByteArray brown = withNoise(clean, soxNoise("brownnoise", 9000), 5.0);
+    if (pink.size() < clean.size() || brown.size() < clean.size())
+        return false;
+    double offLevel[2] = {};
+    for (const ModuleSetting& setting : settings) {
+        const QByteArray prefix = QByteArray("sweep_") + setting.name;
+        const QByteArray mixes[2] = { pink, brown };
+        const char* noiseName[2] = { "_pink", "_brown" };
+        for (int n = 0; n < 2; ++n) {
+            const QByteArray sent = alignedTo(clean, throughModule(mixes[n], setting), 1500);
+            const double level = dbfs(rmsOverFrames(sent, pauses, 0));
+            if (setting.suppression < 0 && setting.compressionGainDb < 0)
+                offLevel[n] = level;
+            print(prefix + noiseName[n] + "_pause_reduction", offLevel[n] - level, "dB");
+            print(prefix + noiseName[n] + "_envelope_correlation",
+                correlation(ref, envelope(sent), 200), "");
+        }
+        const QByteArray cleanSent = alignedTo(clean, throughModule(clean, setting), 1500);
+        print(
+            prefix + "_clean_envelope_correlation", correlation(ref, envelope(cleanSent), 200), "");
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -255,7 +353,7 @@ int main(int argc, char* argv[])
     }
     const QByteArray speech = file.readAll();
     const QStringList args = app.arguments();
-    // "--only noise|echo|gain|cpu" runs one part.
+    // "--only noise|echo|gain|cpu|sweep" runs one part.
     const int at = int(args.indexOf(QStringLiteral("--only")));
     const QString only = at > 0 && at + 1 < args.size() ? args.at(at + 1) : QString();
     auto wanted
@@ -271,5 +369,7 @@ int main(int argc, char* argv[])
         ok = gain(speech) && ok;
     if (wanted("cpu"))
         cpu(speech);
+    if (wanted("sweep"))
+        ok = sweep(speech) && ok;
     return ok ? 0 : 1;
 }
