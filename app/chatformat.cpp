@@ -29,4 +29,9 @@ QString statusLine(const QString& colour, const QString& text)
         + QStringLiteral("</b></span>\r\n");
 }
 
+QString noticeLine(const QString& text)
+{
+    return statusLine(QStringLiteral("#FF8000"), text.toHtmlEscaped());
+}
+
 } // namespace ChatFormat

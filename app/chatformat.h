@@ -24,5 +24,8 @@ QString messageLine(
 // "<span style='color: COLOUR;'><b>TEXT</b></span>\r\n" (TEXT is the
 // program's own and is not escaped).
 QString statusLine(const QString& colour, const QString& text);
+// An orange status line whose text is escaped: transfers and the address
+// service put file names and the service's answers in it.
+QString noticeLine(const QString& text);
 
 } // namespace ChatFormat

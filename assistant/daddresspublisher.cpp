@@ -1,5 +1,7 @@
 #include "daddresspublisher.h"
 
+#include "chatformat.h"
+
 #include <QDebug>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
@@ -14,12 +16,6 @@ namespace {
 constexpr int kDefaultHttpPort = 80;
 // A "get" answer is one address; anything longer is not one.
 constexpr int kMaxAnswerBytes = 4096;
-
-QString statusHtml(const QString& text)
-{
-    return QStringLiteral("<span style='color: #FF8000;'><b>") + text.toHtmlEscaped()
-        + QStringLiteral("</b></span>\r\n");
-}
 
 } // namespace
 
@@ -95,7 +91,7 @@ void DAddressPublisher::start(bool announce, bool fetch)
 
 void DAddressPublisher::sendUSetRequest()
 {
-    emit statusLine(statusHtml(QStringLiteral("Publishing Server IP address...")));
+    emit statusLine(ChatFormat::noticeLine(QStringLiteral("Publishing Server IP address...")));
     QNetworkReply* reply = get(true);
     connect(reply, &QNetworkReply::finished, this, &DAddressPublisher::uSetResponseReceived);
 }
@@ -108,18 +104,18 @@ void DAddressPublisher::uSetResponseReceived()
     if (!failure.isEmpty()) {
         qCDebug(lcAssistant).noquote()
             << "Publishing the server address at" << m_host << "failed:" << failure;
-        emit statusLine(statusHtml(
+        emit statusLine(ChatFormat::noticeLine(
             QStringLiteral("Publishing the server IP address failed: %1.").arg(failure)));
         emit announced(false);
         return;
     }
-    emit statusLine(statusHtml(QStringLiteral("Server IP Announced.")));
+    emit statusLine(ChatFormat::noticeLine(QStringLiteral("Server IP Announced.")));
     emit announced(true);
 }
 
 void DAddressPublisher::sendUGetRequest()
 {
-    emit statusLine(statusHtml(QStringLiteral("Getting Server IP Address...")));
+    emit statusLine(ChatFormat::noticeLine(QStringLiteral("Getting Server IP Address...")));
     QNetworkReply* reply = get(false);
     connect(reply, &QNetworkReply::finished, this, &DAddressPublisher::uGetResponseReceived);
 }
@@ -135,16 +131,16 @@ void DAddressPublisher::uGetResponseReceived()
     if (!failure.isEmpty()) {
         qCDebug(lcAssistant).noquote()
             << "Getting the server address from" << m_host << "failed:" << failure;
-        emit statusLine(statusHtml(QStringLiteral(
+        emit statusLine(ChatFormat::noticeLine(QStringLiteral(
             "Getting the server IP address failed: %1. Using the configured address.")
-                                       .arg(failure)));
+                                                   .arg(failure)));
         emit addressUnavailable();
         // A service that fails or stays silent must not leave the window
         // waiting for ever: the configured address is used instead.
         emit serverAddressChosen(QHostAddress());
         return;
     }
-    emit statusLine(statusHtml(QStringLiteral("Server IP Received.")));
+    emit statusLine(ChatFormat::noticeLine(QStringLiteral("Server IP Received.")));
     emit addressReceived(address);
     emit serverAddressChosen(address);
 }

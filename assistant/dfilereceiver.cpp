@@ -1,5 +1,6 @@
 #include "dfilereceiver.h"
 
+#include "chatformat.h"
 #include "dmessagebox.h"
 #include "dtransferrules.h"
 #include "filetransferwidget.h"
@@ -27,12 +28,6 @@ namespace {
 constexpr int kCompletedRole = Qt::UserRole;
 constexpr int kIndexRole = Qt::UserRole + 1;
 constexpr int kStallCheckMs = 1000;
-
-QString statusHtml(const QString& text)
-{
-    return QStringLiteral("<span style='color: #FF8000;'><b>") + text.toHtmlEscaped()
-        + QStringLiteral("</b></span>\r\n");
-}
 
 } // namespace
 
@@ -77,7 +72,7 @@ void DFileReceiver::offerReceived(const QString& peerText, const QByteArray& off
         return;
     case TransferBook::OfferResult::TooLarge:
         m_stallTimer->start();
-        emit statusLine(statusHtml(
+        emit statusLine(ChatFormat::noticeLine(
             QStringLiteral("%1 from %2 was refused: it is larger than %3.")
                 .arg(offered.fileName, offered.senderName, sizeText(kMaxTransferBytes, false))));
         refreshList();

@@ -1,5 +1,6 @@
 #include "dfilesender.h"
 
+#include "chatformat.h"
 #include "dmessagebox.h"
 #include "dtransferrules.h"
 #include "mtcpsocket.h"
@@ -21,16 +22,6 @@ using namespace DTransferRules;
 const char* const DFileSender::kOpenDialogName = "selectFileToSendDialog";
 const char* const DFileSender::kCancelBoxName = "cancelSendingBox";
 const char* const DFileSender::kOpenErrorBoxName = "fileToSendErrorBox";
-
-namespace {
-
-QString statusHtml(const QString& text)
-{
-    return QStringLiteral("<span style='color: #FF8000;'><b>") + text.toHtmlEscaped()
-        + QStringLiteral("</b></span>\r\n");
-}
-
-} // namespace
 
 DFileSender::DFileSender(QPushButton* sendButton_, QProgressBar* progressBar_,
     QPushButton* cancelButton_, MTcpSocket* socket_, const QString& senderName_, QWidget* owner_,
@@ -230,7 +221,8 @@ void DFileSender::stopAsLocalCancel(const QString& why)
 {
     const int id = transferId;
     qCDebug(lcAssistant).noquote() << "File transfer" << id << "stopped:" << why;
-    emit statusLine(statusHtml(QStringLiteral("Sending %1 stopped: %2.").arg(m_fileName, why)));
+    emit statusLine(
+        ChatFormat::noticeLine(QStringLiteral("Sending %1 stopped: %2.").arg(m_fileName, why)));
     endSendFile();
     emit transferFinished(id, true);
 }

@@ -58,6 +58,13 @@ int MAudioOutputFeeder::queuedBytes() const
     return qMax(0, m_output->bufferSize() - m_output->bytesFree());
 }
 
+bool MAudioOutputFeeder::queueRunsLow() const
+{
+    if (!m_output || !m_playing)
+        return true;
+    return queuedBytes() < kLowQueuePeriods * m_periodSize;
+}
+
 void MAudioOutputFeeder::noteConsumption()
 {
     if (!m_output)

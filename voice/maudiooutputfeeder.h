@@ -35,6 +35,10 @@ public:
     // playing is taken to be prebuffering again (its sink takes 40 ms at a
     // time, so two quiet rounds are normal).
     static constexpr int kStillRoundsBeforePrebuffer = 5;
+    // Periods below which a playing output's queue runs low: its sink takes
+    // 40 ms at a time, so with less than that queued it may run dry before
+    // the next notification.
+    static constexpr int kLowQueuePeriods = 3;
 
     // Without an output (offline pacing: benchmarks, tools) the device takes
     // everything and needsData() asks for one period per round (beginRound).
@@ -67,6 +71,11 @@ public:
     // Whether the output has been seen playing since it was started (always
     // when offline): until then, what it takes fills its prebuffer.
     bool hasPlayed() const { return m_offline || m_hasPlayed; }
+    // Whether the output must be given something now, silence if nothing
+    // else: it waits for its prebuffer, or it plays with less than
+    // kLowQueuePeriods queued (always when offline). A deeper output that
+    // still holds more can wait for a late packet instead.
+    bool queueRunsLow() const;
 
 signals:
     void wantsData();

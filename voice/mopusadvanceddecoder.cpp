@@ -286,6 +286,11 @@ void MOpusAdvancedDecoder::notified()
                     break;
                 continue;
             }
+            // An output deeper than the low mark (the 80 ms one an echo
+            // canceller reads) still plays what it holds: the late packet
+            // may yet come in time, so no silence goes in front of it.
+            if (!m_fixed && !m_feeder->queueRunsLow())
+                break;
             // Silence now, given back later by discarding a frame, unless the
             // target grows by it. Whether the stream flowed meanwhile is
             // settled when it comes back (noteArrival).

@@ -59,6 +59,10 @@ void TestChatFormat::statusLine()
 {
     QCOMPARE(ChatFormat::statusLine(QStringLiteral("#C00080"), QStringLiteral("Voice Initialized")),
         QStringLiteral("<span style='color: #C00080;'><b>Voice Initialized</b></span>\r\n"));
+    // A file name in a notice is text, not markup.
+    QCOMPARE(ChatFormat::noticeLine(QStringLiteral("Sending <b>a&b.txt stopped.")),
+        QStringLiteral("<span style='color: #FF8000;'><b>Sending &lt;b&gt;a&amp;b.txt "
+                       "stopped.</b></span>\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestChatFormat)

@@ -67,32 +67,19 @@ void TstAssistantConfig::commandLine_data()
     const QString local = QStringLiteral("127.0.0.1:4060");
     const QString title = QStringLiteral("ZAVRO Voice Chat Assist-or");
     const QString cl3 = QStringLiteral("/app/CL3.DAT");
+    // The options both clients share have their own table
+    // (tst_programoptions); here the assistant's defaults and what it adds.
     QTest::newRow("no arguments keep every default")
         << QStringList() << local << local << QString() << title << QPoint(-1, -1) << false << cl3;
-    QTest::newRow("-t and -u set one server end each")
-        << QStringList { QStringLiteral("-t10.0.0.1:5000"), QStringLiteral("-u10.0.0.2:5001") }
-        << QStringLiteral("10.0.0.1:5000") << QStringLiteral("10.0.0.2:5001") << QString() << title
-        << QPoint(-1, -1) << false << cl3;
     QTest::newRow("an upper-case -E sets both ends")
         << QStringList { QStringLiteral("-E10.0.0.3:7000") } << QStringLiteral("10.0.0.3:7000")
         << QStringLiteral("10.0.0.3:7000") << QString() << title << QPoint(-1, -1) << false << cl3;
-    QTest::newRow("a later argument overrides an earlier one")
-        << QStringList { QStringLiteral("-e10.0.0.1:1"), QStringLiteral("-t10.0.0.2:2") }
-        << QStringLiteral("10.0.0.2:2") << QStringLiteral("10.0.0.1:1") << QString() << title
-        << QPoint(-1, -1) << false << cl3;
     QTest::newRow("a host name keeps the address but takes the port")
         << QStringList { QStringLiteral("-thost.example:4070") } << QStringLiteral("127.0.0.1:4070")
         << local << QString() << title << QPoint(-1, -1) << false << cl3;
-    QTest::newRow("-x and -y place the window")
-        << QStringList { QStringLiteral("-x100"), QStringLiteral("-y50") } << local << local
-        << QString() << title << QPoint(100, 50) << false << cl3;
     QTest::newRow("-x alone leaves the other edge to the system, letters read as 0")
         << QStringList { QStringLiteral("-xabc") } << local << local << QString() << title
         << QPoint(0, -1) << false << cl3;
-    QTest::newRow("-i and -c are trimmed")
-        << QStringList { QStringLiteral("-i  bob "), QStringLiteral("-c My Room ") } << local
-        << local << QStringLiteral("bob") << QStringLiteral("My Room") << QPoint(-1, -1) << false
-        << cl3;
     QTest::newRow("unknown options are ignored, -s asks for the server")
         << QStringList { QStringLiteral("-q"), QStringLiteral("-"), QStringLiteral("-s") } << local
         << local << QString() << title << QPoint(-1, -1) << true << cl3;

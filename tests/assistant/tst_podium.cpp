@@ -85,9 +85,23 @@ public:
             30000);
         if (!seen || !match.hasMatch())
             return false;
-        tcpPort = quint16(match.captured(1).toUInt());
-        udpPort = quint16(match.captured(2).toUInt());
+        tcpPort = m_tcpPort = quint16(match.captured(1).toUInt());
+        udpPort = m_udpPort = quint16(match.captured(2).toUInt());
         return true;
+    }
+    // Connects `client` to the server waitForServer() found.
+    bool connectClient(ClassroomClient& client)
+    {
+        const QHostAddress local(QHostAddress::LocalHost);
+        return client.connectToServer(local, m_tcpPort, local, m_udpPort);
+    }
+    // Waits for the server and lets `client` in: false unless it is ready within 20 s.
+    bool admit(ClassroomClient& client)
+    {
+        quint16 tcpPort = 0;
+        quint16 udpPort = 0;
+        return waitForServer(tcpPort, udpPort) && connectClient(client)
+            && QTest::qWaitFor([&] { return client.isReady(); }, 20000);
     }
     bool terminate(int signalNumber = SIGTERM)
     {
@@ -111,6 +125,8 @@ private:
     bool m_copied = false;
     QProcess m_process;
     QString m_stderr;
+    quint16 m_tcpPort = 0;
+    quint16 m_udpPort = 0;
 };
 
 } // namespace
@@ -343,14 +359,9 @@ void TstPodium::quietLevelKeepsTheServerOutOfTheLog()
     // The option wins over the service's setting.
     podium.start({ QStringLiteral("-s"), QStringLiteral("-n"), QStringLiteral("-l127.0.0.1:0"),
         QStringLiteral("-dquiet") });
-    quint16 tcpPort = 0;
-    quint16 udpPort = 0;
-    QVERIFY2(podium.waitForServer(tcpPort, udpPort), qPrintable(podium.standardError()));
     // The server still admits a client; only the log is quiet.
     ClassroomClient client(QStringLiteral("ann"));
-    const QHostAddress local(QHostAddress::LocalHost);
-    QVERIFY(client.connectToServer(local, tcpPort, local, udpPort));
-    QTRY_VERIFY_WITH_TIMEOUT(client.isReady(), 20000);
+    QVERIFY2(podium.admit(client), qPrintable(podium.standardError()));
     QVERIFY(podium.terminate());
     const QString log = podium.log();
     QVERIFY(!log.isEmpty());
@@ -423,20 +434,14 @@ void TstPodium::terminationEndsTheClassCleanly()
     PodiumRun podium(dir);
     QVERIFY(podium.copied());
     podium.start({ QStringLiteral("-s"), QStringLiteral("-n"), QStringLiteral("-l127.0.0.1:0") });
-    quint16 tcpPort = 0;
-    quint16 udpPort = 0;
-    QVERIFY2(podium.waitForServer(tcpPort, udpPort), qPrintable(podium.standardError()));
-
     ClassroomClient client(QStringLiteral("ann"));
-    const QHostAddress local(QHostAddress::LocalHost);
-    QVERIFY(client.connectToServer(local, tcpPort, local, udpPort));
-    QTRY_VERIFY_WITH_TIMEOUT(client.isReady(), 20000);
+    QVERIFY2(podium.admit(client), qPrintable(podium.standardError()));
     QSignalSpy gone(&client, &ClassroomClient::tcpDisconnected);
     // One more that never gets past the first handshake step: its records and
     // timers must go too (the leak checker of a sanitizer build would fail the exit).
     ClassroomClient waiting(QStringLiteral("waiting"));
     waiting.setAutoHandshake(false);
-    QVERIFY(waiting.connectToServer(local, tcpPort, local, udpPort));
+    QVERIFY(podium.connectClient(waiting));
     QTRY_VERIFY_WITH_TIMEOUT(!waiting.commands().isEmpty(), 20000);
     QSignalSpy waitingGone(&waiting, &ClassroomClient::tcpDisconnected);
 

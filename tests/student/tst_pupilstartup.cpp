@@ -6,10 +6,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include "childprocess.h"
 
 namespace {
 
@@ -38,6 +41,10 @@ private:
     // Runs pupil from `dir` until this run's configuration line is in the
     // log; gives the whole log.
     static QString runOnce(const QString& dir, const QStringList& arguments);
+    // Waits until the log at `logPath`, past its first `from` bytes, holds the
+    // configuration line, or pupil ends; then stops pupil. Gives the whole log
+    // if the line came, else empty.
+    static QString logOnceStarted(QProcess& process, const QString& logPath, qint64 from);
 };
 
 QString TestPupilStartup::programIn(const QString& dir)
@@ -61,28 +68,31 @@ QString TestPupilStartup::runOnce(const QString& dir, const QStringList& argumen
     environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
+    // This run's lines come after what earlier runs left.
+    const QString logPath = dir + QStringLiteral("/logclient.log");
+    const qint64 before = QFileInfo(logPath).size();
     process.start(program, arguments);
     if (!process.waitForStarted(10000))
         return QString();
-    QFile log(dir + QStringLiteral("/logclient.log"));
-    const qint64 before = log.size();
+    return logOnceStarted(process, logPath, before);
+}
+
+QString TestPupilStartup::logOnceStarted(QProcess& process, const QString& logPath, qint64 from)
+{
     QString text;
     const bool seen = QTest::qWaitFor(
         [&] {
-            if (!log.open(QIODevice::ReadOnly))
-                return false;
-            text = QString::fromLocal8Bit(log.readAll());
-            log.close();
-            return text.mid(int(before)).contains(QLatin1String("Student configuration:"))
+            QFile log(logPath);
+            if (log.open(QIODevice::ReadOnly))
+                text = QString::fromLocal8Bit(log.readAll());
+            return text.mid(int(from)).contains(QLatin1String("Student configuration:"))
                 || process.state() == QProcess::NotRunning;
         },
         kStartTimeoutMs);
-    process.terminate();
-    if (!process.waitForFinished(10000)) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-    return seen ? text : QString();
+    ChildProcess::stop(process);
+    return seen && text.mid(int(from)).contains(QLatin1String("Student configuration:"))
+        ? text
+        : QString();
 }
 
 void TestPupilStartup::precedence_data()
@@ -278,23 +288,8 @@ void TestPupilStartup::installedProgramUsesTheUsersFolders()
     }
     QVERIFY(process.waitForStarted(10000));
     const QString logPath = home + QStringLiteral("/.local/state/pupil/logclient.log");
-    QString log;
-    const bool seen = QTest::qWaitFor(
-        [&] {
-            QFile file(logPath);
-            if (file.open(QIODevice::ReadOnly))
-                log = QString::fromLocal8Bit(file.readAll());
-            return log.contains(QLatin1String("Student configuration:"))
-                || process.state() == QProcess::NotRunning;
-        },
-        kStartTimeoutMs);
-    process.terminate();
-    if (!process.waitForFinished(10000)) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-    QVERIFY2(seen && log.contains(QLatin1String("Student configuration:")),
-        qPrintable(QString::fromLocal8Bit(process.readAll())));
+    const QString log = logOnceStarted(process, logPath, 0);
+    QVERIFY2(!log.isEmpty(), qPrintable(QString::fromLocal8Bit(process.readAll())));
     QVERIFY2(log.contains(QStringLiteral("Files: identity and configuration in ") + home
                  + QStringLiteral("/.config/pupil, log ") + logPath
                  + QStringLiteral(" (the user's folders)")),

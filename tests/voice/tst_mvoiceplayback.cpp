@@ -15,12 +15,15 @@
 #include "logcapture.h"
 #include "audiotestmain.h"
 
+#include <algorithm>
+
 #include <QAudioOutput>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLocalSocket>
 #include <QPointer>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QThread>
 #include <QTimer>
 #include <QtTest>
@@ -121,6 +124,7 @@ private slots:
     void outputBuffer();
     void echoCancellationSwitchesTheBufferOfAPlayingOutput();
     void voiceReachesTheSinkWhole();
+    void aDeepOutputPlaysOvertakenPacketsInTheirSlot();
     void aStarvedOutputCountsUnderruns();
     void restartsAnOutputThatStoppedTakingData();
     // Last: it drops every client of the audio server.
@@ -294,6 +298,58 @@ void TestMVoicePlayback::voiceReachesTheSinkWhole()
     QCOMPARE(missing.size(), discarded);
     QVERIFY(missing.size() < frames.size() / 10);
     QCOMPARE(cursor, played.size());
+}
+
+void TestMVoicePlayback::aDeepOutputPlaysOvertakenPacketsInTheirSlot()
+{
+    qunsetenv(AudioBuffers::kEnvironmentVariable);
+    qunsetenv(AudioBuffers::kPlayoutVariable);
+    const QByteArray pcm = markedSpeech(8, 7);
+    QVERIFY2(!pcm.isEmpty(), "the test speech is missing (target speechdata)");
+    const QList<QByteArray> packets = opusPackets(pcm, 28000, false);
+    // Each packet up to 40 ms late, in the order they then arrive: packets
+    // overtake each other, as through a jittery network.
+    QRandomGenerator random(11);
+    QVector<QPair<qint64, int>> arrivals;
+    for (int k = 0; k < packets.size(); ++k)
+        arrivals.append({ k * 20 + qint64(random.bounded(41)), k });
+    std::stable_sort(arrivals.begin(), arrivals.end());
+    int overtaken = 0;
+    int newest = -1;
+    for (const auto& arrival : arrivals) {
+        overtaken += arrival.second < newest && arrival.second >= 50 ? 1 : 0;
+        newest = qMax(newest, arrival.second);
+    }
+    MVoicePlayback playback(MM::defaultAudioFormat(), advancedDecoder);
+    playback.setEchoCancelled(true);
+    QVERIFY(playback.start());
+    QElapsedTimer clock;
+    clock.start();
+    int sent = 0;
+    QTimer sender;
+    sender.setTimerType(Qt::PreciseTimer);
+    sender.setInterval(5);
+    connect(&sender, &QTimer::timeout, this, [&] {
+        const qint64 now = clock.elapsed();
+        while (sent < arrivals.size() && now >= arrivals.at(sent).first) {
+            const int k = arrivals.at(sent).second;
+            playback.voicePacketReceived(voicePacket(k + 1, packets.at(k)));
+            ++sent;
+        }
+    });
+    sender.start();
+    QTRY_VERIFY_WITH_TIMEOUT(sent == arrivals.size(), 20000);
+    sender.stop();
+    const auto* decoder = qobject_cast<MOpusAdvancedDecoder*>(playback.decoder());
+    QVERIFY(decoder);
+    const int played = decoder->latePacketsPlayed();
+    // The 80 ms output an echo canceller reads must not take the ring's
+    // look-ahead: an overtaken packet whose slot is still waiting is played.
+    QVERIFY2(played >= overtaken / 2,
+        qPrintable(QStringLiteral("%1 of %2 overtaken packets played in their slot")
+                       .arg(played)
+                       .arg(overtaken)));
+    playback.stop();
 }
 
 void TestMVoicePlayback::aStarvedOutputCountsUnderruns()
