@@ -56,6 +56,9 @@ void TestVoiceProcessingSettings::configurationFile_data()
     QTest::newRow("off turns every part off")
         << QByteArray(".internal\nIDENTIFY Bo\nVOICEPROCESSING off\n")
         << VoiceProcessing::Settings { false, false, false } << QStringLiteral("Bo");
+    QTest::newRow("on means all three, after an off")
+        << QByteArray("127.0.0.1:4060\nVOICEPROCESSING off, on\n")
+        << VoiceProcessing::Settings { true, true, true } << QString();
     QTest::newRow("the keyword alone means none")
         << QByteArray("127.0.0.1:4060\nVOICEPROCESSING\n")
         << VoiceProcessing::Settings { false, false, false } << QString();
