@@ -80,19 +80,18 @@ QString TestPupilStartup::runOnce(const QString& dir, const QStringList& argumen
 QString TestPupilStartup::logOnceStarted(QProcess& process, const QString& logPath, qint64 from)
 {
     QString text;
-    const bool seen = QTest::qWaitFor(
+    bool seen = false;
+    (void)QTest::qWaitFor(
         [&] {
             QFile log(logPath);
             if (log.open(QIODevice::ReadOnly))
                 text = QString::fromLocal8Bit(log.readAll());
-            return text.mid(int(from)).contains(QLatin1String("Student configuration:"))
-                || process.state() == QProcess::NotRunning;
+            seen = text.mid(int(from)).contains(QLatin1String("Student configuration:"));
+            return seen || process.state() == QProcess::NotRunning;
         },
         kStartTimeoutMs);
     ChildProcess::stop(process);
-    return seen && text.mid(int(from)).contains(QLatin1String("Student configuration:"))
-        ? text
-        : QString();
+    return seen ? text : QString();
 }
 
 void TestPupilStartup::precedence_data()
